@@ -1,0 +1,81 @@
+// CFlashPC28F: the register-level driver of the flash controller in the FPGA
+// of the sector-mode boards, and the parallel PC28F-type flash behind it.
+// Commands, status and locks; sector reads and writes through the
+// controller's FIFOs. Every register access goes through the device library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/clock.hpp"
+#include "engine/log_sink.hpp"
+#include "engine/romwright.h"
+
+// Controller command codes (6 bits).
+enum FlashCommand : uint32_t {
+    READ_ARRAY = 8,
+    READ_STATUS_REG = 9,
+    READ_MFG_ID = 10,
+    READ_DEV_ID = 11,
+    READ_CFG_REG = 12,
+    READ_CLEAR_STATUS_REG = 13,
+    READ_BURST = 14,
+    BLOCK_LOCK_STATUS = 15,
+    PROGRAM_WORD = 16,
+    PROGRAM_BURST = 17,
+    ERASE_BLOCK = 24,
+    CONFIG_READ_CFG_REG = 32,
+    BLOCK_LOCK = 33,
+    BLOCK_UNLOCK = 34,
+};
+
+namespace flash_reg {
+inline constexpr uint32_t kFifoControl = 1;
+inline constexpr uint32_t kReadFifoData = 33;
+inline constexpr uint32_t kCommand = 34;
+inline constexpr uint32_t kStatus = 35;
+inline constexpr uint32_t kWriteFifoData = 36;
+inline constexpr uint32_t kFifoLevel = 40;
+inline constexpr uint32_t kFlashEnable = 0x80000000u;
+inline constexpr uint32_t kFlashEnableBit = 1u << 3;
+} // namespace flash_reg
+
+class CFlashPC28F {
+public:
+    CFlashPC28F(ROMWRIGHT_LOG_CALLBACK log_callback, void *user_data,
+                romwright::Clock &clock = romwright::system_clock());
+
+    void Attach(void *handle, bool verbose);
+    void Detach();
+
+    void ExecCommand(uint32_t command, uint32_t start, uint32_t count, bool wait);
+    bool WaitCommandComplete(uint32_t timeout_ms);
+    void ReadStatusRegisters(uint32_t values[2], bool check);
+    void FlashBlockReset();
+    void FlashOutputEnable(bool enable);
+    void SetRCR();
+    void EraseSector(uint32_t sector);
+    static std::string CommandName(uint32_t code);
+
+    void ClearFifo();
+    // destination and source hold bytes / 4 words of 32 bits, in buffer order.
+    void BurstReadRegister(void *destination, uint32_t bytes);
+    void BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes);
+    void ReadSector(uint32_t sector, void *destination, uint32_t bytes);
+    void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
+
+    void *handle() const { return handle_; }
+    bool output_enabled() const { return output_enabled_; }
+    bool defer_rcr() const { return defer_rcr_; }
+    bool rcr_configured() const { return rcr_configured_; }
+    bool verbose() const { return verbose_; }
+
+private:
+    void *handle_ = nullptr;
+    bool output_enabled_ = false;
+    bool defer_rcr_ = true;
+    bool rcr_configured_ = false;
+    bool verbose_ = false;
+    romwright::LogSink log_;
+    romwright::Clock &clock_;
+};

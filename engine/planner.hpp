@@ -1,0 +1,53 @@
+// Update planning: which flash sectors to erase and which 32-byte pages to
+// program, from the image, its page layout and the page options alone. Pure:
+// no device, no log; the runs it finds are returned for the caller to log.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/raw_image.hpp"
+
+namespace romwright {
+
+inline constexpr uint32_t kPageModeSectorSize = 0x20000;
+inline constexpr uint32_t kSectorModeSectorSize = 0x40000;
+inline constexpr uint32_t kPageSize = 32;
+
+struct PlanInput {
+    const std::vector<uint8_t> &data;  // the current image slot's bytes
+    uint32_t option_bits_start = 0;
+    uint32_t option_bits_end = 0;
+    bool sector_mode = false;
+    PageLayout layout;
+    bool write_page0 = false;
+    bool write_page1 = false;
+    bool write_option_bits = false;
+};
+
+// A run of consecutive selected units: count, first byte address, byte
+// address just past the last unit.
+struct PlanRun {
+    uint32_t units = 0;
+    uint32_t begin = 0;
+    uint32_t end = 0;
+};
+
+struct SectorPlan {
+    std::vector<bool> erase_map;
+    int32_t erase_count = 0;
+    std::vector<PlanRun> runs;
+};
+
+struct PagePlan {
+    std::vector<bool> write_map;
+    int32_t write_count = 0;
+    std::vector<PlanRun> runs;
+};
+
+// Throws std::runtime_error "Error: Invalid sector count." below one sector.
+SectorPlan plan_sectors(const PlanInput &input);
+// Page mode only. Throws std::runtime_error "Error: Invalid page count" below 4096 pages.
+PagePlan plan_pages(const PlanInput &input);
+
+} // namespace romwright

@@ -1,0 +1,41 @@
+// Everything the engine and the programs need from the operating system that
+// differs between Windows and POSIX: the allocation granularity and aligned
+// blocks, files opened shared with other readers and writers, and UTF-8 paths.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace romwright::platform {
+
+// The operating system's allocation granularity (64 KiB on Windows, the page
+// size on POSIX), read once.
+std::size_t allocation_granularity();
+
+struct AlignedDeleter {
+    void operator()(uint8_t *block) const noexcept;
+};
+using AlignedBlock = std::unique_ptr<uint8_t[], AlignedDeleter>;
+
+// A block of at least bytes bytes aligned to the allocation granularity, or
+// null when it cannot be had.
+AlignedBlock allocate_aligned(std::size_t bytes) noexcept;
+
+struct FileCloser {
+    void operator()(std::FILE *file) const noexcept {
+        if (file) std::fclose(file);
+    }
+};
+using SharedFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file (path in UTF-8) in binary mode ("rb", "ab", "wb", ...) so that
+// other programs may read and write it meanwhile. Null when it cannot be opened.
+SharedFile open_shared(const std::string &path, const char *mode) noexcept;
+
+// Size in bytes of the file at path, or -1 when it cannot be opened.
+int64_t file_size(const std::string &path) noexcept;
+
+} // namespace romwright::platform

@@ -1,0 +1,32 @@
+// Runs a program as a child process and collects what a user would see.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProcessResult {
+    int exit_code = -1;      // process status (0..255), or -1 when it did not exit normally
+    int signal = 0;          // the signal that ended it, if any
+    std::string out;         // standard output
+    std::string err;         // standard error
+};
+
+struct ProcessOptions {
+    std::string working_directory;               // empty: the current one
+    std::map<std::string, std::string> env;      // added to (or replacing in) the environment
+    std::vector<std::string> unset_env;          // removed from the environment
+    int timeout_seconds = 240;                   // killed after this
+};
+
+ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
+                          const ProcessOptions &options = {});
+
+// Paths of the built programs and libraries.
+std::string bin_path(const std::string &program);   // build/bin/<program>
+std::string lib_dir();                               // build/lib
+std::string source_dir();                            // repository root
+
+} // namespace testsupport
