@@ -94,6 +94,9 @@ struct SectorControllerConfig {
 ZENAPI_SIM_VISIBLE SectorControllerConfig parse_sector_controller_config(const toml::table *board,
                                                                          const std::string &file);
 
+// The code of a controller command given by name ("ERASE_BLOCK"), or -1.
+int sector_controller_command_code(const std::string &name);
+
 class ZENAPI_SIM_VISIBLE SectorController {
 public:
     // Monotonic time in microseconds; busy times are measured against it.
