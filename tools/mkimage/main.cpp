@@ -1,0 +1,220 @@
+// romwright-mkimage: writes firmware files for Korvel digitizer boards, valid
+// or damaged on purpose, for the demo and the tests.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "tools/mkimage/image_maker.hpp"
+
+namespace {
+
+constexpr const char *kUsage = R"(Usage: romwright-mkimage --board MODEL --out FILE [options]
+
+Writes a firmware image for a Korvel digitizer board: a raw ".rpd" picture of
+the flash from address 0, or a ".pof" packet file carrying that picture.
+
+  --board MODEL             board model, ZEN5100 to ZEN5198 (e.g. ZEN5160); gives the
+                            header's board id and place (sector-mode boards ZEN5160,
+                            ZEN5170, ZEN5142, ZEN5171: offset 0x40000; others: 0)
+  --out FILE                file to write
+  --format pof|rpd          file format (default: from FILE's extension)
+  --size BYTES              image length (default 4M)
+  --page0 START:END         page_0 byte range, END exclusive, multiples of 0x2000
+                            (default 0x20000:0x200000, sector mode 0x20000:0x300000,
+                            cut short where the option bits begin)
+  --page1 START:END         page_1 byte range (default: no page_1)
+  --option-bits OFFSET      offset of the 128-byte option-bits block (default SIZE-0x2000;
+                            raw files need it in the last 128 KB at an offset of the
+                            size's parity, and page_0 starting at 0x20000)
+  --board-id HEX            header word 0 (default: the board's id, e.g. 5160; 0 = any)
+  --signature HEX           header word 1 (default 5731)
+  --word2 HEX               header word 2 (default 0; ZEN5170: the board variant in the
+                            low byte; ZEN5120: 90 for boards of revision 1.3 or later)
+  --secondary               add a secondary image (POF only; its header at offset 0,
+                            word 2 90 unless the primary's is 90, then 10)
+  --secondary-board-id HEX  secondary header word 0 (implies --secondary)
+  --secondary-signature HEX secondary header word 1 (implies --secondary)
+  --secondary-word2 HEX     secondary header word 2 (implies --secondary)
+  --seed N                  payload seed (default 1); the same seed gives the same image
+  --blank-fraction F        share of blank (0xFF) 32-byte pages inside the pages (default 0.25)
+  --device-name TEXT        device-name packet text of a POF file (default CFG_FLASH)
+  --broken VARIANT          write a damaged file (variants below)
+  --help                    show this text
+
+Numbers take decimal or 0x hex with an optional K (1024) or M (1048576) suffix;
+HEX values are hexadecimal with or without 0x.
+
+Broken variants:
+)";
+
+struct Arguments {
+    std::map<std::string, std::string> values;
+    bool secondary = false;
+    bool help = false;
+
+    std::optional<std::string> get(const std::string &name) const {
+        const auto found = values.find(name);
+        if (found == values.end()) return std::nullopt;
+        return found->second;
+    }
+};
+
+const std::vector<std::string> kValueOptions = {
+    "--board",      "--out",          "--format",       "--size",     "--page0",
+    "--page1",      "--option-bits",  "--board-id",     "--signature", "--word2",
+    "--secondary-board-id", "--secondary-signature", "--secondary-word2", "--seed",
+    "--blank-fraction", "--device-name", "--broken",
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+Arguments parse_arguments(int argc, char **argv) {
+    Arguments arguments;
+    for (int k = 1; k < argc; ++k) {
+        std::string name = argv[k];
+        std::optional<std::string> inline_value;
+        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            inline_value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (name == "--help" || name == "-h") {
+            arguments.help = true;
+        } else if (name == "--secondary") {
+            arguments.secondary = true;
+        } else if (std::find(kValueOptions.begin(), kValueOptions.end(), name) != kValueOptions.end()) {
+            if (!inline_value && k + 1 >= argc) throw UsageError(fmt::format("{} needs a value", name));
+            arguments.values[name] = inline_value ? *inline_value : argv[++k];
+        } else {
+            throw UsageError(fmt::format("unknown option \"{}\"", name));
+        }
+    }
+    return arguments;
+}
+
+uint16_t parse_hex_word(const std::string &text, const std::string &what) {
+    const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const uint64_t value = mkimage::parse_number(prefixed ? text : "0x" + text, what);
+    if (value > 0xFFFF) throw mkimage::MakerError(fmt::format("{}: \"{}\" does not fit 16 bits", what, text));
+    return static_cast<uint16_t>(value);
+}
+
+uint32_t parse_u32(const std::string &text, const std::string &what) {
+    const uint64_t value = mkimage::parse_number(text, what);
+    if (value > 0xFFFFFFFFull) throw mkimage::MakerError(fmt::format("{}: \"{}\" does not fit 32 bits", what, text));
+    return static_cast<uint32_t>(value);
+}
+
+mkimage::Format parse_format(const Arguments &arguments, const std::string &out) {
+    std::string name = arguments.get("--format").value_or("");
+    if (name.empty()) {
+        const auto dot = out.rfind('.');
+        name = dot == std::string::npos ? "" : out.substr(dot + 1);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    }
+    if (name == "pof") return mkimage::Format::pof;
+    if (name == "rpd") return mkimage::Format::rpd;
+    throw UsageError(fmt::format("unknown format \"{}\": give --format pof or --format rpd", name));
+}
+
+void apply_header(const Arguments &arguments, const std::string &prefix, mkimage::HeaderWords &header) {
+    if (auto value = arguments.get(prefix + "board-id")) header.board_id = parse_hex_word(*value, prefix + "board-id");
+    if (auto value = arguments.get(prefix + "signature")) header.signature = parse_hex_word(*value, prefix + "signature");
+    if (auto value = arguments.get(prefix + "word2")) header.word2 = parse_hex_word(*value, prefix + "word2");
+}
+
+mkimage::ImageSpec primary_spec(const Arguments &arguments, const mkimage::BoardModel &board) {
+    const uint32_t size = arguments.get("--size") ? parse_u32(*arguments.get("--size"), "--size") : 0;
+    if (arguments.get("--size") && size == 0) throw mkimage::MakerError("--size: the image size must not be 0");
+    mkimage::ImageSpec spec = mkimage::default_spec(board, size);
+    if (auto value = arguments.get("--option-bits")) {
+        spec.option_bits_offset = parse_u32(*value, "--option-bits");
+        const uint32_t below_block = spec.option_bits_offset - spec.option_bits_offset % mkimage::kPageAlignment;
+        spec.page0.end = std::max(spec.page0.start, std::min(spec.page0.end, below_block));
+    }
+    if (auto value = arguments.get("--page0")) spec.page0 = mkimage::parse_range(*value, "--page0");
+    if (auto value = arguments.get("--page1")) spec.page1 = mkimage::parse_range(*value, "--page1");
+    if (auto value = arguments.get("--seed")) spec.seed = mkimage::parse_number(*value, "--seed");
+    if (auto value = arguments.get("--blank-fraction")) {
+        try {
+            std::size_t used = 0;
+            spec.blank_fraction = std::stod(*value, &used);
+            if (used != value->size()) throw std::invalid_argument(*value);
+        } catch (const std::exception &) {
+            throw mkimage::MakerError(fmt::format("--blank-fraction: \"{}\" is not a number", *value));
+        }
+    }
+    apply_header(arguments, "--", spec.header);
+    return spec;
+}
+
+mkimage::FileSpec file_spec(const Arguments &arguments) {
+    const auto model = arguments.get("--board");
+    const auto out = arguments.get("--out");
+    if (!model) throw UsageError("--board is required");
+    if (!out) throw UsageError("--out is required");
+    const mkimage::BoardModel &board = mkimage::find_board_model(*model);
+
+    mkimage::FileSpec spec;
+    spec.format = parse_format(arguments, *out);
+    spec.device_name = arguments.get("--device-name").value_or("");
+    spec.primary = primary_spec(arguments, board);
+    const bool secondary = arguments.secondary || arguments.get("--secondary-board-id") ||
+                           arguments.get("--secondary-signature") || arguments.get("--secondary-word2");
+    if (secondary) {
+        spec.secondary = mkimage::default_secondary(spec.primary);
+        apply_header(arguments, "--secondary-", spec.secondary->header);
+    }
+    if (auto value = arguments.get("--broken")) {
+        spec.broken = mkimage::parse_broken(*value);
+        if (spec.broken == mkimage::Broken::truncate) {
+            const auto colon = value->find(':');
+            if (colon == std::string::npos) throw UsageError("--broken truncate needs a length: truncate:N");
+            spec.broken_arg = mkimage::parse_number(value->substr(colon + 1), "--broken truncate");
+        }
+    }
+    return spec;
+}
+
+void print_usage(std::FILE *stream) {
+    fmt::print(stream, "{}", kUsage);
+    for (const auto &variant : mkimage::broken_variants()) {
+        const char *formats = variant.for_pof && variant.for_rpd ? "pof, rpd" : variant.for_pof ? "pof" : "rpd";
+        fmt::print(stream, "  {:<22}{} ({})\n", variant.name, variant.meaning, formats);
+    }
+    fmt::print(stream, "\nExit status: 0 written, 1 refused, 2 bad command line.\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        const Arguments arguments = parse_arguments(argc, argv);
+        if (arguments.help) {
+            print_usage(stdout);
+            return 0;
+        }
+        const mkimage::FileSpec spec = file_spec(arguments);
+        const std::string out = *arguments.get("--out");
+        const std::vector<uint8_t> bytes = mkimage::make_file(spec);
+        mkimage::write_file(out, bytes);
+        fmt::print("romwright-mkimage: wrote {} ({} bytes, {} image of {} bytes, option bits at 0x{:08X})\n", out,
+                   bytes.size(), *arguments.get("--board"), spec.primary.size, spec.primary.option_bits_offset);
+        return 0;
+    } catch (const UsageError &error) {
+        fmt::print(stderr, "romwright-mkimage: {}\n\n", error.what());
+        print_usage(stderr);
+        return 2;
+    } catch (const std::exception &error) {
+        fmt::print(stderr, "romwright-mkimage: {}\n", error.what());
+        return 1;
+    }
+}
