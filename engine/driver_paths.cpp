@@ -1,0 +1,171 @@
+// The two programming paths that hand the firmware file to the board driver
+// unchanged: the firmware-upgrade service takes it whole and reports its own
+// progress; the flash-sector service takes it in whole sectors, which the
+// engine then reads back and compares.
+#include "engine/driver_paths.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "engine/devlib/zen.hpp"
+#include "engine/log_sink.hpp"
+#include "engine/platform.hpp"
+#include "zenapi/Zenapi.h"
+
+namespace romwright {
+namespace {
+
+constexpr const char *kFlashStatusNames[] = {
+    "Flash idle",           "Flash busy",           "Flash busy tmout",        "Flash erase failed",
+    "Flash program failed", "Flash protect failed", "Flash invalid parameter", "Flash unsupported",
+};
+
+// The driver decides when an upgrade ends, but a driver whose answer has not
+// moved for this long is not going to finish.
+constexpr uint64_t kUpgradeStallMs = 600'000;
+constexpr uint32_t kUpgradePollMs = 1;
+constexpr uint32_t kFullPercent = 100;
+
+void report_operation(ROMWRIGHT_OPERATION_CALLBACK callback, ROMWRIGHT_OPERATION operation, void *user_data) {
+    if (callback) callback(operation, user_data);
+}
+
+void report_progress(ROMWRIGHT_PROGRESS_CALLBACK callback, float fraction, void *user_data) {
+    if (callback) callback(fraction, user_data);
+}
+
+float fraction_of(uint64_t done, uint64_t total) { return static_cast<float>(done) / static_cast<float>(total); }
+
+// The whole file; a file that cannot be read is an error naming it rather
+// than an empty image, which a driver might accept and program.
+std::vector<uint8_t> read_whole_file(const std::string &path) {
+    const int64_t size = platform::file_size(path);
+    if (size < 0) throw std::runtime_error(fmt::format("Could not open file {}", path));
+    zen::fit_u32(static_cast<uint64_t>(size));  // neither service takes more; refuse before allocating
+    platform::SharedFile file = platform::open_shared(path, "rb");
+    if (!file) throw std::runtime_error(fmt::format("Could not open file {}", path));
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        throw std::runtime_error(fmt::format("Could not read file {}", path));
+    return bytes;
+}
+
+// Polls until the driver reports an end; progress goes out on every poll.
+zen::firmware_upgrade_status follow_upgrade(void *board, ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data,
+                                            Clock &clock) {
+    uint64_t last_change_ms = clock.monotonic_ms();
+    uint32_t last_percent = 0;
+    bool first = true;
+    for (;;) {
+        const auto [status, percent] = zen::firmware_upgrade_exec_and_get_status(board);
+        report_progress(progress, static_cast<float>(std::min(percent, kFullPercent)) / 100.0f, user_data);
+        if (status != zen::firmware_upgrade_status::in_progress) return status;
+        const uint64_t now_ms = clock.monotonic_ms();
+        if (first || percent != last_percent) {
+            first = false;
+            last_percent = percent;
+            last_change_ms = now_ms;
+        } else if (now_ms - last_change_ms >= kUpgradeStallMs) {
+            throw std::runtime_error(
+                fmt::format("Firmware upgrade stalled: KorvelFirmwareUpgradeExecAndGetStatus reported {}% for {} s",
+                            percent, kUpgradeStallMs / 1000));
+        }
+        clock.sleep_ms(kUpgradePollMs);
+    }
+}
+
+void write_sectors(void *board, const std::vector<uint8_t> &image, uint32_t count, uint32_t sector_size,
+                   ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t status = 0;
+        const uint8_t *sector = image.data() + static_cast<std::size_t>(i) * sector_size;
+        if (KorvelFlashSectorWrite(board, i, 1, sector, &status) != ZENAPI_SUCCESS)
+            throw std::runtime_error(fmt::format("Write sector failed, {}", FlashStatusName(status)));
+        report_progress(progress, fraction_of(i + 1ull, count), user_data);
+    }
+}
+
+} // namespace
+
+const char *FlashStatusName(uint32_t status) {
+    if (status >= std::size(kFlashStatusNames)) return "?";
+    return kFlashStatusNames[status];
+}
+
+void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+                          ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log_callback, void *user_data,
+                          Clock &clock) {
+    const LogSink log(log_callback, user_data);
+    const int64_t start_seconds = clock.wall_seconds();
+    try {
+        const std::vector<uint8_t> image = read_whole_file(path);
+        zen::firmware_upgrade_start(board, image.data(), image.size());
+        report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
+        if (follow_upgrade(board, progress, user_data, clock) != zen::firmware_upgrade_status::succeeded) {
+            log.error("Firmware upgrade failed\n");
+            throw std::runtime_error("Upgrade firmware failed");
+        }
+    } catch (const std::exception &error) {
+        log.error("{}\n", error.what());
+        throw std::runtime_error("Upgrade firmware failed");
+    }
+    log.info("Board update time = {}s\n", clock.wall_seconds() - start_seconds);
+}
+
+void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+                               ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log_callback,
+                               void *user_data, Clock &clock) {
+    const LogSink log(log_callback, user_data);
+    const int64_t start_seconds = clock.wall_seconds();
+    bool flash_open = false;
+    try {
+        std::vector<uint8_t> image = read_whole_file(path);
+        uint32_t sector_size = 0;
+        uint32_t status = 0;
+        if (KorvelFlashOpen(board, 0, &sector_size, &status) != ZENAPI_SUCCESS)
+            throw std::runtime_error(fmt::format("Unable to open Flash, {}", FlashStatusName(status)));
+        flash_open = true;
+        if (sector_size == 0) throw std::runtime_error("Flash service reported a sector size of 0");
+
+        const uint64_t count = (image.size() + uint64_t{sector_size} - 1) / sector_size;
+        image.resize(static_cast<std::size_t>(count * sector_size), 0);  // zero padding to whole sectors
+        const uint32_t sectors = static_cast<uint32_t>(count);           // file size fits 32 bits, so does this
+
+        report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
+        write_sectors(board, image, sectors, sector_size, progress, user_data);
+        report_operation(operation, ROMWRIGHT_OPERATION_VERIFYING, user_data);
+        VerifyFlashSectors(board, image.data(), 0, sectors, sector_size, progress, user_data);
+
+        flash_open = false;
+        const uint32_t result = KorvelFlashClose(board);
+        if (result != ZENAPI_SUCCESS)
+            throw std::runtime_error(fmt::format("Unable to close flash, {}", zen::error_text(result)));
+    } catch (const std::exception &error) {
+        // Close the service a failure left open; the failure stays the one
+        // reported, a refused close only adds a warning after it.
+        const uint32_t close_result = flash_open ? KorvelFlashClose(board) : ZENAPI_SUCCESS;
+        log.error("{}\n", error.what());
+        if (close_result != ZENAPI_SUCCESS) log.warning("Unable to close flash, {}\n", zen::error_text(close_result));
+        throw std::runtime_error("Update Flash image failed");
+    }
+    log.info("Board update time = {}s\n", clock.wall_seconds() - start_seconds);
+}
+
+void VerifyFlashSectors(void *board, const uint8_t *expected, uint32_t first, uint32_t count, uint32_t size,
+                        ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
+    std::vector<uint8_t> scratch(size);
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t status = 0;
+        if (KorvelFlashSectorRead(board, first + k, 1, scratch.data(), &status) != ZENAPI_SUCCESS)
+            throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+        if (std::memcmp(scratch.data(), expected + static_cast<std::size_t>(k) * size, size) != 0)
+            throw std::runtime_error("Verify image failed");
+        report_progress(progress, fraction_of(k + 1ull, count), user_data);
+    }
+}
+
+} // namespace romwright

@@ -1,0 +1,137 @@
+// romwright_update_firmware: the one entry both front ends call per board.
+// It writes the log header, picks the programming path the board's driver
+// allows, and turns every failure into return code 1 after logging its text;
+// no exception ever leaves it.
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <boost/shared_ptr.hpp>
+#include <zlib.h>
+
+#include "engine/devlib/zen.hpp"
+#include "engine/driver_paths.hpp"
+#include "engine/log_sink.hpp"
+#include "engine/options_record.hpp"
+#include "engine/platform.hpp"
+#include "engine/romwright.h"
+#include "engine/romwright_engine.hpp"
+#include "engine/version.hpp"
+#include "zenapi/Zenapi.h"
+
+namespace romwright {
+namespace {
+
+constexpr const char *kDashLine = "-------------------------------------\n";
+constexpr uint64_t kChecksumChunk = 0x4000000;  // 64 MiB
+constexpr uint32_t kApiLoggingChannel = 0;
+constexpr int32_t kApiLoggingOff = 0;
+
+struct FileFacts {
+    uint64_t size;
+    uint32_t adler;
+};
+
+// Size and Adler-32 of the whole file, read in bounded chunks so that a file
+// of any size needs at most one chunk of memory.
+FileFacts file_facts(const std::string &path) {
+    const int64_t size = platform::file_size(path);
+    platform::SharedFile file = size < 0 ? nullptr : platform::open_shared(path, "rb");
+    if (!file) throw std::runtime_error("Could not open file");
+    const uint64_t total = static_cast<uint64_t>(size);
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min(total, kChecksumChunk)));
+    uLong adler = adler32(0L, Z_NULL, 0);
+    for (uint64_t done = 0; done < total;) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min(total - done, kChecksumChunk));
+        if (std::fread(buffer.data(), 1, chunk, file.get()) != chunk)
+            throw std::runtime_error(fmt::format("Could not read file {}", path));
+        adler = adler32(adler, buffer.data(), static_cast<uInt>(chunk));
+        done += chunk;
+    }
+    return {total, static_cast<uint32_t>(adler)};
+}
+
+void write_header(const LogSink &log, const std::string &path) {
+    log.info("{}", kDashLine);
+    log.info("Korvel Firmware Updater Version {}\n", kVersion);
+    log.info("{}", kDashLine);
+    log.info("Firmware file = {}\n", path);
+    const FileFacts facts = file_facts(path);
+    log.info("File size = {}\n", facts.size);
+    log.info("File checksum = {:08x}\n", facts.adler);
+}
+
+struct RecordDeleter {
+    void operator()(romwright_options_record *record) const noexcept { romwright_options_free(record); }
+};
+using OwnedRecord = std::unique_ptr<romwright_options_record, RecordDeleter>;
+
+bool has_feature(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
+    return std::find(features.begin(), features.end(), wanted) != features.end();
+}
+
+void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+                              ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log,
+                              const romwright_options_record &options) {
+    if (KorvelSetParameter(board, kApiLoggingChannel, ZENAPI_PARAM_API_LOGGING, kApiLoggingOff) != ZENAPI_SUCCESS)
+        log.write(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
+    boost::shared_ptr<CRomwright> engine = boost::make_shared<CRomwright>(log.callback(), log.user_data());
+    engine->SetOptions(options.auto_select_pages, options.write_page0, options.write_page1,
+                       options.write_option_bits, options.verify_pages, options.max_retries, options.debug);
+    engine->UpdateBoard(path, board, operation, progress);
+}
+
+void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+            ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options) {
+    const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
+    if (has_feature(features, zen::driver_feature::firmware_upgrade_service))
+        UpgradeThroughDriver(path, board, operation, progress, log.callback(), log.user_data());
+    else if (has_feature(features, zen::driver_feature::flash_sector_service))
+        UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data());
+    else
+        update_through_registers(path, board, operation, progress, log, options);
+}
+
+// Logging the failure must not itself let anything escape.
+void log_failure(const LogSink &log, const char *text) noexcept {
+    try {
+        log.write(ROMWRIGHT_LOG_ERROR, text);
+    } catch (...) {
+    }
+}
+
+} // namespace
+} // namespace romwright
+
+extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
+                                                  ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                                                  ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
+                                                  ROMWRIGHT_LOG_CALLBACK log_callback,
+                                                  const romwright_options_record *options, void *user_data) {
+    using namespace romwright;
+    const LogSink log(log_callback, user_data);
+    try {
+        const std::string file_path = path ? path : "";
+        if (log.enabled()) write_header(log, file_path);
+        if (!board) {
+            log.write(ROMWRIGHT_LOG_ERROR, "Board is null");
+            return ROMWRIGHT_RC_ERROR;
+        }
+        OwnedRecord defaults;
+        if (!options) {
+            defaults.reset(romwright_options_create());
+            if (!defaults) return ROMWRIGHT_RC_ERROR;
+            options = defaults.get();
+        }
+        update(file_path, board, operation_callback, progress_callback, log, *options);
+        log.info("Update succeeded.\n");
+        return ROMWRIGHT_RC_SUCCESS;
+    } catch (const std::exception &error) {
+        log_failure(log, error.what());
+    } catch (...) {
+        log_failure(log, "Unknown error");
+    }
+    return ROMWRIGHT_RC_ERROR;
+}
