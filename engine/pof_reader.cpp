@@ -1,0 +1,264 @@
+#include "engine/pof_reader.hpp"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <ios>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "engine/hex_dump.hpp"
+
+namespace romwright {
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 12;
+constexpr std::size_t kPacketHeaderSize = 6;
+constexpr std::size_t kLad32WordsSize = 12;
+constexpr std::size_t kPieceSize = 16;
+constexpr std::size_t kDataDumpBytes = 16;
+constexpr std::size_t kOtherDumpBytes = 256;
+constexpr uint32_t kOptionBitsSize = 128;
+constexpr uint32_t kNoOffset = 0xFFFFFFFF;
+
+enum Tag : uint16_t {
+    kCreator = 1,
+    kDeviceName = 2,
+    kComment = 3,
+    kTerminator = 8,
+    kData = 17,
+    kOptionBits = 26,
+    kSecondaryData = 0x8011,
+    kSecondaryOptionBits = 0x801A,
+};
+
+struct TextTag {
+    uint16_t tag;
+    const char *line;
+};
+
+const TextTag kTextTags[] = {
+    {kCreator, "[POF]  CreatorId = {}\n"},
+    {kDeviceName, "[POF]  DeviceName = {}\n"},
+    {kComment, "[POF]  Comment = {}\n"},
+};
+
+uint16_t le16(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+uint32_t le32(const uint8_t *bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+// CRC-16/X-25 (reflected 0x8408, initial and final XOR 0xFFFF), the check
+// value that the terminator packet carries over every byte before it.
+class Crc16X25 {
+public:
+    void update(const uint8_t *bytes, std::size_t length) {
+        for (std::size_t k = 0; k < length; ++k)
+            state_ = static_cast<uint16_t>((state_ >> 8) ^ table()[(state_ ^ bytes[k]) & 0xFF]);
+    }
+    uint16_t value() const { return static_cast<uint16_t>(state_ ^ 0xFFFF); }
+
+private:
+    static const std::array<uint16_t, 256> &table() {
+        static const std::array<uint16_t, 256> entries = [] {
+            std::array<uint16_t, 256> built{};
+            for (uint32_t byte = 0; byte < 256; ++byte) {
+                uint16_t crc = static_cast<uint16_t>(byte);
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
+                built[byte] = crc;
+            }
+            return built;
+        }();
+        return entries;
+    }
+
+    uint16_t state_ = 0xFFFF;
+};
+
+// The file as a stream that knows how much is left, so that no size field
+// read from it can make the reader allocate or read past its end.
+class PofInput {
+public:
+    explicit PofInput(const std::string &path) : path_(path) {
+        file_.open(path, std::ios::binary);
+        if (!file_) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
+        file_.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
+        file_.seekg(0, std::ios::end);
+        size_ = static_cast<uint64_t>(file_.tellg());
+        file_.seekg(0, std::ios::beg);
+    }
+
+    uint64_t remaining() const { return size_ - position_; }
+    uint64_t position() const { return position_; }
+
+    // Reads exactly length bytes; a file that ends first is refused by name.
+    void read(uint8_t *out, std::size_t length, const std::string &what) {
+        if (length > remaining())
+            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
+                                                     "{}, {} left",
+                                                     path_, what, length, position_, remaining()));
+        file_.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(length));
+        crc_.update(out, length);
+        position_ += length;
+    }
+
+    uint16_t crc() const { return crc_.value(); }
+    void close() { file_.close(); }
+
+private:
+    std::string path_;
+    std::ifstream file_;
+    uint64_t size_ = 0;
+    uint64_t position_ = 0;
+    Crc16X25 crc_;
+};
+
+struct Packet {
+    uint64_t index;
+    uint16_t tag;
+    uint32_t size;
+};
+
+std::string packet_name(const Packet &packet) {
+    return fmt::format("packet {} (tag {}, size {})", packet.index, packet.tag, packet.size);
+}
+
+class PofLoader {
+public:
+    PofLoader(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log)
+        : input_(path), slots_(slots), verbose_(debug ? log : LogSink()) {}
+
+    void load() {
+        const uint32_t count = read_file_header();
+        verbose_.info("[POF] packet count = {}\n", count);
+        for (uint64_t index = 1;; ++index) {
+            const Packet packet = read_packet_header(index);
+            if (index > count) throw std::runtime_error("Error: Too many packets");
+            verbose_.info("[POF] packet , {} : tag = {} size = {}\n", index, packet.tag, packet.size);
+            if (packet.tag == kTerminator) {
+                read_terminator(packet, count);
+                return;
+            }
+            read_payload(packet);
+        }
+    }
+
+private:
+    uint32_t read_file_header() {
+        uint8_t header[kFileHeaderSize];
+        input_.read(header, sizeof header, "its 12-byte header");
+        if (!has_pof_magic(header, sizeof header)) throw std::runtime_error("Invalid POF header.");
+        return le32(header + 8);
+    }
+
+    Packet read_packet_header(uint64_t index) {
+        uint8_t header[kPacketHeaderSize];
+        input_.read(header, sizeof header, fmt::format("the header of packet {} (no terminator packet)", index));
+        return Packet{index, le16(header), le32(header + 2)};
+    }
+
+    void read_terminator(const Packet &packet, uint32_t count) {
+        // The CRC covers every byte before its own value, whatever the
+        // terminator's size field says: exactly two bytes follow it.
+        const uint16_t computed = input_.crc();
+        uint8_t stored_bytes[2];
+        input_.read(stored_bytes, sizeof stored_bytes, packet_name(packet));
+        const uint16_t stored = le16(stored_bytes);
+        if (packet.index != count) throw std::runtime_error("Error: Terminator packet not last packet.");
+        verbose_.info("[POF]  CRC = 0x{:04X}\n", stored);
+        verbose_.info("[POF]  computed CRC = 0x{:04X}\n", computed);
+        // A corrupt file is refused here, before anything is erased.
+        if (computed != stored)
+            throw std::runtime_error(fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}",
+                                                 computed, stored));
+        input_.close();
+    }
+
+    void read_payload(const Packet &packet) {
+        if (packet.size > input_.remaining())
+            throw std::runtime_error(fmt::format("Error: POF {} is larger than the {} bytes left in the file",
+                                                 packet_name(packet), input_.remaining()));
+        switch (packet.tag) {
+        case kData: return read_data(packet, slots_[0]);
+        case kSecondaryData: return read_data(packet, slots_[1]);
+        case kOptionBits: return read_option_bits(packet, slots_[0]);
+        case kSecondaryOptionBits: return read_option_bits(packet, slots_[1]);
+        case kCreator:
+        case kDeviceName:
+        case kComment: return read_text(packet);
+        default: return skip_payload(packet);
+        }
+    }
+
+    void read_data(const Packet &packet, ImageSlot &slot) {
+        if (!slot.data.empty()) throw std::runtime_error("Error: Duplicate logical address and data 32.");
+        if (packet.size < kLad32WordsSize)
+            throw std::length_error(fmt::format("Error: POF {} is too short for logical address and data 32: "
+                                                "at least 12 bytes needed",
+                                                packet_name(packet)));
+        uint8_t words[kLad32WordsSize];
+        input_.read(words, sizeof words, packet_name(packet));
+        verbose_.info("[POF]  LAD32 = 0x{:08X} 0x{:08X} 0x{:08X}\n", le32(words), le32(words + 4), le32(words + 8));
+        const std::size_t length = packet.size - kLad32WordsSize;
+        verbose_.info("Loading POF data: {} bytes.\n", length);
+        std::vector<uint8_t> data(length, 0);
+        input_.read(data.data(), length, packet_name(packet));
+        slot.data = std::move(data);
+        hex_dump(verbose_, slot.data.data(), std::min(length, kDataDumpBytes), 0, kPieceSize);
+    }
+
+    void read_text(const Packet &packet) {
+        std::string text(packet.size, '\0');
+        input_.read(reinterpret_cast<uint8_t *>(text.data()), text.size(), packet_name(packet));
+        text.resize(std::strlen(text.c_str()));
+        for (const auto &entry : kTextTags)
+            if (entry.tag == packet.tag) verbose_(ROMWRIGHT_LOG_INFO, fmt::runtime(entry.line), text);
+    }
+
+    void read_option_bits(const Packet &packet, ImageSlot &slot) {
+        uint8_t piece[kPieceSize] = {};
+        bool first_piece = true;
+        uint32_t offset = kNoOffset;
+        for (uint64_t done = 0; done < packet.size; done += kPieceSize) {
+            const std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(kPieceSize, packet.size - done));
+            input_.read(piece, length, packet_name(packet));
+            hex_dump(verbose_, piece, length, 0, kPieceSize);
+            if (first_piece) offset = le32(piece);
+            first_piece = false;
+        }
+        // Widened so that an offset near 4 GiB cannot wrap below the data length.
+        if (!first_piece && offset != kNoOffset && uint64_t(offset) + kOptionBitsSize < slot.data.size()) {
+            slot.option_bits_start = offset;
+            slot.option_bits_end = offset + kOptionBitsSize;
+        }
+    }
+
+    void skip_payload(const Packet &packet) {
+        uint8_t piece[kPieceSize];
+        for (uint64_t done = 0; done < packet.size; done += kPieceSize) {
+            const std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(kPieceSize, packet.size - done));
+            input_.read(piece, length, packet_name(packet));
+            if (done < kOtherDumpBytes) hex_dump(verbose_, piece, length, static_cast<uint32_t>(done), kPieceSize);
+        }
+    }
+
+    PofInput input_;
+    ImageSlot (&slots_)[2];
+    LogSink verbose_;
+};
+
+} // namespace
+
+bool has_pof_magic(const uint8_t *first_bytes, std::size_t length) {
+    static const uint8_t kMagic[4] = {'P', 'O', 'F', 0};
+    return first_bytes != nullptr && length >= sizeof kMagic && std::memcmp(first_bytes, kMagic, sizeof kMagic) == 0;
+}
+
+void load_pof_file(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
+    PofLoader(path, slots, debug, log).load();
+}
+
+} // namespace romwright

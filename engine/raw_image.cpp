@@ -1,0 +1,152 @@
+#include "engine/raw_image.hpp"
+
+#include <fstream>
+#include <ios>
+#include <optional>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "engine/hex_dump.hpp"
+
+namespace romwright {
+
+namespace {
+
+// The option bits lie in the last 128 KB of a raw image and begin with the
+// bytes 20 00: page_0's start address 0x20000 as the block encodes it.
+constexpr uint64_t kSearchWindow = 0x20000;
+constexpr uint32_t kOptionBitsSize = 128;
+constexpr uint16_t kOptionBitsMark = 0x0020;
+constexpr uint64_t kMaxImageSize = 0xFFFFFFFF;
+constexpr uint32_t kLayoutBytes = 8;
+constexpr uint32_t kDumpWidth = 16;
+
+const char *const kNoOptionBits = "Error: Unable to find option bits in binary file";
+
+std::optional<uint32_t> find_option_bits(const std::vector<uint8_t> &data) {
+    if (data.size() <= kSearchWindow) return std::nullopt;
+    const std::size_t last = data.size() - kOptionBitsSize;
+    for (std::size_t at = data.size() - kSearchWindow; at <= last; at += 2)
+        if ((data[at] | data[at + 1] << 8) == kOptionBitsMark) return static_cast<uint32_t>(at);
+    return std::nullopt;
+}
+
+std::vector<uint8_t> read_whole_file(const std::string &path, const LogSink &log) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
+    file.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
+    file.seekg(0, std::ios::end);
+    const uint64_t size = static_cast<uint64_t>(file.tellg());
+    file.seekg(0, std::ios::beg);
+    log.info("Loading binary file {} bytes.\n", size);
+    // Flash addresses and the image length are 32-bit everywhere after this.
+    if (size > kMaxImageSize)
+        throw std::runtime_error(fmt::format("Error: Binary file of {} bytes is too large; an image holds at most "
+                                             "{} bytes",
+                                             size, kMaxImageSize));
+    std::vector<uint8_t> data(static_cast<std::size_t>(size), 0);
+    file.read(reinterpret_cast<char *>(data.data()), static_cast<std::streamsize>(size));
+    file.close();
+    return data;
+}
+
+uint32_t decode_address(uint8_t low, uint8_t high) { return uint32_t(low & 0xFE) << 12 | uint32_t(high) << 20; }
+
+bool all_ff(const uint8_t *bytes) { return bytes[0] == 0xFF && bytes[1] == 0xFF && bytes[2] == 0xFF && bytes[3] == 0xFF; }
+
+struct PageMessages {
+    const char *not_found;
+    const char *start;
+    const char *end;
+    const char *range;
+};
+
+const PageMessages kPage0Messages = {
+    "Error: page_0 not found",
+    "Error: Invalid page_0 start address -- {:08X}",
+    "Error: Invalid page_0 end address -- {:08X}",
+    "Error: Invalid page_0 range -- {:08X} to {:08X}",
+};
+const PageMessages kPage1Messages = {
+    "Error: page_1 not found",
+    "Error: Invalid page_1 start address -- {:08X}",
+    "Error: Invalid page_1 end address -- {:08X}",
+    "Error: Invalid page_1 range -- {:08X} to {:08X}",
+};
+
+void check_page(uint32_t start, uint32_t end, uint32_t length, const PageMessages &messages) {
+    if (start >= length) throw std::runtime_error(fmt::format(fmt::runtime(messages.start), start));
+    if (end >= length) throw std::runtime_error(fmt::format(fmt::runtime(messages.end), end));
+    if (start > end) throw std::runtime_error(fmt::format(fmt::runtime(messages.range), start, end));
+}
+
+// The layout can only be read from eight bytes inside the data, and the
+// detailed log dumps the whole block, so both must lie within it.
+void check_option_bits_inside(const ImageSlot &slot) {
+    const uint64_t length = slot.data.size();
+    if (length == 0) throw std::runtime_error("Error: No image data to read the option bits from");
+    if (slot.option_bits_end == 0) throw std::runtime_error("Error: Unable to find option bits in image");
+    if (uint64_t(slot.option_bits_start) + kLayoutBytes > length || slot.option_bits_end > length ||
+        slot.option_bits_end < slot.option_bits_start)
+        throw std::runtime_error(fmt::format("Error: Option bits at 0x{:08X} to 0x{:08X} lie outside the image of {} "
+                                             "bytes",
+                                             slot.option_bits_start, slot.option_bits_end, length));
+}
+
+void log_selection(const PageSelection &selection, const LogSink &log) {
+    log.info("Auto select pages = {}\n", selection.auto_select_pages);
+    log.info("Write page 0 = {}\n", selection.write_page0);
+    log.info("Write page 1 = {}\n", selection.write_page1);
+    log.info("Write option bits = {}\n", selection.write_option_bits);
+}
+
+void log_layout(const ImageSlot &slot, const PageLayout &layout, const LogSink &log) {
+    log.info("Option bits\n");
+    hex_dump(log, slot.data.data() + slot.option_bits_start, slot.option_bits_end - slot.option_bits_start,
+             slot.option_bits_start, kDumpWidth);
+    log.info("Page_0 start 0x{:08X} end 0x{:08X}\n", layout.page0_start, layout.page0_end);
+    if (layout.page1_present) log.info("Page_1 start 0x{:08X} end 0x{:08X}\n", layout.page1_start, layout.page1_end);
+    log.info("Option bits start 0x{:08X} end 0x{:08X}\n", slot.option_bits_start, slot.option_bits_end);
+}
+
+} // namespace
+
+void load_binary_file(const std::string &path, ImageSlot &primary, const LogSink &log) {
+    primary.data = read_whole_file(path, log);
+    const auto start = find_option_bits(primary.data);
+    if (!start) throw std::runtime_error(kNoOptionBits);
+    primary.option_bits_start = *start;
+    primary.option_bits_end = *start + kOptionBitsSize;
+}
+
+void read_page_layout(const ImageSlot &slot, PageSelection &selection, PageLayout &layout, bool debug,
+                      const LogSink &log) {
+    const LogSink verbose = debug ? log : LogSink();
+    if (selection.auto_select_pages) {
+        selection.write_page0 = true;
+        selection.write_page1 = false;
+    }
+    log_selection(selection, verbose);
+
+    check_option_bits_inside(slot);
+    const uint8_t *bits = slot.data.data() + slot.option_bits_start;
+    const uint32_t length = static_cast<uint32_t>(slot.data.size());
+
+    if (all_ff(bits)) throw std::runtime_error(kPage0Messages.not_found);
+    layout.page0_start = decode_address(bits[0], bits[1]);
+    layout.page0_end = decode_address(bits[2], bits[3]);
+    if (selection.write_page0) check_page(layout.page0_start, layout.page0_end, length, kPage0Messages);
+
+    layout.page1_present = !all_ff(bits + 4);
+    if (!layout.page1_present) {
+        if (selection.write_page1) throw std::runtime_error(kPage1Messages.not_found);
+    } else {
+        layout.page1_start = decode_address(bits[4], bits[5]);
+        layout.page1_end = decode_address(bits[6], bits[7]);
+        if (selection.write_page1) check_page(layout.page1_start, layout.page1_end, length, kPage1Messages);
+    }
+    log_layout(slot, layout, verbose);
+}
+
+} // namespace romwright
