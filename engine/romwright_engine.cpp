@@ -1,12 +1,194 @@
-// Scaffolding: replaced by the engine object's implementation.
+// CRomwright: construction, options, and opening and identifying the board.
+// Identification fixes the programming mode from the board kind alone.
 #include "engine/romwright_engine.hpp"
 
+#include <algorithm>
+#include <exception>
+#include <iterator>
 #include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "engine/devlib/zen.hpp"
+#include "zenapi/Zenapi.h"
+
+namespace {
+
+struct BoardKindRow {
+    uint32_t kind;
+    const char *model;
+    uint16_t board_id;
+    bool sector_mode;
+};
+
+// The board kinds this engine programs itself.
+constexpr BoardKindRow kBoardKinds[] = {
+    {11, "ZEN5110", 0x5110, false}, {12, "ZEN5104", 0x5104, false}, {13, "ZEN5120", 0x5120, false},
+    {14, "ZEN5130", 0x5130, false}, {15, "ZEN5131", 0x5131, false}, {16, "ZEN5140", 0x5140, false},
+    {17, "ZEN5141", 0x5141, false}, {18, "ZEN5132", 0x5132, false}, {19, "ZEN5133", 0x5133, false},
+    {20, "ZEN5111", 0x5111, false}, {21, "ZEN5121", 0x5121, false}, {22, "ZEN5150", 0x5150, false},
+    {23, "ZEN5152", 0x5152, false}, {24, "ZEN5151", 0x5151, false}, {25, "ZEN5160", 0x5160, true},
+    {29, "ZEN5170", 0x5170, true},  {30, "ZEN5142", 0x5142, true},  {32, "ZEN5180", 0x5180, false},
+    {33, "ZEN5171", 0x5171, true},  {34, "ZEN5181", 0x5181, false},
+};
+
+// Kinds up to this one are older models that cannot be updated here.
+constexpr uint32_t kLastUnsupportedKind = 10;
+// Sector-mode kinds whose FPGA and CPLD must be recent enough for flash access.
+constexpr uint32_t kVersionGatedKinds[] = {25, 29};
+constexpr uint32_t kZen5170Kind = 29;
+
+constexpr uint32_t kMinimumFpgaMajor = 8, kMinimumFpgaMinor = 14;
+constexpr uint32_t kMinimumCpldMajor = 9, kMinimumCpldMinor = 14;
+
+constexpr uint32_t kSectorBufferSize = 0x40000;
+// OpenBoard's scratch read on page-mode boards: 8 words at byte address 0x20000.
+constexpr uint32_t kScratchReadWordAddress = 0x10000;
+constexpr uint32_t kBoardRegister0 = 0;
+constexpr int32_t kRevisionMinorUnset = 15;
+
+const BoardKindRow *find_kind(uint32_t kind) {
+    const auto row = std::find_if(std::begin(kBoardKinds), std::end(kBoardKinds),
+                                  [kind](const BoardKindRow &r) { return r.kind == kind; });
+    return row == std::end(kBoardKinds) ? nullptr : row;
+}
+
+bool is_version_gated(uint32_t kind) {
+    return std::find(std::begin(kVersionGatedKinds), std::end(kVersionGatedKinds), kind) !=
+           std::end(kVersionGatedKinds);
+}
+
+bool older_than(uint32_t major, uint32_t minor, uint32_t want_major, uint32_t want_minor) {
+    return major < want_major || (major == want_major && minor < want_minor);
+}
+
+uint32_t fpga_major(uint32_t signature) { return (signature >> 16) & 0xFFu; }
+uint32_t fpga_minor(uint32_t signature) { return (signature >> 24) & 0x0Fu; }
+
+} // namespace
 
 CRomwright::CRomwright(ROMWRIGHT_LOG_CALLBACK log_callback_, void *user_data_, romwright::Clock &clock)
     : user_data(user_data_), log_callback(log_callback_), flash(log_callback_, user_data_, clock), clock_(clock) {}
-CRomwright::~CRomwright() = default;
-void CRomwright::SetOptions(bool, bool, bool, bool, bool, int32_t, bool) {}
-void CRomwright::UpdateBoard(const std::string &, void *, ROMWRIGHT_OPERATION_CALLBACK, ROMWRIGHT_PROGRESS_CALLBACK) {
-    throw std::logic_error("register path not built yet");
+
+CRomwright::~CRomwright() {
+    sector_buffer.reset();
+    if (controller_attached) {
+        try {
+            flash.Detach();
+        } catch (const std::exception &error) {
+            // The update's outcome is already decided; say why the board may
+            // keep its flash output enabled and carry on.
+            log().warning("Detaching the flash driver failed: {}\n", error.what());
+        } catch (...) {
+            log().warning("Detaching the flash driver failed.\n");
+        }
+    }
+    controller_attached = false;
+    board = nullptr;
+}
+
+void CRomwright::SetOptions(bool auto_select_pages_, bool write_page0_, bool write_page1_, bool write_option_bits_,
+                            bool verify_pages_, int32_t max_retries_, bool debug_) {
+    auto_select_pages = auto_select_pages_;
+    write_page0 = write_page0_;
+    write_page1 = write_page1_;
+    write_option_bits = write_option_bits_;
+    verify_pages = verify_pages_;
+    max_retries = max_retries_;
+    debug = debug_;
+}
+
+void CRomwright::OpenBoard(void *handle) {
+    board = handle;
+    if (!board) throw std::runtime_error("Error: Null board");
+    const uint32_t kind = KorvelGetBoardKind(board);
+    const BoardKindRow *row = find_kind(kind);
+    if (row && row->sector_mode) {
+        if (is_version_gated(kind)) {
+            const uint32_t signature = GetKsopcSignature();
+            if (older_than(fpga_major(signature), fpga_minor(signature), kMinimumFpgaMajor, kMinimumFpgaMinor))
+                throw std::runtime_error(fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
+                                                     fpga_major(signature), fpga_minor(signature)));
+            uint8_t major = 0, minor = 0;
+            zen::check_call(KorvelGetCPLDVersion(board, &major, &minor), "CRomwright::OpenBoard");
+            if (older_than(major, minor, kMinimumCpldMajor, kMinimumCpldMinor))
+                throw std::runtime_error(fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.",
+                                                     major, minor));
+        }
+        flash.Attach(board, debug);
+        controller_attached = true;
+        return;
+    }
+    controller_attached = false;
+    uint16_t scratch[8] = {};
+    // What this read prepares is the library's business; its outcome is not ours.
+    (void)ZEN5110FlashSectorPageRead(board, kScratchReadWordAddress, scratch);
+}
+
+uint32_t CRomwright::GetKsopcSignature() {
+    uint32_t value = 0;
+    zen::check_call(KorvelQueryCapability(board, ZENAPI_CAP_KSOPC_SIGNATURE, 0, &value),
+                    "CRomwright::GetKsopcSignature");
+    return value;
+}
+
+std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
+    uint8_t major = 0, minor = 0;
+    if (KorvelGetBoardRevision(board, &major, &minor) != ZENAPI_SUCCESS)
+        throw std::runtime_error("Error: reading board revision failed");
+    const int32_t shown_minor = minor == kRevisionMinorUnset ? 0 : minor;
+    return {major, shown_minor};
+}
+
+void CRomwright::GetFPGAType() {
+    const uint32_t kind = KorvelGetBoardKind(board);
+    const BoardKindRow *row = find_kind(kind);
+    if (!row) {
+        if (kind <= kLastUnsupportedKind) throw std::runtime_error("Error: Unsupported board type");
+        throw std::runtime_error("Unknown board type");
+    }
+    uint32_t variant = 0;
+    if (kind == kZen5170Kind) {
+        uint32_t value = 0;
+        zen::check_call(KorvelReadRegister(board, kBoardRegister0, &value, ZENAPI_REGISTER_ACCESS_CODE),
+                        "CRomwright::GetFPGAType");
+        variant = value & 0xFFu;
+    }
+    board_kind = kind;
+    board_variant = variant;
+    board_model = row->model;
+    board_id = row->board_id;
+    sector_mode = row->sector_mode;
+}
+
+void CRomwright::GetSerialNumber() {
+    uint32_t serial = 0;
+    if (KorvelQueryCapability(board, ZENAPI_CAP_SERIAL_NUMBER, 0, &serial) == ZENAPI_SUCCESS)
+        log().info("Serial number = {} \n", serial);
+    else
+        log().error("Serial number unavailable\n");
+}
+
+void CRomwright::IdentifyBoard(void *handle) {
+    OpenBoard(handle);
+    GetFPGAType();
+    ksopc_signature = GetKsopcSignature();
+    const auto revision = ReadBoardRevision();
+    if (sector_mode && !sector_buffer) {
+        sector_buffer = romwright::platform::allocate_aligned(kSectorBufferSize);
+        if (!sector_buffer) throw std::runtime_error("Allocate memory failed");
+    }
+    log().info("Board type = {} {{{}, {}}}\n", board_model, revision.first, revision.second);
+    GetSerialNumber();
+    log().info("KSoPC signature = 0x{:08X}\n", ksopc_signature);
+    log().info("Current firmware version = {}.{}\n", fpga_major(ksopc_signature), fpga_minor(ksopc_signature));
+}
+
+void CRomwright::EnableFlash(bool enable) {
+    uint32_t value = 0;
+    zen::check_call(KorvelReadRegister(board, flash_reg::kFlashEnable, &value, ZENAPI_REGISTER_ACCESS_CODE),
+                    "CRomwright::EnableFlash");
+    value = enable ? (value | flash_reg::kFlashEnableBit) : (value & ~flash_reg::kFlashEnableBit);
+    zen::check_call(KorvelWriteRegister(board, flash_reg::kFlashEnable, value, ZENAPI_REGISTER_ACCESS_CODE),
+                    "CRomwright::EnableFlash");
 }

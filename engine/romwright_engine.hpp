@@ -93,6 +93,8 @@ private:
     void GetFPGAType();
     void GetSerialNumber();
     void ReadPage(uint32_t word_address, uint8_t out[32]);
+    // Erase check of one sector: true when it reads erased, else logs where not.
+    bool SectorReadsErased(uint32_t sector);
     void Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float fraction) const;
 
     romwright::Clock &clock_;

@@ -1,0 +1,158 @@
+// Whether the loaded image may go into the identified board, and which of the
+// file's two images to use.
+#include "engine/image_check.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "engine/romwright_engine.hpp"
+
+namespace romwright {
+namespace {
+
+struct CompatibilityRow {
+    uint16_t image_id;
+    uint16_t board_id;
+    Compatibility when;
+};
+
+// Images made for a near relative of the board present. Not symmetric: every
+// pair not listed is refused.
+constexpr CompatibilityRow kCompatibility[] = {
+    {0x5131, 0x5130, Compatibility::always},     {0x5132, 0x5130, Compatibility::always},
+    {0x5133, 0x5130, Compatibility::always},     {0x5141, 0x5140, Compatibility::always},
+    {0x5111, 0x5110, Compatibility::always},     {0x5121, 0x5120, Compatibility::always},
+    {0x5123, 0x5120, Compatibility::always},     {0x5172, 0x5160, Compatibility::always},
+    {0x5160, 0x5172, Compatibility::always},     {0x5130, 0x5131, Compatibility::debug_only},
+    {0x5130, 0x5132, Compatibility::debug_only}, {0x5130, 0x5133, Compatibility::debug_only},
+    {0x5140, 0x5141, Compatibility::debug_only}, {0x5110, 0x5111, Compatibility::debug_only},
+    {0x5120, 0x5121, Compatibility::debug_only}, {0x5151, 0x5150, Compatibility::debug_only},
+    {0x5170, 0x5171, Compatibility::debug_only}, {0x5171, 0x5170, Compatibility::debug_only},
+    {0x5181, 0x5180, Compatibility::debug_only}, {0x5180, 0x5181, Compatibility::debug_only},
+    {0x5107, 0x5106, Compatibility::debug_only}, {0x5107, 0x5108, Compatibility::debug_only},
+    {0x5106, 0x5107, Compatibility::debug_only}, {0x5106, 0x5108, Compatibility::debug_only},
+    {0x5108, 0x5106, Compatibility::debug_only}, {0x5108, 0x5107, Compatibility::debug_only},
+};
+
+constexpr uint16_t kSignature = 0x5731;
+constexpr uint16_t kAlternateSignature = 0x1C0B;
+constexpr uint32_t kSectorModeHeaderOffset = 0x40000;
+constexpr std::size_t kHeaderSize = 6;
+constexpr uint32_t kZen5170Kind = 29;
+constexpr uint32_t kZen5120Kind = 13;
+constexpr uint16_t kZen5120NewRevisionMark = 0x90;
+
+LogSink engine_log(const CRomwright &engine) { return LogSink(engine.log_callback, engine.user_data); }
+
+uint16_t word_at(const std::vector<uint8_t> &data, std::size_t offset) {
+    return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
+}
+
+// The header is read only where the image holds all six bytes of it.
+ImageHeader header_at(const std::vector<uint8_t> &data, std::size_t offset, const char *which) {
+    if (data.size() < offset + kHeaderSize)
+        throw std::runtime_error(fmt::format(
+            "Error: {} FPGA image of {} bytes is too short for its header at 0x{:08X} ({} bytes needed)", which,
+            data.size(), offset, offset + kHeaderSize));
+    return ImageHeader{word_at(data, offset), word_at(data, offset + 2), word_at(data, offset + 4)};
+}
+
+bool accepted_on(uint16_t image_id, const CRomwright &engine) {
+    if (image_id == 0 || image_id == engine.board_id) return true;
+    switch (compatibility(image_id, engine.board_id)) {
+    case Compatibility::always:
+        return true;
+    case Compatibility::debug_only:
+        return engine.debug;
+    case Compatibility::refused:
+        break;
+    }
+    return false;
+}
+
+void check_primary(const ImageHeader &header, const CRomwright &engine) {
+    if (!engine.debug && header.signature != kSignature && header.signature != kAlternateSignature)
+        throw std::runtime_error(fmt::format("Error: Invalid FPGA image signature. {:04X} instead of {:04X} or {:04X}\n",
+                                             header.signature, kSignature, kAlternateSignature));
+    if (!accepted_on(header.board_id, engine))
+        throw std::runtime_error(fmt::format("Error: FPGA image is made for board {:04X}, not for this board {:04X} \n",
+                                             header.board_id, engine.board_id));
+}
+
+void check_zen5170_variant(const ImageHeader &header, const CRomwright &engine) {
+    const uint32_t image_variant = header.word2 & 0xFFu;
+    if (image_variant != engine.board_variant)
+        throw std::runtime_error(
+            fmt::format("Error: FPGA image is made for board 5170-{:02X}, not for this board 5170-{:02X} \n",
+                        image_variant, engine.board_variant));
+}
+
+struct RevisionTexts {
+    const char *primary;
+    const char *secondary;
+};
+
+constexpr RevisionTexts kOldBoardTexts{
+    "Primary FPGA image requires an ZEN5120 v1.3 or later, but the board is version 1.2 or earlier\n",
+    "Secondary FPGA image requires an ZEN5120 v1.3 or later, but the board is version 1.2 or earlier\n"};
+constexpr RevisionTexts kNewBoardTexts{
+    "Primary FPGA image requires an ZEN5120 v1.2 or earlier, but the board is version 1.3 or later\n",
+    "Secondary FPGA image requires an ZEN5120 v1.2 or earlier, but the board is version 1.3 or later\n"};
+
+// A ZEN5120 of revision 1.3 or later needs an image marked 0x90 in word 2;
+// an older board needs one that is not.
+void choose_zen5120_image(const ImageHeader &primary, CRomwright &engine) {
+    const auto revision = engine.ReadBoardRevision();
+    const bool new_board = revision.first > 1 || (revision.first == 1 && revision.second >= 3);
+    const auto fits = [new_board](const ImageHeader &header) {
+        return (header.word2 == kZen5120NewRevisionMark) == new_board;
+    };
+    if (fits(primary)) return;
+
+    const RevisionTexts &texts = new_board ? kNewBoardTexts : kOldBoardTexts;
+    std::string diagnostic = texts.primary;
+    const std::vector<uint8_t> &secondary_data = engine.images[1].data;
+    if (secondary_data.empty()) {
+        engine_log(engine).error("{}", diagnostic);
+        throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
+    }
+    const ImageHeader secondary = header_at(secondary_data, 0, "Secondary");
+    if (secondary.signature != kSignature) throw std::runtime_error("Error: Invalid secondary FPGA image signature");
+    if (secondary.board_id != 0 && secondary.board_id != engine.board_id)
+        throw std::runtime_error("Error: Secondary FPGA image not this board");
+    if (fits(secondary)) {
+        engine_log(engine).info("Using secondary FPGA image from POF file.\n");
+        engine.image_index = 1;
+        return;
+    }
+    diagnostic += texts.secondary;
+    engine_log(engine).error("{}", diagnostic);
+    throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
+}
+
+} // namespace
+
+Compatibility compatibility(uint16_t image_id, uint16_t board_id) {
+    if (image_id == board_id) return Compatibility::always;
+    const auto row = std::find_if(std::begin(kCompatibility), std::end(kCompatibility), [&](const CompatibilityRow &r) {
+        return r.image_id == image_id && r.board_id == board_id;
+    });
+    return row == std::end(kCompatibility) ? Compatibility::refused : row->when;
+}
+
+} // namespace romwright
+
+void CRomwright::CheckImage() {
+    using namespace romwright;
+    image_index = 0;
+    const ImageHeader primary = header_at(images[0].data, sector_mode ? kSectorModeHeaderOffset : 0, "Primary");
+    check_primary(primary, *this);
+    if (board_kind == kZen5170Kind)
+        check_zen5170_variant(primary, *this);
+    else if (board_kind == kZen5120Kind)
+        choose_zen5120_image(primary, *this);
+}

@@ -1,0 +1,282 @@
+// CRomwright::UpdateBoard and its flash steps: erase (with a read-back check
+// per sector), write and verify, in page mode through the device library's
+// page calls and in sector mode through the flash controller driver. The
+// three steps are retried as a whole; the plan made before them is reused.
+#include "engine/romwright_engine.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "engine/planner.hpp"
+#include "engine/pof_reader.hpp"
+#include "zenapi/Zenapi.h"
+
+namespace {
+
+constexpr std::size_t kMagicProbeBytes = 12;
+constexpr uint32_t kPageSize = romwright::kPageSize;
+constexpr uint32_t kPageWords = kPageSize / 2;
+constexpr uint32_t kPagesPerSector = romwright::kPageModeSectorSize / kPageSize;  // 4096
+constexpr uint32_t kSectorSize = romwright::kSectorModeSectorSize;
+constexpr uint32_t kSectorWords = kSectorSize / 4;
+constexpr uint32_t kDumpBlock = 64;  // bytes shown around a sector-mode difference
+constexpr uint32_t kDumpLine = 16;
+constexpr uint32_t kPrepareReadCommand = 3;
+constexpr uint32_t kErased32 = 0xFFFFFFFFu;
+
+uint32_t word_address_of_page(uint32_t page) { return page * kPageWords; }
+
+uint32_t load_u32(const uint8_t *bytes) {
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// Index of the first 32-bit word that differs between the two sector images,
+// or kSectorWords when they agree.
+uint32_t first_differing_word(const uint8_t *a, const uint8_t *b) {
+    for (uint32_t k = 0; k < kSectorWords; ++k)
+        if (load_u32(a + 4u * k) != load_u32(b + 4u * k)) return k;
+    return kSectorWords;
+}
+
+uint32_t first_unerased_word(const uint8_t *bytes) {
+    for (uint32_t k = 0; k < kSectorWords; ++k)
+        if (load_u32(bytes + 4u * k) != kErased32) return k;
+    return kSectorWords;
+}
+
+// Byte offset, within a sector, of the 64-byte block that holds word k.
+uint32_t block_of_word(uint32_t k) { return 4u * (k / (kDumpBlock / 4) * (kDumpBlock / 4)); }
+
+float fraction(int64_t done, int64_t total) { return static_cast<float>(done) / static_cast<float>(total); }
+
+} // namespace
+
+void CRomwright::Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float value) const {
+    if (progress) progress(value, user_data);
+}
+
+// Reads 32 bytes at a 16-bit word address; a bad read shows in the comparison.
+void CRomwright::ReadPage(uint32_t word_address, uint8_t out[32]) {
+    uint16_t words[kPageWords] = {};
+    EnableFlash(true);
+    (void)SetControlCommand(board, kPrepareReadCommand);
+    (void)ZEN5110FlashSectorPageRead(board, word_address, words);
+    (void)ZEN5110FlashSectorPageRead(board, word_address + kPageWords / 2, words + kPageWords / 2);
+    EnableFlash(false);
+    for (uint32_t i = 0; i < kPageWords; ++i) {
+        out[2 * i] = static_cast<uint8_t>(words[i] & 0xFFu);
+        out[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    }
+}
+
+void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                             ROMWRIGHT_PROGRESS_CALLBACK progress_callback) {
+    uint8_t first_bytes[kMagicProbeBytes] = {};
+    std::size_t probed = 0;
+    {
+        romwright::platform::SharedFile file = romwright::platform::open_shared(path, "rb");
+        if (!file) throw std::runtime_error(fmt::format("Error: Could not open firmware file {}", path));
+        probed = std::fread(first_bytes, 1, sizeof first_bytes, file.get());
+    }
+    if (romwright::has_pof_magic(first_bytes, probed))
+        LoadPofFile(path);
+    else
+        LoadBinaryFile(path);
+    firmware_path = path;
+    const int64_t start = clock_.wall_seconds();
+
+    IdentifyBoard(handle);
+    CheckImage();
+    ReadPageLayout();
+    PlanSectors();
+    if (!sector_mode) PlanPages();
+
+    const auto operation = [&](ROMWRIGHT_OPERATION value) {
+        if (operation_callback) operation_callback(value, user_data);
+    };
+    for (int32_t attempt = 0;; ++attempt) {
+        try {
+            operation(ROMWRIGHT_OPERATION_ERASING);
+            EraseSectors(progress_callback);
+            operation(ROMWRIGHT_OPERATION_WRITING);
+            if (sector_mode)
+                WriteSectors(progress_callback);
+            else
+                WritePages(progress_callback);
+            if (verify_pages) {
+                operation(ROMWRIGHT_OPERATION_VERIFYING);
+                if (sector_mode)
+                    VerifySectors(progress_callback);
+                else
+                    VerifyPages(progress_callback);
+            }
+            break;
+        } catch (const std::exception &error) {
+            log().error("{}\n", error.what());
+        } catch (...) {
+            log().error("Unknown error.");
+        }
+        if (attempt >= max_retries) throw std::runtime_error("Max retries reached.");
+    }
+
+    if (controller_attached) flash.Detach();
+    controller_attached = false;
+    board = nullptr;
+    log().info("Board update time = {}s\n", clock_.wall_seconds() - start);
+}
+
+void CRomwright::EraseSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    log().info("Erasing {} of {} sectors.\n", erase_count, erase_map.size());
+    Progress(progress, 0.0f);
+    if (erase_count <= 0) return;
+
+    const int64_t start = clock_.wall_seconds();
+    int32_t erased = 0;
+    for (uint32_t sector = 0; sector < erase_map.size(); ++sector) {
+        if (!erase_map[sector]) continue;
+        Progress(progress, fraction(erased, erase_count));
+        for (int32_t retry = 0;; ++retry) {
+            if (controller_attached)
+                flash.EraseSector(sector);
+            else
+                (void)ZEN5110FlashSectorErase(board, sector);
+            if (SectorReadsErased(sector)) break;
+            if (retry >= max_retries) throw std::runtime_error("Error: erase retries depleted.");
+        }
+        ++erased;
+    }
+    if (debug) log().info("Erased {} sectors in {} seconds.\n", erased, clock_.wall_seconds() - start);
+    if (erased != erase_count) throw std::runtime_error("Error: Not all sectors erased.");
+}
+
+bool CRomwright::SectorReadsErased(uint32_t sector) {
+    if (sector_mode) {
+        if (!controller_attached || !sector_buffer) throw std::runtime_error("Error: Sector read not supported\n");
+        flash.ReadSector(sector, sector_buffer.get(), kSectorSize);
+        const uint32_t k = first_unerased_word(sector_buffer.get());
+        if (k == kSectorWords) return true;
+        const uint32_t base = sector * kSectorSize;
+        log().error("Error: erase sector {} byte address 0x{:08X} failed\n", sector, base + 4 * k);
+        log().info("Read: \n");
+        HexDump(sector_buffer.get() + block_of_word(k), kDumpBlock, base + block_of_word(k), kDumpLine);
+        return false;
+    }
+    if (controller_attached) throw std::runtime_error("Error: Page read not supported");
+    uint8_t read[kPageSize];
+    for (uint32_t j = 0; j < kPagesPerSector; ++j) {
+        const uint32_t page = sector * kPagesPerSector + j;
+        ReadPage(word_address_of_page(page), read);
+        if (std::all_of(read, read + kPageSize, [](uint8_t byte) { return byte == 0xFF; })) continue;
+        log().error("Error: Erase sector {} byte address 0x{:08X} failed\n", sector, page * kPageSize);
+        log().error("Read\n");
+        HexDump(read, kPageSize, page * kPageSize, kDumpLine);
+        return false;
+    }
+    return true;
+}
+
+void CRomwright::WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    log().info("Writing {} of {} pages.", write_count, write_map.size());
+    const int64_t start = clock_.wall_seconds();
+    const std::vector<uint8_t> &data = images[image_index].data;
+    int32_t written = 0;
+    if (write_count >= 1 && !write_map.empty()) {
+        for (uint32_t page = 0; page < write_map.size(); ++page) {
+            if (!write_map[page]) continue;
+            if (controller_attached) throw std::runtime_error("Error: Page write not supported");
+            uint16_t words[kPageWords];
+            const uint8_t *bytes = data.data() + static_cast<std::size_t>(page) * kPageSize;
+            for (uint32_t i = 0; i < kPageWords; ++i)
+                words[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            EnableFlash(true);
+            (void)ZEN5110PageWriteToFlash(board, word_address_of_page(page), words);
+            EnableFlash(false);
+            Progress(progress, fraction(written, write_count));
+            ++written;
+        }
+    }
+    if (debug) log().info("Wrote {} pages in {} seconds.\n", write_count, clock_.wall_seconds() - start);
+    if (written != write_count) throw std::runtime_error("Error: Not all pages were written");
+}
+
+void CRomwright::WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    if (erase_count <= 0) return;
+    log().info("Writing {} of {}\n", erase_count, erase_map.size());
+    const int64_t start = clock_.wall_seconds();
+    const std::vector<uint8_t> &data = images[image_index].data;
+    int32_t written = 0;
+    for (uint32_t sector = 0; sector < erase_map.size(); ++sector) {
+        if (!erase_map[sector]) continue;
+        if (!controller_attached) throw std::runtime_error("Error: Sector write not supported\n");
+        flash.WriteSector(sector, data.data() + static_cast<std::size_t>(sector) * kSectorSize, kSectorSize);
+        ++written;
+        Progress(progress, fraction(written, erase_count));
+    }
+    if (written != erase_count) throw std::runtime_error("Error: not all sectors were written");
+    if (debug) log().info("Wrote {} sectors in {} seconds.\n", written, clock_.wall_seconds() - start);
+}
+
+void CRomwright::VerifyPages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    if (write_count <= 0) return;
+    log().info("Verifying {} pages\n", write_count);
+    const int64_t start = clock_.wall_seconds();
+    const std::vector<uint8_t> &data = images[image_index].data;
+    int32_t verified = 0;
+    for (uint32_t page = 0; page < write_map.size(); ++page) {
+        if (!write_map[page]) continue;
+        if (controller_attached) throw std::runtime_error("Error: Page read not supported");
+        uint8_t read[kPageSize];
+        ReadPage(word_address_of_page(page), read);
+        const uint8_t *wrote = data.data() + static_cast<std::size_t>(page) * kPageSize;
+        if (std::memcmp(read, wrote, kPageSize) != 0) {
+            const uint32_t address = page * kPageSize;
+            log().error("Verify page at 0x{:08X} failed", address);
+            log().info("Wrote:\n");
+            HexDump(wrote, kPageSize, address, kDumpLine);
+            log().info("Read:\n");
+            HexDump(read, kPageSize, address, kDumpLine);
+            throw std::runtime_error("Data verification failed.");
+        }
+        ++verified;
+        Progress(progress, fraction(verified, write_count));
+    }
+    if (debug) log().info("Verified {} pages in {} seconds.\n", verified, clock_.wall_seconds() - start);
+    if (verified != write_count) throw std::runtime_error("Error: Not all pages were verified.");
+}
+
+void CRomwright::VerifySectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    if (erase_count <= 0) return;
+    log().info("Verifying {} sectors\n", erase_count);
+    const int64_t start = clock_.wall_seconds();
+    if (erase_map.empty()) throw std::runtime_error("Error: wrong number of verified sectors.");
+    const std::vector<uint8_t> &data = images[image_index].data;
+    int32_t verified = 0;
+    for (uint32_t sector = 0; sector < erase_map.size(); ++sector) {
+        if (!erase_map[sector]) continue;
+        if (!controller_attached || !sector_buffer) throw std::runtime_error("Error: Sector read not supported\n");
+        flash.ReadSector(sector, sector_buffer.get(), kSectorSize);
+        const uint8_t *wrote = data.data() + static_cast<std::size_t>(sector) * kSectorSize;
+        const uint32_t k = first_differing_word(wrote, sector_buffer.get());
+        if (k != kSectorWords) {
+            const uint32_t base = sector * kSectorSize;
+            const uint32_t block = block_of_word(k);
+            log().error("Error: Verify sector {} byte address 0x{:08X} failed.\n", sector, base + 4 * k);
+            log().info("Wrote:\n");
+            HexDump(wrote + block, kDumpBlock, base + block, kDumpLine);
+            log().info("Read:\n");
+            HexDump(sector_buffer.get() + block, kDumpBlock, base + block, kDumpLine);
+            throw std::runtime_error("Verify sector failed.");
+        }
+        Progress(progress, fraction(verified, erase_count));
+        ++verified;
+    }
+    if (verified != erase_count) throw std::runtime_error("Error: wrong number of verified sectors.");
+    if (debug) log().info("Verified {} sectors in {} seconds.\n", verified, clock_.wall_seconds() - start);
+}
