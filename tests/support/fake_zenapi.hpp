@@ -109,7 +109,9 @@ inline constexpr CommandWord decode_command(uint32_t word) {
 //               (each read uses one; kForever never ends), else cleared.
 //               Writing a word without the go bit ends any busy state.
 //  35 status    A read returns status_words.front(), or idle_status when the
-//               queue is empty; writing 0 acknowledges (pops) the front word.
+//               queue is empty (by default a good word: transaction success,
+//               no error, data 0, so an unlocked sector); writing 0
+//               acknowledges (pops) the front word.
 //  33 read FIFO A read returns read_fifo.front() (0 when empty); writing 0
 //               releases (pops) the front word.
 //  36 write FIFO Every word is appended to `written`; it also counts as
@@ -125,7 +127,7 @@ inline constexpr CommandWord decode_command(uint32_t word) {
 struct ControllerDevice {
     uint32_t busy_polls = 0;
     std::map<uint32_t, uint32_t> busy_polls_by_code;
-    uint32_t idle_status = 0;
+    uint32_t idle_status = kStatusGood;
     std::deque<uint32_t> status_words;
     std::deque<uint32_t> read_fifo;
     std::function<void(uint32_t word)> on_command;
