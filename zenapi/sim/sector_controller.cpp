@@ -370,10 +370,12 @@ struct SectorController::State {
         Running &run = *running;
         const uint64_t due =
             words_due(run.total_words, uint64_t(config.program_ms) * 1000, t - std::min(t, run.started_us));
+        bool progressed = false;
         while (run.done_words < due && !write_fifo.empty()) {
             const uint32_t word = write_fifo.front();
             write_fifo.pop_front();
             program_word(word);
+            progressed = true;
         }
         if (run.done_words == run.total_words) {
             if (!run.stuck && t >= run.busy_until_us)
@@ -384,7 +386,8 @@ struct SectorController::State {
             run.starved_since_us.reset();
             return;
         }
-        if (!run.starved_since_us) run.starved_since_us = t;
+        // The wait for data starts with the last word taken.
+        if (progressed || !run.starved_since_us) run.starved_since_us = t;
         if (t - std::min(t, *run.starved_since_us) >= uint64_t(config.program_data_timeout_ms) * 1000)
             finish(error_timeout);
     }
