@@ -1,0 +1,482 @@
+// The flash steps one at a time against the scripted device library: what
+// each step reads and writes, the progress it reports, its log lines, its
+// erase check and the dumps it shows when something differs. The members a
+// step walks (maps, image, mode) are set by hand.
+#include "engine/romwright_engine.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_zenapi.hpp"
+#include "zenapi/Zenapi.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+constexpr uint32_t kPageSector = 0x20000;
+constexpr uint32_t kBigSector = 0x40000;
+
+struct Recorder {
+    struct Line {
+        ROMWRIGHT_LOG_LEVEL level;
+        std::string text;
+        bool operator==(const Line &other) const { return level == other.level && text == other.text; }
+    };
+    std::vector<float> progress;
+    std::vector<Line> lines;
+
+    static void on_progress(float value, void *self) { static_cast<Recorder *>(self)->progress.push_back(value); }
+    static void on_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *self) {
+        static_cast<Recorder *>(self)->lines.push_back({level, text});
+    }
+    // The engine's own lines: the flash driver's "about to wait" line, written
+    // for every waited command, left out.
+    std::vector<Line> engine_lines() const {
+        std::vector<Line> out;
+        for (const Line &line : lines)
+            if (line.text != "--- Just about to wait\n") out.push_back(line);
+        return out;
+    }
+    // The log as one text, pieces of a dump joined as a front end would.
+    std::string joined() const {
+        std::string all;
+        for (const Line &line : lines) all += line.text;
+        return all;
+    }
+};
+
+void PrintTo(const Recorder::Line &line, std::ostream *out) { *out << line.level << ":" << line.text; }
+
+std::vector<float> fractions(std::initializer_list<std::pair<int, int>> values) {
+    std::vector<float> out;
+    for (const auto &v : values) out.push_back(static_cast<float>(v.first) / static_cast<float>(v.second));
+    return out;
+}
+
+std::vector<uint8_t> patterned(std::size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = seed * 2654435761u + 7;
+    for (auto &byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+std::vector<bool> map_of(std::size_t size, std::initializer_list<uint32_t> set) {
+    std::vector<bool> map(size, false);
+    for (uint32_t i : set) map[i] = true;
+    return map;
+}
+
+std::string error_of(const std::function<void()> &step) {
+    try {
+        step();
+    } catch (const std::runtime_error &error) {
+        return error.what();
+    }
+    return "";
+}
+
+class Steps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakezen::library().reset();
+        board = &fakezen::library().add_board(1);
+        engine.board = board;
+    }
+
+    std::vector<std::string> calls_named(const std::string &name) const {
+        std::vector<std::string> out;
+        for (const auto &call : fakezen::library().calls())
+            if (call.name == name) out.push_back(std::to_string(call.args.empty() ? 0 : call.args[0]));
+        return out;
+    }
+
+    romwright::SimulatedClock clock;
+    Recorder recorder;
+    CRomwright engine{Recorder::on_log, &recorder, clock};
+    fakezen::Board *board = nullptr;
+};
+
+// ------------------------------------------------------------ page mode
+
+class PageSteps : public Steps {
+protected:
+    void SetUp() override {
+        Steps::SetUp();
+        board->kind = 11;
+        board->flash_size = 4 * kPageSector;
+        board->flash_bytes() = patterned(board->flash_size, 1);
+        engine.images[0].data = patterned(4 * kPageSector, 2);
+    }
+};
+
+TEST_F(PageSteps, EraseErasesThePlannedSectorsAndChecksEachReadsErased) {
+    const std::vector<uint8_t> before = board->flash_bytes();
+    engine.erase_map = map_of(4, {1, 2});
+    engine.erase_count = 2;
+    engine.EraseSectors(Recorder::on_progress);
+
+    EXPECT_EQ(calls_named("ZEN5110FlashSectorErase"), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorPageRead"), 2u * 2 * 4096);
+    EXPECT_EQ(recorder.progress, (std::vector<float>{0.0f, 0.0f, 0.5f}));
+    EXPECT_THAT(recorder.lines, ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Erasing 2 of 4 sectors.\n"}));
+    const std::vector<uint8_t> &after = board->flash_bytes();
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + kPageSector, before.begin()));
+    EXPECT_TRUE(std::all_of(after.begin() + kPageSector, after.begin() + 3 * kPageSector,
+                            [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(std::equal(after.begin() + 3 * kPageSector, after.end(), before.begin() + 3 * kPageSector));
+}
+
+TEST_F(PageSteps, EraseWithNothingPlannedOnlyLogsAndReportsZero) {
+    engine.erase_map = map_of(4, {});
+    engine.erase_count = 0;
+    engine.debug = true;
+    engine.EraseSectors(Recorder::on_progress);
+    EXPECT_EQ(recorder.progress, std::vector<float>{0.0f});
+    EXPECT_THAT(recorder.lines, ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Erasing 0 of 4 sectors.\n"}));
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorErase"), 0u);
+}
+
+TEST_F(PageSteps, EraseWithDebugReportsItsTime) {
+    engine.erase_map = map_of(4, {3});
+    engine.erase_count = 1;
+    engine.debug = true;
+    engine.EraseSectors(nullptr);
+    EXPECT_EQ(recorder.lines.back(), (Recorder::Line{ROMWRIGHT_LOG_INFO, "Erased 1 sectors in 0 seconds.\n"}));
+}
+
+// A word that stays 0xFFFE at page 100 of sector 1 on the first erase: the
+// failure names that page, the sector is erased again and checked again
+// from its first page.
+TEST_F(PageSteps, SectorThatReadsUnerasedOnceIsErasedAgain) {
+    std::vector<uint8_t> &flash = board->flash_bytes();
+    std::fill(flash.begin(), flash.end(), 0xFF);
+    flash[kPageSector + 100 * 32 + 6] = 0xFE;
+    fakezen::library().fail_call("ZEN5110FlashSectorErase", 513, 1);  // the first erase does nothing
+    engine.erase_map = map_of(4, {1});
+    engine.erase_count = 1;
+    engine.EraseSectors(Recorder::on_progress);
+
+    EXPECT_EQ(calls_named("ZEN5110FlashSectorErase"), (std::vector<std::string>{"1", "1"}));
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorPageRead"), 2u * (101 + 4096));
+    ASSERT_GE(recorder.lines.size(), 3u);
+    EXPECT_EQ(recorder.lines[1],
+              (Recorder::Line{ROMWRIGHT_LOG_ERROR, "Error: Erase sector 1 byte address 0x00020C80 failed\n"}));
+    EXPECT_EQ(recorder.lines[2], (Recorder::Line{ROMWRIGHT_LOG_ERROR, "Read\n"}));
+    EXPECT_THAT(recorder.joined(), HasSubstr(" 00020C80 FF FF FF FF FF FF FE FF  FF FF FF FF FF FF FF FF  ........"
+                                             "........\n 00020C90 "));
+    EXPECT_EQ(recorder.progress, (std::vector<float>{0.0f, 0.0f}));
+    EXPECT_TRUE(std::all_of(flash.begin() + kPageSector, flash.begin() + 2 * kPageSector,
+                            [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(PageSteps, WithNoRetriesTheFirstFailedCheckDepletesThem) {
+    engine.max_retries = 0;
+    fakezen::library().fail_call("ZEN5110FlashSectorErase", 513, 1);
+    engine.erase_map = map_of(4, {2});
+    engine.erase_count = 1;
+    EXPECT_EQ(error_of([&] { engine.EraseSectors(nullptr); }), "Error: erase retries depleted.");
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorErase"), 1u);
+}
+
+TEST_F(PageSteps, ASectorThatNeverErasesIsTriedMaxRetriesPlusOneTimes) {
+    engine.max_retries = 3;
+    fakezen::library().fail_call("ZEN5110FlashSectorErase", 513);
+    engine.erase_map = map_of(4, {2});
+    engine.erase_count = 1;
+    EXPECT_EQ(error_of([&] { engine.EraseSectors(nullptr); }), "Error: erase retries depleted.");
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorErase"), 4u);
+}
+
+// Each page read is bracketed by the flash enable and prepared by command 3.
+TEST_F(PageSteps, PageReadIsBracketedByTheFlashEnable) {
+    board->registers[0x80000000u] = 0x11;
+    engine.write_map = map_of(0x20000 / 32 * 4, {4096});
+    engine.write_count = 1;
+    engine.images[0].data = board->flash_bytes();
+    fakezen::library().clear_log();
+    engine.VerifyPages(nullptr);
+    std::vector<std::string> sequence;
+    for (const auto &call : fakezen::library().calls()) sequence.push_back(call.name);
+    EXPECT_THAT(sequence, ElementsAre("SetControlCommand", "ZEN5110FlashSectorPageRead", "ZEN5110FlashSectorPageRead"));
+    EXPECT_EQ(calls_named("ZEN5110FlashSectorPageRead"), (std::vector<std::string>{"65536", "65544"}));
+    EXPECT_EQ(board->control_commands, std::vector<uint32_t>{3});
+    EXPECT_EQ(fakezen::library().writes_to(0x80000000u), (std::vector<uint32_t>{0x19, 0x11}));
+}
+
+TEST_F(PageSteps, WriteProgramsThePlannedPagesAtTheirWordAddresses) {
+    std::fill(board->flash_bytes().begin(), board->flash_bytes().end(), 0xFF);
+    engine.write_map = map_of(4 * 4096, {4096, 4097, 9000});
+    engine.write_count = 3;
+    engine.debug = true;
+    engine.WritePages(Recorder::on_progress);
+
+    EXPECT_EQ(calls_named("ZEN5110PageWriteToFlash"), (std::vector<std::string>{"65536", "65552", "144000"}));
+    EXPECT_EQ(recorder.progress, fractions({{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_THAT(recorder.lines, ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Writing 3 of 16384 pages."},
+                                            Recorder::Line{ROMWRIGHT_LOG_INFO, "Wrote 3 pages in 0 seconds.\n"}));
+    const std::vector<uint8_t> &flash = board->flash_bytes();
+    const std::vector<uint8_t> &image = engine.images[0].data;
+    for (uint32_t page : {4096u, 4097u, 9000u})
+        EXPECT_TRUE(std::equal(image.begin() + page * 32, image.begin() + page * 32 + 32, flash.begin() + page * 32));
+    EXPECT_TRUE(std::all_of(flash.begin() + 4098 * 32, flash.begin() + 9000 * 32, [](uint8_t b) { return b == 0xFF; }));
+    // Every write bracketed by enable on, enable off.
+    EXPECT_EQ(fakezen::library().writes_to(0x80000000u), (std::vector<uint32_t>{8, 0, 8, 0, 8, 0}));
+}
+
+TEST_F(PageSteps, WriteWithNothingToWriteLogsAndSucceeds) {
+    engine.write_map = map_of(4 * 4096, {});
+    engine.write_count = 0;
+    engine.WritePages(Recorder::on_progress);
+    EXPECT_TRUE(recorder.progress.empty());
+    EXPECT_THAT(recorder.lines, ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Writing 0 of 16384 pages."}));
+    EXPECT_EQ(fakezen::library().call_count("ZEN5110PageWriteToFlash"), 0u);
+}
+
+TEST_F(PageSteps, WriteCountDisagreeingWithTheMapIsAFailure) {
+    engine.write_map = map_of(4 * 4096, {5000});
+    engine.write_count = 2;
+    EXPECT_EQ(error_of([&] { engine.WritePages(nullptr); }), "Error: Not all pages were written");
+}
+
+TEST_F(PageSteps, VerifyReportsProgressAfterEachMatchingPage) {
+    engine.images[0].data = board->flash_bytes();
+    engine.write_map = map_of(4 * 4096, {4096, 5000, 6000, 16383});
+    engine.write_count = 4;
+    engine.debug = true;
+    engine.VerifyPages(Recorder::on_progress);
+    EXPECT_EQ(recorder.progress, fractions({{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+    EXPECT_THAT(recorder.lines, ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Verifying 4 pages\n"},
+                                            Recorder::Line{ROMWRIGHT_LOG_INFO, "Verified 4 pages in 0 seconds.\n"}));
+}
+
+TEST_F(PageSteps, VerifyWithNothingWrittenReturnsSilently) {
+    engine.write_map = map_of(4 * 4096, {});
+    engine.write_count = 0;
+    engine.VerifyPages(Recorder::on_progress);
+    EXPECT_TRUE(recorder.lines.empty());
+    EXPECT_TRUE(recorder.progress.empty());
+}
+
+TEST_F(PageSteps, VerifyMismatchDumpsWhatWasWrittenAndWhatWasRead) {
+    engine.images[0].data = board->flash_bytes();
+    engine.images[0].data[5000 * 32 + 17] ^= 0x40;
+    engine.write_map = map_of(4 * 4096, {4096, 5000, 6000});
+    engine.write_count = 3;
+    EXPECT_EQ(error_of([&] { engine.VerifyPages(Recorder::on_progress); }), "Data verification failed.");
+    EXPECT_EQ(recorder.progress, fractions({{1, 3}}));
+    ASSERT_GE(recorder.lines.size(), 3u);
+    EXPECT_EQ(recorder.lines[1], (Recorder::Line{ROMWRIGHT_LOG_ERROR, "Verify page at 0x00027100 failed"}));
+    EXPECT_EQ(recorder.lines[2], (Recorder::Line{ROMWRIGHT_LOG_INFO, "Wrote:\n"}));
+    const std::string log = recorder.joined();
+    const auto wrote = log.find("Wrote:\n"), read = log.find("Read:\n");
+    ASSERT_NE(read, std::string::npos);
+    // Two lines of 16 bytes from the page's address in each dump.
+    EXPECT_NE(log.find(" 00027100 ", wrote), std::string::npos);
+    EXPECT_NE(log.find(" 00027110 ", wrote), std::string::npos);
+    EXPECT_NE(log.find(" 00027100 ", read), std::string::npos);
+    EXPECT_NE(log.find(" 00027110 ", read), std::string::npos);
+    EXPECT_EQ(log.find(" 00027120 "), std::string::npos);
+}
+
+struct GuardCase {
+    const char *name;
+    bool sector_mode;
+    bool attached;
+    std::function<void(CRomwright &)> step;
+    const char *message;
+};
+
+class ModeGuards : public Steps, public ::testing::WithParamInterface<GuardCase> {};
+
+// A step that meets a driver state its mode does not expect stops at once.
+TEST_P(ModeGuards, RefuseAMismatchedDriverState) {
+    const GuardCase &c = GetParam();
+    engine.sector_mode = c.sector_mode;
+    board->controller.idle_status = fakezen::kStatusGood;
+    if (c.attached) engine.flash.Attach(board, false);
+    engine.controller_attached = c.attached;
+    engine.images[0].data.assign(2 * kBigSector, 0xFF);
+    engine.erase_map = map_of(2, {1});
+    engine.erase_count = 1;
+    engine.write_map = map_of(2 * kBigSector / 32, {5000});
+    engine.write_count = 1;
+    engine.sector_buffer = romwright::platform::allocate_aligned(kBigSector);
+    EXPECT_EQ(error_of([&] { c.step(engine); }), c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, ModeGuards,
+    ::testing::Values(
+        GuardCase{"erase_page_with_driver", false, true, [](CRomwright &e) { e.EraseSectors(nullptr); },
+                  "Error: Page read not supported"},
+        GuardCase{"verify_page_with_driver", false, true, [](CRomwright &e) { e.VerifyPages(nullptr); },
+                  "Error: Page read not supported"},
+        GuardCase{"write_page_with_driver", false, true, [](CRomwright &e) { e.WritePages(nullptr); },
+                  "Error: Page write not supported"},
+        GuardCase{"erase_sector_without_driver", true, false, [](CRomwright &e) { e.EraseSectors(nullptr); },
+                  "Error: Sector read not supported\n"},
+        GuardCase{"verify_sector_without_driver", true, false, [](CRomwright &e) { e.VerifySectors(nullptr); },
+                  "Error: Sector read not supported\n"},
+        GuardCase{"write_sector_without_driver", true, false, [](CRomwright &e) { e.WriteSectors(nullptr); },
+                  "Error: Sector write not supported\n"}),
+    [](const ::testing::TestParamInfo<GuardCase> &info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ sector mode
+
+// A flash behind the fake controller: erase fills a sector with 0xFF, a burst
+// program ANDs the queued words in, a burst read queues the sector's words.
+class SectorSteps : public Steps {
+protected:
+    void SetUp() override {
+        Steps::SetUp();
+        board->kind = 30;
+        board->capabilities[ZENAPI_CAP_KSOPC_SIGNATURE] = 0x0E080000;
+        board->controller.idle_status = fakezen::kStatusGood;
+        flash = patterned(4 * kBigSector, 3);
+        board->controller.on_command = [this](uint32_t word) { on_command(word); };
+        engine.IdentifyBoard(board);
+        recorder.lines.clear();
+        engine.images[0].data = patterned(4 * kBigSector, 4);
+    }
+
+    void on_command(uint32_t word) {
+        const fakezen::CommandWord command = fakezen::decode_command(word);
+        uint8_t *sector = flash.data() + static_cast<std::size_t>(command.start) * kBigSector;
+        if (command.code == ERASE_BLOCK && erases_work) std::fill(sector, sector + kBigSector, 0xFF);
+        if (command.code == PROGRAM_BURST) {
+            const auto &written = board->controller.written;
+            const std::size_t first = written.size() - kBigSector / 4;
+            for (std::size_t i = 0; i < kBigSector / 4; ++i) {
+                uint32_t word_now;
+                std::memcpy(&word_now, sector + 4 * i, 4);
+                word_now &= written[first + i];
+                std::memcpy(sector + 4 * i, &word_now, 4);
+            }
+        }
+        if (command.code == READ_BURST) {
+            for (std::size_t i = 0; i < kBigSector / 4; ++i) {
+                uint32_t word_now;
+                std::memcpy(&word_now, sector + 4 * i, 4);
+                board->controller.read_fifo.push_back(word_now);
+            }
+        }
+    }
+
+    std::vector<uint8_t> flash;
+    bool erases_work = true;
+};
+
+TEST_F(SectorSteps, EraseWriteVerifyReachTheFlashThroughTheDriver) {
+    const std::vector<uint8_t> before = flash;
+    engine.erase_map = map_of(4, {1, 3});
+    engine.erase_count = 2;
+    engine.EraseSectors(Recorder::on_progress);
+    engine.WriteSectors(Recorder::on_progress);
+    engine.VerifySectors(Recorder::on_progress);
+
+    EXPECT_EQ(recorder.progress, (std::vector<float>{0.0f, 0.0f, 0.5f, 0.5f, 1.0f, 0.0f, 0.5f}));
+    EXPECT_THAT(recorder.engine_lines(), ElementsAre(Recorder::Line{ROMWRIGHT_LOG_INFO, "Erasing 2 of 4 sectors.\n"},
+                                            Recorder::Line{ROMWRIGHT_LOG_INFO, "Writing 2 of 4\n"},
+                                            Recorder::Line{ROMWRIGHT_LOG_INFO, "Verifying 2 sectors\n"}));
+    const std::vector<uint8_t> &image = engine.images[0].data;
+    for (uint32_t s = 0; s < 4; ++s) {
+        const auto &expected = (s == 1 || s == 3) ? image : before;
+        EXPECT_TRUE(std::equal(flash.begin() + s * kBigSector, flash.begin() + (s + 1) * kBigSector,
+                               expected.begin() + s * kBigSector))
+            << "sector " << s;
+    }
+}
+
+TEST_F(SectorSteps, WriteAndVerifyWithNothingErasedAreSilent) {
+    engine.erase_map = map_of(4, {});
+    engine.erase_count = 0;
+    engine.WriteSectors(Recorder::on_progress);
+    engine.VerifySectors(Recorder::on_progress);
+    EXPECT_TRUE(recorder.engine_lines().empty());
+    EXPECT_TRUE(recorder.progress.empty());
+    EXPECT_TRUE(board->controller.commands.empty());
+}
+
+TEST_F(SectorSteps, VerifyWithAnEmptyMapIsAFailure) {
+    engine.erase_map.clear();
+    engine.erase_count = 1;
+    EXPECT_EQ(error_of([&] { engine.VerifySectors(nullptr); }), "Error: wrong number of verified sectors.");
+}
+
+TEST_F(SectorSteps, WriteCountDisagreeingWithTheMapIsAFailure) {
+    engine.erase_map = map_of(4, {1});
+    engine.erase_count = 2;
+    EXPECT_EQ(error_of([&] { engine.WriteSectors(nullptr); }), "Error: not all sectors were written");
+}
+
+// A difference at word 21 of sector 2 names byte 0x00080054 and shows the
+// 64-byte block from 0x00080040 in both dumps.
+TEST_F(SectorSteps, VerifyDifferenceShowsTheBlockHoldingTheWord) {
+    engine.erase_map = map_of(4, {2});
+    engine.erase_count = 1;
+    std::copy(engine.images[0].data.begin(), engine.images[0].data.end(), flash.begin());
+    flash[2 * kBigSector + 21 * 4 + 2] ^= 0x01;
+    EXPECT_EQ(error_of([&] { engine.VerifySectors(Recorder::on_progress); }), "Verify sector failed.");
+    EXPECT_TRUE(recorder.progress.empty());
+    ASSERT_GE(recorder.engine_lines().size(), 3u);
+    EXPECT_EQ(recorder.engine_lines()[1], (Recorder::Line{ROMWRIGHT_LOG_ERROR,
+                                                 "Error: Verify sector 2 byte address 0x00080054 failed.\n"}));
+    EXPECT_EQ(recorder.engine_lines()[2], (Recorder::Line{ROMWRIGHT_LOG_INFO, "Wrote:\n"}));
+    const std::string log = recorder.joined();
+    for (const char *address : {" 00080040 ", " 00080050 ", " 00080060 ", " 00080070 "}) {
+        const auto first = log.find(address);
+        ASSERT_NE(first, std::string::npos) << address;
+        EXPECT_NE(log.find(address, first + 1), std::string::npos) << address;  // in both dumps
+    }
+    EXPECT_EQ(log.find(" 00080080 "), std::string::npos);
+    EXPECT_EQ(log.find(" 00080030 "), std::string::npos);
+}
+
+// After a failed erase check the dump shows the 64-byte block holding the
+// first word that is not erased, under that block's address.
+TEST_F(SectorSteps, EraseCheckFailureDumpsTheBlockHoldingTheFirstUnerasedWord) {
+    erases_work = false;
+    engine.max_retries = 1;
+    engine.erase_map = map_of(4, {1});
+    engine.erase_count = 1;
+    std::fill(flash.begin() + kBigSector, flash.begin() + 2 * kBigSector, 0xFF);
+    flash[kBigSector + 0x1235] = 0x5A;  // word 0x48D, in the block at 0x1200
+    EXPECT_EQ(error_of([&] { engine.EraseSectors(Recorder::on_progress); }), "Error: erase retries depleted.");
+    const std::vector<Recorder::Line> expected_head = {
+        {ROMWRIGHT_LOG_INFO, "Erasing 1 of 4 sectors.\n"},
+        {ROMWRIGHT_LOG_ERROR, "Error: erase sector 1 byte address 0x00041234 failed\n"},
+        {ROMWRIGHT_LOG_INFO, "Read: \n"},
+        {ROMWRIGHT_LOG_INFO, " 00041200 "},
+    };
+    ASSERT_GE(recorder.engine_lines().size(), expected_head.size());
+    EXPECT_TRUE(std::equal(expected_head.begin(), expected_head.end(), recorder.engine_lines().begin()));
+    const std::string log = recorder.joined();
+    EXPECT_NE(log.find(" 00041230 FF FF FF FF FF 5A FF FF "), std::string::npos) << log;
+    EXPECT_EQ(log.find(" 00041240 "), std::string::npos);
+    // Two checks, two sets of lines, both erases issued.
+    std::size_t failures = 0;
+    for (const auto &line : recorder.engine_lines())
+        if (line.text == "Error: erase sector 1 byte address 0x00041234 failed\n") ++failures;
+    EXPECT_EQ(failures, 2u);
+    std::size_t erases = 0;
+    for (uint32_t code : board->controller.command_codes())
+        if (code == ERASE_BLOCK) ++erases;
+    EXPECT_EQ(erases, 2u);
+}
+
+} // namespace
