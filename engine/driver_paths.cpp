@@ -151,6 +151,10 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         log.error("{}\n", error.what());
         if (close_result != ZENAPI_SUCCESS) log.warning("Unable to close flash, {}\n", zen::error_text(close_result));
         throw std::runtime_error("Update Flash image failed");
+    } catch (...) {
+        // Whatever a callback threw, the service does not stay open behind it.
+        if (flash_open) KorvelFlashClose(board);
+        throw;
     }
     log.info("Board update time = {}s\n", clock.wall_seconds() - start_seconds);
 }
