@@ -1,0 +1,417 @@
+#include "engine/pof_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <ios>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "engine/hex_dump.hpp"
+#include "engine/romwright_engine.hpp"
+#include "tests/support/temp_dir.hpp"
+#include "tools/mkimage/image_maker.hpp"
+
+namespace {
+
+using mkimage::PofFile;
+using mkimage::PofPacket;
+
+struct LogCapture {
+    std::string text;
+    std::vector<ROMWRIGHT_LOG_LEVEL> levels;
+
+    static void callback(ROMWRIGHT_LOG_LEVEL level, const char *line, void *user_data) {
+        auto *self = static_cast<LogCapture *>(user_data);
+        self->text += line;
+        self->levels.push_back(level);
+    }
+    romwright::LogSink sink() { return romwright::LogSink(&LogCapture::callback, this); }
+};
+
+std::vector<uint8_t> pattern(std::size_t length, uint8_t seed) {
+    std::vector<uint8_t> bytes(length);
+    for (std::size_t k = 0; k < length; ++k) bytes[k] = static_cast<uint8_t>(k * 31 + seed + (k >> 8));
+    return bytes;
+}
+
+const std::vector<uint8_t> kPrimary = pattern(0x10000, 1);
+const std::vector<uint8_t> kSecondary = pattern(0x8000, 2);
+
+PofPacket creator() { return mkimage::text_packet(mkimage::kTagCreator, "maker"); }
+PofPacket data(const std::vector<uint8_t> &image = kPrimary, uint16_t tag = mkimage::kTagData) {
+    return mkimage::data_packet(tag, image);
+}
+PofPacket option_bits(uint32_t offset, uint16_t tag = mkimage::kTagOptionBits) {
+    return mkimage::option_bits_packet(tag, offset, "mPage_0 00000000 0000FFFF;");
+}
+PofPacket terminator(std::optional<uint32_t> size_field = std::nullopt) {
+    PofPacket packet = mkimage::terminator_packet();
+    packet.size_field = size_field;
+    return packet;
+}
+PofPacket other(std::size_t length) { return PofPacket{0x23, pattern(length, 9), std::nullopt}; }
+PofPacket sized(PofPacket packet, uint32_t size_field) {
+    packet.size_field = size_field;
+    return packet;
+}
+
+std::vector<uint8_t> pof(std::vector<PofPacket> packets, std::optional<uint32_t> count = std::nullopt) {
+    PofFile file;
+    file.packets = std::move(packets);
+    file.packet_count = count;
+    return file.serialize();
+}
+
+std::vector<uint8_t> cut(std::vector<uint8_t> bytes, std::size_t keep) {
+    bytes.resize(keep);
+    return bytes;
+}
+
+enum class Thrown { nothing, runtime_error, length_error, stream_failure };
+
+struct Outcome {
+    ImageSlot slots[2];
+    Thrown thrown = Thrown::nothing;
+    std::string message;
+    LogCapture log;
+};
+
+void load(const std::vector<uint8_t> &bytes, Outcome &outcome, bool debug = false) {
+    testsupport::TempDir dir("pof");
+    const std::string path = dir.file("image.pof");
+    testsupport::write_file(path, bytes);
+    try {
+        romwright::load_pof_file(path, outcome.slots, debug, outcome.log.sink());
+    } catch (const std::ios_base::failure &error) {
+        outcome.thrown = Thrown::stream_failure;
+        outcome.message = error.what();
+    } catch (const std::length_error &error) {
+        outcome.thrown = Thrown::length_error;
+        outcome.message = error.what();
+    } catch (const std::runtime_error &error) {
+        outcome.thrown = Thrown::runtime_error;
+        outcome.message = error.what();
+    }
+}
+
+// ------------------------------------------------------------------ the table
+
+struct PofCase {
+    const char *name;
+    std::function<std::vector<uint8_t>()> file;
+    Thrown thrown;
+    std::string message;  // exact for runtime errors, a part of it otherwise
+    std::function<void(const ImageSlot (&)[2])> check;
+};
+
+void primary_only(const ImageSlot (&slots)[2]) {
+    EXPECT_EQ(slots[0].data, kPrimary);
+    EXPECT_TRUE(slots[1].data.empty());
+}
+
+std::function<void(const ImageSlot (&)[2])> option_bits_at(uint32_t start, uint32_t end) {
+    return [=](const ImageSlot (&slots)[2]) {
+        EXPECT_EQ(slots[0].data, kPrimary);
+        EXPECT_EQ(slots[0].option_bits_start, start);
+        EXPECT_EQ(slots[0].option_bits_end, end);
+    };
+}
+
+const std::vector<PofCase> kPofCases = {
+    {"MagicWithoutZeroByte",
+     [] {
+         PofFile file;
+         file.magic = {{'P', 'O', 'F', '1'}};
+         file.packets = {creator(), data(), terminator()};
+         return file.serialize();
+     },
+     Thrown::runtime_error, "Invalid POF header.", nullptr},
+    {"CountThreeCreatorDataTerminatorLoads", [] { return pof({creator(), data(), terminator()}, 3); },
+     Thrown::nothing, "", option_bits_at(0, 0)},
+    {"CountFourTerminatorNotLast", [] { return pof({creator(), data(), terminator()}, 4); }, Thrown::runtime_error,
+     "Error: Terminator packet not last packet.", nullptr},
+    {"CountTwoTooManyPackets", [] { return pof({creator(), data(), terminator()}, 2); }, Thrown::runtime_error,
+     "Error: Too many packets", nullptr},
+    {"CountZeroTooManyPackets", [] { return pof({creator(), terminator()}, 0); }, Thrown::runtime_error,
+     "Error: Too many packets", nullptr},
+    {"OptionBitsAfterDataAccepted", [] { return pof({data(), option_bits(0x1000), terminator()}); },
+     Thrown::nothing, "", option_bits_at(0x1000, 0x1080)},
+    {"OptionBitsBeforeDataIgnored", [] { return pof({option_bits(0x1000), data(), terminator()}); },
+     Thrown::nothing, "", option_bits_at(0, 0)},
+    {"OptionBitsOffsetFFFFFFFFIgnored", [] { return pof({data(), option_bits(0xFFFFFFFF), terminator()}); },
+     Thrown::nothing, "", option_bits_at(0, 0)},
+    {"OptionBitsEndingAtDataEndIgnored", [] { return pof({data(), option_bits(0x10000 - 128), terminator()}); },
+     Thrown::nothing, "", option_bits_at(0, 0)},
+    {"OptionBitsEndingOneBeforeDataEndAccepted",
+     [] { return pof({data(), option_bits(0x10000 - 129), terminator()}); }, Thrown::nothing, "",
+     option_bits_at(0xFF7F, 0xFFFF)},
+    {"OptionBitsOffsetWrappingPastZeroIgnored",
+     [] { return pof({data(), option_bits(0xFFFFFF90), terminator()}); }, Thrown::nothing, "", option_bits_at(0, 0)},
+    {"OptionBitsOffsetZeroAccepted", [] { return pof({data(), option_bits(0), terminator()}); }, Thrown::nothing, "",
+     option_bits_at(0, 128)},
+    {"EmptyOptionBitsPacketGivesNoOffset",
+     [] { return pof({data(), PofPacket{mkimage::kTagOptionBits, {}, std::nullopt}, terminator()}); },
+     Thrown::nothing, "", option_bits_at(0, 0)},
+    {"ShortOptionBitsPacketReadsZeroFilledOffset",
+     [] { return pof({data(), PofPacket{mkimage::kTagOptionBits, {0x34, 0x12}, std::nullopt}, terminator()}); },
+     Thrown::nothing, "", option_bits_at(0x1234, 0x12B4)},
+    {"DuplicateDataRefused", [] { return pof({data(), data(), terminator()}); }, Thrown::runtime_error,
+     "Error: Duplicate logical address and data 32.", nullptr},
+    {"PrimaryAndSecondaryFillBothSlots",
+     [] {
+         return pof({data(), option_bits(0x1000), data(kSecondary, mkimage::kTagSecondaryData),
+                     option_bits(0x2000, mkimage::kTagSecondaryOptionBits), terminator()});
+     },
+     Thrown::nothing, "",
+     [](const ImageSlot (&slots)[2]) {
+         EXPECT_EQ(slots[0].data, kPrimary);
+         EXPECT_EQ(slots[0].option_bits_start, 0x1000u);
+         EXPECT_EQ(slots[1].data, kSecondary);
+         EXPECT_EQ(slots[1].option_bits_start, 0x2000u);
+         EXPECT_EQ(slots[1].option_bits_end, 0x2080u);
+     }},
+    {"SecondaryOptionBitsNeedSecondaryData",
+     [] { return pof({data(), option_bits(0x2000, mkimage::kTagSecondaryOptionBits), terminator()}); },
+     Thrown::nothing, "",
+     [](const ImageSlot (&slots)[2]) {
+         EXPECT_EQ(slots[0].option_bits_end, 0u);
+         EXPECT_EQ(slots[1].option_bits_end, 0u);
+     }},
+    {"EmptyDataPacketLeavesSlotUnfilled", [] { return pof({data({}), data(), terminator()}); }, Thrown::nothing, "",
+     primary_only},
+    {"EmptyDataPacketAloneGivesEmptyData", [] { return pof({data({}), terminator()}); }, Thrown::nothing, "",
+     [](const ImageSlot (&slots)[2]) { EXPECT_TRUE(slots[0].data.empty()); }},
+    {"TerminatorSizeZeroReadAsTwoBytes", [] { return pof({data(), terminator(0)}); }, Thrown::nothing, "",
+     primary_only},
+    {"TerminatorSizeHundredReadAsTwoBytes", [] { return pof({data(), terminator(100)}); }, Thrown::nothing, "",
+     primary_only},
+    {"UnknownPacketSkipped", [] { return pof({creator(), other(300), data(), terminator()}); }, Thrown::nothing, "",
+     primary_only},
+    {"TrailingBytesAfterTerminatorIgnored",
+     [] {
+         auto bytes = pof({data(), terminator()});
+         bytes.insert(bytes.end(), 77, 0xEE);
+         return bytes;
+     },
+     Thrown::nothing, "", primary_only},
+    {"DataBelowTwelveBytesIsALengthError",
+     [] { return pof({creator(), PofPacket{mkimage::kTagData, pattern(8, 3), std::nullopt}, terminator()}); },
+     Thrown::length_error, "packet 2 (tag 17, size 8)", nullptr},
+    {"DataLargerThanTheFileRefused", [] { return pof({creator(), sized(data(), 0x10000 + 12 + 100), terminator()}); },
+     Thrown::runtime_error, "Error: POF packet 2 (tag 17, size 65648) is larger than the 65556 bytes left in the file",
+     nullptr},
+    {"DataSizeFFFFFFFFRefused", [] { return pof({creator(), sized(data(), 0xFFFFFFFF), terminator()}); },
+     Thrown::runtime_error,
+     "Error: POF packet 2 (tag 17, size 4294967295) is larger than the 65556 bytes left in the file", nullptr},
+    {"TextSizeFFFFFFFFRefused", [] { return pof({sized(creator(), 0xFFFFFFFF), data(), terminator()}); },
+     Thrown::runtime_error,
+     "Error: POF packet 1 (tag 1, size 4294967295) is larger than the 65568 bytes left in the file", nullptr},
+    {"TextLargerThanTheFileRefused", [] { return pof({sized(creator(), 70000), data(), terminator()}); },
+     Thrown::runtime_error, "Error: POF packet 1 (tag 1, size 70000) is larger than the 65568 bytes left in the file",
+     nullptr},
+    {"UnknownPacketLargerThanTheFileRefused", [] { return pof({sized(other(10), 1000), terminator()}); },
+     Thrown::runtime_error, "Error: POF packet 1 (tag 35, size 1000) is larger than the 18 bytes left in the file",
+     nullptr},
+    {"OptionBitsPacketLargerThanTheFileRefused",
+     [] { return pof({data(), sized(option_bits(0x1000), 0xFFFFFFF0), terminator()}); }, Thrown::runtime_error,
+     "Error: POF packet 2 (tag 26, size 4294967280) is larger than the 39 bytes left in the file", nullptr},
+    {"BadCrcRefused",
+     [] {
+         PofFile file;
+         file.packets = {data(), terminator()};
+         file.crc_xor = 0x8000;
+         return file.serialize();
+     },
+     Thrown::runtime_error, "Error: POF file CRC mismatch: computed 0x", nullptr},
+    {"TruncatedInsideFileHeader", [] { return cut(pof({data(), terminator()}), 8); }, Thrown::stream_failure,
+     "ends inside its 12-byte header", nullptr},
+    {"TruncatedInsidePacketHeader", [] { return cut(pof({creator(), data(), terminator()}), 12 + 12 + 3); },
+     Thrown::stream_failure, "ends inside the header of packet 2", nullptr},
+    {"TruncatedInsideData", [] { return cut(pof({data(), terminator()}), 12 + 6 + 12 + 100); },
+     Thrown::runtime_error, "Error: POF packet 1 (tag 17, size 65548) is larger than the 112 bytes left in the file",
+     nullptr},
+    {"TruncatedInsideCrc",
+     [] {
+         auto bytes = pof({data(), terminator()});
+         return cut(bytes, bytes.size() - 1);
+     },
+     Thrown::stream_failure, "ends inside packet 2 (tag 8, size 2)", nullptr},
+    {"NoTerminatorPacket", [] { return cut(pof({data(), terminator()}), 12 + 6 + 12 + 0x10000); },
+     Thrown::stream_failure, "(no terminator packet)", nullptr},
+    {"EmptyFile", [] { return std::vector<uint8_t>(); }, Thrown::stream_failure, "ends inside its 12-byte header",
+     nullptr},
+};
+
+void PrintTo(const PofCase &test, std::ostream *out) { *out << test.name; }
+
+class PofReaderCases : public testing::TestWithParam<PofCase> {};
+
+TEST_P(PofReaderCases, LoadsOrRefusesAsSpecified) {
+    const PofCase &test = GetParam();
+    Outcome outcome;
+    load(test.file(), outcome);
+    EXPECT_EQ(outcome.thrown, test.thrown) << outcome.message;
+    if (test.thrown == Thrown::runtime_error && test.message.find("computed 0x") == std::string::npos)
+        EXPECT_EQ(outcome.message, test.message);
+    else
+        EXPECT_NE(outcome.message.find(test.message), std::string::npos) << outcome.message;
+    if (test.check) test.check(outcome.slots);
+}
+
+INSTANTIATE_TEST_SUITE_P(EdgeCases, PofReaderCases, testing::ValuesIn(kPofCases),
+                         [](const testing::TestParamInfo<PofCase> &info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------------ beyond the table
+
+TEST(PofReader, CrcMismatchNamesComputedAndStoredValues) {
+    PofFile file;
+    file.packets = {data(), terminator()};
+    const auto good = file.serialize();
+    const uint16_t crc = mkimage::crc16_x25(good.data(), good.size() - 2);
+    file.crc_xor = 0x00FF;
+    Outcome outcome;
+    load(file.serialize(), outcome);
+    EXPECT_EQ(outcome.message,
+              fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}", crc, crc ^ 0x00FF));
+}
+
+TEST(PofReader, SlotWithoutDataPacketKeepsWhatItHeld) {
+    Outcome outcome;
+    outcome.slots[1].data = {1, 2, 3};
+    outcome.slots[1].option_bits_start = 5;
+    outcome.slots[1].option_bits_end = 133;
+    load(pof({data(), terminator()}), outcome);
+    ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+    EXPECT_EQ(outcome.slots[1].data, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(outcome.slots[1].option_bits_start, 5u);
+    EXPECT_EQ(outcome.slots[1].option_bits_end, 133u);
+}
+
+TEST(PofReader, MissingFileIsAStreamFailure) {
+    testsupport::TempDir dir("pof");
+    ImageSlot slots[2];
+    EXPECT_THROW(romwright::load_pof_file(dir.file("absent.pof"), slots, false, romwright::LogSink()),
+                 std::ios_base::failure);
+}
+
+TEST(PofReader, MagicIsPofAndAZeroByte) {
+    const uint8_t good[] = {'P', 'O', 'F', 0, 1, 2};
+    const uint8_t no_zero[] = {'P', 'O', 'F', ' '};
+    const uint8_t lower[] = {'p', 'o', 'f', 0};
+    EXPECT_TRUE(romwright::has_pof_magic(good, sizeof good));
+    EXPECT_TRUE(romwright::has_pof_magic(good, 4));
+    EXPECT_FALSE(romwright::has_pof_magic(good, 3));
+    EXPECT_FALSE(romwright::has_pof_magic(no_zero, sizeof no_zero));
+    EXPECT_FALSE(romwright::has_pof_magic(lower, sizeof lower));
+    EXPECT_FALSE(romwright::has_pof_magic(nullptr, 0));
+}
+
+std::string dump(const std::vector<uint8_t> &bytes, uint32_t address) {
+    LogCapture log;
+    romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), address, 16);
+    return log.text;
+}
+
+TEST(PofReader, DebugLogLinesAreExact) {
+    const auto image = pattern(20, 0x40);
+    const auto unknown = pattern(20, 7);
+    const PofPacket comment{mkimage::kTagComment, {'h', 'i', 0, 'x', 'x'}, std::nullopt};
+    const auto bytes = pof({creator(), mkimage::text_packet(mkimage::kTagDeviceName, "ZEN5160"), comment,
+                            PofPacket{0x23, unknown, std::nullopt}, data(image),
+                            PofPacket{mkimage::kTagOptionBits, {0x00, 0x10, 0x00, 0x00}, std::nullopt}, terminator()});
+    const uint16_t crc = mkimage::crc16_x25(bytes.data(), bytes.size() - 2);
+
+    Outcome outcome;
+    load(bytes, outcome, true);
+    ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+    const std::string expected =
+        "[POF] packet count = 7\n"
+        "[POF] packet , 1 : tag = 1 size = 6\n"
+        "[POF]  CreatorId = maker\n"
+        "[POF] packet , 2 : tag = 2 size = 8\n"
+        "[POF]  DeviceName = ZEN5160\n"
+        "[POF] packet , 3 : tag = 3 size = 5\n"
+        "[POF]  Comment = hi\n"
+        "[POF] packet , 4 : tag = 35 size = 20\n" +
+        dump({unknown.begin(), unknown.begin() + 16}, 0) + dump({unknown.begin() + 16, unknown.end()}, 16) +
+        "[POF] packet , 5 : tag = 17 size = 32\n"
+        "[POF]  LAD32 = 0x00000000 0x00000000 0x00000014\n"
+        "Loading POF data: 20 bytes.\n" +
+        dump({image.begin(), image.begin() + 16}, 0) +
+        "[POF] packet , 6 : tag = 26 size = 4\n" + dump({0x00, 0x10, 0x00, 0x00}, 0) +
+        "[POF] packet , 7 : tag = 8 size = 2\n" + fmt::format("[POF]  CRC = 0x{:04X}\n", crc) +
+        fmt::format("[POF]  computed CRC = 0x{:04X}\n", crc);
+    EXPECT_EQ(outcome.log.text, expected);
+    for (auto level : outcome.log.levels) EXPECT_EQ(level, ROMWRIGHT_LOG_INFO);
+}
+
+TEST(PofReader, UnknownPacketsAreDumpedOnlyForTheirFirst256Bytes) {
+    const auto unknown = pattern(300, 5);
+    Outcome outcome;
+    load(pof({PofPacket{0x23, unknown, std::nullopt}, data(), terminator()}), outcome, true);
+    ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+    EXPECT_NE(outcome.log.text.find(" 000000F0 "), std::string::npos);
+    EXPECT_EQ(outcome.log.text.find(" 00000100 "), std::string::npos);
+}
+
+TEST(PofReader, WithoutDebugNothingIsLogged) {
+    Outcome outcome;
+    load(pof({creator(), data(), option_bits(0x1000), terminator()}), outcome, false);
+    ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+    EXPECT_EQ(outcome.log.text, "");
+}
+
+TEST(PofReader, EngineMemberFillsItsImageSlots) {
+    testsupport::TempDir dir("pof");
+    const std::string path = dir.file("image.pof");
+    testsupport::write_file(path, pof({data(), option_bits(0x1000), data(kSecondary, mkimage::kTagSecondaryData),
+                                       terminator()}));
+    LogCapture log;
+    CRomwright engine(&LogCapture::callback, &log);
+    engine.debug = true;
+    engine.LoadPofFile(path);
+    EXPECT_EQ(engine.images[0].data, kPrimary);
+    EXPECT_EQ(engine.images[0].option_bits_start, 0x1000u);
+    EXPECT_EQ(engine.images[1].data, kSecondary);
+    EXPECT_NE(log.text.find("[POF] packet count = 4\n"), std::string::npos);
+}
+
+// ------------------------------------------------------------------ real files
+
+struct RealPof {
+    const char *file;
+    std::size_t data_bytes;
+    uint16_t crc;
+};
+
+const RealPof kRealPofs[] = {
+    {"epcs16-quartus13.pof", 2097152, 0xE1F1},
+    {"10m08-quartus17.pof", 321536, 0xAEF7},
+};
+
+TEST(PofReader, RealFilesLoadWithMatchingCrc) {
+    const std::filesystem::path folder = std::filesystem::path(ROMWRIGHT_SHARED_DIR) / "real-pof";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no real POF files in " << folder;
+    for (const auto &real : kRealPofs) {
+        SCOPED_TRACE(real.file);
+        Outcome outcome;
+        romwright::load_pof_file((folder / real.file).string(), outcome.slots, true, outcome.log.sink());
+        EXPECT_EQ(outcome.slots[0].data.size(), real.data_bytes);
+        EXPECT_TRUE(outcome.slots[1].data.empty());
+        // Their option-bits packet gives offset 0.
+        EXPECT_EQ(outcome.slots[0].option_bits_start, 0u);
+        EXPECT_EQ(outcome.slots[0].option_bits_end, 128u);
+        EXPECT_NE(outcome.log.text.find(fmt::format("[POF]  CRC = 0x{:04X}\n", real.crc)), std::string::npos);
+        EXPECT_NE(outcome.log.text.find(fmt::format("[POF]  computed CRC = 0x{:04X}\n", real.crc)),
+                  std::string::npos);
+        EXPECT_NE(outcome.log.text.find("[POF] packet count = 7\n"), std::string::npos);
+    }
+}
+
+} // namespace

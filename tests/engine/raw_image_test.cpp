@@ -1,0 +1,364 @@
+#include "engine/raw_image.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <ios>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/hex_dump.hpp"
+#include "engine/romwright_engine.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+constexpr uint32_t kWindow = 0x20000;
+const std::string kNoOptionBits = "Error: Unable to find option bits in binary file";
+
+struct LogCapture {
+    std::string text;
+    static void callback(ROMWRIGHT_LOG_LEVEL, const char *line, void *user_data) {
+        static_cast<LogCapture *>(user_data)->text += line;
+    }
+    romwright::LogSink sink() { return romwright::LogSink(&LogCapture::callback, this); }
+};
+
+// A raw image of 0xFF bytes with the bytes 20 00 at each given offset.
+std::vector<uint8_t> raw(std::size_t size, std::initializer_list<std::size_t> marks) {
+    std::vector<uint8_t> bytes(size, 0xFF);
+    for (std::size_t at : marks) {
+        bytes.at(at) = 0x20;
+        bytes.at(at + 1) = 0x00;
+    }
+    return bytes;
+}
+
+// ------------------------------------------------------------------ raw loader table
+
+struct RawCase {
+    const char *name;
+    std::function<std::vector<uint8_t>()> file;
+    std::optional<uint32_t> option_bits;  // nullopt: refused with kNoOptionBits
+};
+
+const std::vector<RawCase> kRawCases = {
+    {"EmptyFileRefused", [] { return std::vector<uint8_t>(); }, std::nullopt},
+    {"ExactlyWindowSizeRefused", [] { return raw(kWindow, {0}); }, std::nullopt},
+    {"OneMoreThanWindowIsSearched", [] { return raw(kWindow + 1, {1}); }, 1},
+    {"OneMoreThanWindowEvenOffsetNotExamined", [] { return raw(kWindow + 1, {2}); }, std::nullopt},
+    {"MarkAtSizeMinus126Rejected", [] { return raw(0x40000, {0x40000 - 126}); }, std::nullopt},
+    {"MarkAtSizeMinus128Accepted", [] { return raw(0x40000, {0x40000 - 128}); }, 0x40000 - 128},
+    {"FirstOfTwoMarksTaken", [] { return raw(0x40000, {0x20000 + 4, 0x20000 + 10}); }, 0x20000 + 4},
+    {"MarkAtWindowStartTaken", [] { return raw(0x40000, {0x20000}); }, 0x20000},
+    {"MarkBeforeWindowIgnored", [] { return raw(0x40000, {0x20000 - 2}); }, std::nullopt},
+    {"MarkAtOddOffsetOfEvenSizeNotExamined", [] { return raw(0x40000, {0x30001}); }, std::nullopt},
+    {"OddSizeExaminesOddOffsets", [] { return raw(0x40001, {0x30001}); }, 0x30001},
+    {"OddSizeSkipsEvenOffsets", [] { return raw(0x40001, {0x30000}); }, std::nullopt},
+    {"OddSizeLastCandidateAtSizeMinus128", [] { return raw(0x40001, {0x40001 - 128}); }, 0x40001 - 128},
+    {"BigEndianMarkIsNotTheMark",
+     [] {
+         auto bytes = raw(0x40000, {});
+         bytes[0x30000] = 0x00;
+         bytes[0x30001] = 0x20;
+         return bytes;
+     },
+     std::nullopt},
+    {"NoMarkAtAllRefused", [] { return raw(0x400000, {}); }, std::nullopt},
+};
+
+void PrintTo(const RawCase &test, std::ostream *out) { *out << test.name; }
+
+class RawLoaderCases : public testing::TestWithParam<RawCase> {};
+
+TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
+    const RawCase &test = GetParam();
+    testsupport::TempDir dir("raw");
+    const std::string path = dir.file("image.rpd");
+    const auto bytes = test.file();
+    testsupport::write_file(path, bytes);
+    ImageSlot slot;
+    LogCapture log;
+    if (!test.option_bits) {
+        try {
+            romwright::load_binary_file(path, slot, log.sink());
+            FAIL() << "loaded a file without option bits";
+        } catch (const std::runtime_error &error) {
+            EXPECT_EQ(std::string(error.what()), kNoOptionBits);
+        }
+    } else {
+        romwright::load_binary_file(path, slot, log.sink());
+        EXPECT_EQ(slot.option_bits_start, *test.option_bits);
+        EXPECT_EQ(slot.option_bits_end, *test.option_bits + 128);
+        EXPECT_LE(slot.option_bits_end, bytes.size());
+        EXPECT_EQ(slot.data, bytes);
+    }
+    EXPECT_EQ(log.text.rfind("Loading binary file " + std::to_string(bytes.size()) + " bytes.\n", 0), 0u) << log.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(EdgeCases, RawLoaderCases, testing::ValuesIn(kRawCases),
+                         [](const testing::TestParamInfo<RawCase> &info) { return std::string(info.param.name); });
+
+TEST(RawLoader, MissingFileIsAStreamFailure) {
+    testsupport::TempDir dir("raw");
+    ImageSlot slot;
+    EXPECT_THROW(romwright::load_binary_file(dir.file("absent.rpd"), slot, romwright::LogSink()),
+                 std::ios_base::failure);
+}
+
+TEST(RawLoader, FileLargerThan32BitsIsRefusedBeforeReading) {
+    testsupport::TempDir dir("raw");
+    const std::string path = dir.file("huge.rpd");
+    testsupport::write_file(path, {});
+    std::error_code error;
+    std::filesystem::resize_file(path, 0x100000000ull + 2, error);  // sparse: takes no room
+    if (error) GTEST_SKIP() << "cannot make a sparse file: " << error.message();
+    ImageSlot slot;
+    LogCapture log;
+    try {
+        romwright::load_binary_file(path, slot, log.sink());
+        FAIL() << "loaded a file beyond 32 bits";
+    } catch (const std::runtime_error &failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "Error: Binary file of 4294967298 bytes is too large; an image holds at most 4294967295 bytes");
+    }
+    EXPECT_TRUE(slot.data.empty());
+    EXPECT_EQ(log.text, "Loading binary file 4294967298 bytes.\n");
+}
+
+TEST(RawLoader, EngineMemberFillsThePrimarySlotOnly) {
+    testsupport::TempDir dir("raw");
+    const std::string path = dir.file("image.rpd");
+    testsupport::write_file(path, raw(0x40000, {0x3F000}));
+    LogCapture log;
+    CRomwright engine(&LogCapture::callback, &log);
+    engine.LoadBinaryFile(path);  // logs its size without debug
+    EXPECT_EQ(engine.images[0].data.size(), 0x40000u);
+    EXPECT_EQ(engine.images[0].option_bits_start, 0x3F000u);
+    EXPECT_TRUE(engine.images[1].data.empty());
+    EXPECT_EQ(log.text, "Loading binary file 262144 bytes.\n");
+}
+
+// ------------------------------------------------------------------ page layout
+
+constexpr uint32_t kOptionBits = 0x1000;
+
+ImageSlot slot_with(std::vector<uint8_t> bits, std::size_t size = 0x500000) {
+    ImageSlot slot;
+    slot.data.assign(size, 0xFF);
+    std::copy(bits.begin(), bits.end(), slot.data.begin() + kOptionBits);
+    slot.option_bits_start = kOptionBits;
+    slot.option_bits_end = kOptionBits + 128;
+    return slot;
+}
+
+struct LayoutRun {
+    romwright::PageSelection selection;
+    romwright::PageLayout layout;
+    std::string error;
+    LogCapture log;
+};
+
+LayoutRun read_layout(const ImageSlot &slot, romwright::PageSelection selection, bool debug = false,
+                      romwright::PageLayout layout = {}) {
+    LayoutRun run{selection, layout, {}, {}};
+    try {
+        romwright::read_page_layout(slot, run.selection, run.layout, debug, run.log.sink());
+    } catch (const std::runtime_error &error) {
+        run.error = error.what();
+    }
+    return run;
+}
+
+const romwright::PageSelection kAuto{true, true, false, true};
+const romwright::PageSelection kManualBoth{false, true, true, true};
+const romwright::PageSelection kManualPage0{false, true, false, true};
+const romwright::PageSelection kManualNone{false, false, false, true};
+
+TEST(PageLayout, HighAndLowBytesDecodeTo8KUnits) {
+    const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}), kAuto);
+    ASSERT_EQ(run.error, "");
+    EXPECT_EQ(run.layout.page0_start, 0x00200000u);
+    EXPECT_EQ(run.layout.page0_end, 0x00400000u);
+    EXPECT_FALSE(run.layout.page1_present);
+}
+
+TEST(PageLayout, BitZeroOfTheLowByteIsIgnored) {
+    const auto run = read_layout(slot_with({0x03, 0x00, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}), kAuto);
+    ASSERT_EQ(run.error, "");
+    EXPECT_EQ(run.layout.page0_start, 0x00002000u);
+    EXPECT_EQ(run.layout.page0_end, 0x00004000u);
+}
+
+TEST(PageLayout, LargestAddressIs0FFFE000) {
+    const auto run = read_layout(slot_with({0xFF, 0xFF, 0xFF, 0xFE}), kManualNone);
+    ASSERT_EQ(run.error, "");
+    EXPECT_EQ(run.layout.page0_start, 0x0FFFE000u);
+    EXPECT_EQ(run.layout.page0_end, 0x0FEFE000u);
+}
+
+TEST(PageLayout, Page0AllFFIsNotFoundEvenWhenNotWritten) {
+    for (const auto &selection : {kAuto, kManualNone}) {
+        const auto run = read_layout(slot_with({0xFF, 0xFF, 0xFF, 0xFF}), selection);
+        EXPECT_EQ(run.error, "Error: page_0 not found");
+    }
+}
+
+TEST(PageLayout, Page0ChecksComeInTheirOrder) {
+    struct Check {
+        std::vector<uint8_t> bits;
+        const char *error;
+    };
+    // Image of 0x500000 bytes: 0x05 in the high byte is its end.
+    const Check checks[] = {
+        {{0x00, 0x06, 0x00, 0x07}, "Error: Invalid page_0 start address -- 00600000"},  // start and end outside
+        {{0x00, 0x05, 0x00, 0x04}, "Error: Invalid page_0 start address -- 00500000"},  // start = length
+        {{0x00, 0x04, 0x00, 0x05}, "Error: Invalid page_0 end address -- 00500000"},    // end = length
+        {{0x00, 0x04, 0x00, 0x03}, "Error: Invalid page_0 range -- 00400000 to 00300000"},
+        {{0x00, 0x03, 0x00, 0x03}, ""},  // empty range passes
+        {{0xFE, 0x04, 0xFE, 0x04}, ""},  // last 8 KB unit below the end
+    };
+    for (const auto &check : checks) {
+        auto bits = check.bits;
+        bits.insert(bits.end(), {0xFF, 0xFF, 0xFF, 0xFF});
+        EXPECT_EQ(read_layout(slot_with(bits), kAuto).error, check.error);
+    }
+}
+
+TEST(PageLayout, Page0OffSkipsItsChecks) {
+    const auto run = read_layout(slot_with({0x00, 0x60, 0x00, 0x50, 0xFF, 0xFF, 0xFF, 0xFF}), kManualNone);
+    EXPECT_EQ(run.error, "");
+    EXPECT_EQ(run.layout.page0_start, 0x06000000u);
+}
+
+TEST(PageLayout, AbsentPage1WithAutoSelectLoads) {
+    romwright::PageLayout earlier{0, 0, 0x111, 0x222, true};
+    const auto run =
+        read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}), {true, false, true, true}, false, earlier);
+    EXPECT_EQ(run.error, "");
+    EXPECT_TRUE(run.selection.write_page0);
+    EXPECT_FALSE(run.selection.write_page1);
+    EXPECT_FALSE(run.layout.page1_present);
+    EXPECT_EQ(run.layout.page1_start, 0x111u);  // kept
+    EXPECT_EQ(run.layout.page1_end, 0x222u);
+}
+
+TEST(PageLayout, AbsentPage1WrittenWithoutAutoSelectIsNotFound) {
+    const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}), kManualBoth);
+    EXPECT_EQ(run.error, "Error: page_1 not found");
+}
+
+TEST(PageLayout, PresentPage1IsDecodedAndCheckedOnlyWhenWritten) {
+    const std::vector<uint8_t> bits = {0x00, 0x02, 0x00, 0x04, 0x40, 0x04, 0x80, 0x04};
+    const auto unchecked = read_layout(slot_with(bits), kManualPage0);
+    EXPECT_EQ(unchecked.error, "");
+    EXPECT_TRUE(unchecked.layout.page1_present);
+    EXPECT_EQ(unchecked.layout.page1_start, 0x00440000u);
+    EXPECT_EQ(unchecked.layout.page1_end, 0x00480000u);
+    EXPECT_EQ(read_layout(slot_with(bits), kManualBoth).error, "");
+
+    struct Check {
+        std::vector<uint8_t> page1;
+        const char *error;
+    };
+    const Check checks[] = {
+        {{0x00, 0x05, 0x00, 0x06}, "Error: Invalid page_1 start address -- 00500000"},
+        {{0x40, 0x04, 0x00, 0x05}, "Error: Invalid page_1 end address -- 00500000"},
+        {{0x80, 0x04, 0x40, 0x04}, "Error: Invalid page_1 range -- 00480000 to 00440000"},
+    };
+    for (const auto &check : checks) {
+        std::vector<uint8_t> with_page1 = {0x00, 0x02, 0x00, 0x04};
+        with_page1.insert(with_page1.end(), check.page1.begin(), check.page1.end());
+        EXPECT_EQ(read_layout(slot_with(with_page1), kManualBoth).error, check.error);
+        EXPECT_EQ(read_layout(slot_with(with_page1), kManualPage0).error, "");
+    }
+}
+
+TEST(PageLayout, SlotTooShortForItsOptionBitsIsRefused) {
+    ImageSlot empty;
+    EXPECT_EQ(read_layout(empty, kAuto).error, "Error: No image data to read the option bits from");
+
+    ImageSlot never_found = slot_with({0x00, 0x02, 0x00, 0x04});
+    never_found.option_bits_start = never_found.option_bits_end = 0;
+    EXPECT_EQ(read_layout(never_found, kAuto).error, "Error: Unable to find option bits in image");
+
+    ImageSlot beyond = slot_with({}, 0x1004);  // block starts at 0x1000, 4 bytes left
+    EXPECT_EQ(read_layout(beyond, kAuto).error,
+              "Error: Option bits at 0x00001000 to 0x00001080 lie outside the image of 4100 bytes");
+
+    ImageSlot block_cut = slot_with({0x00, 0x02, 0x00, 0x04}, 0x1040);  // 8 bytes fit, the block does not
+    EXPECT_NE(read_layout(block_cut, kAuto).error.find("lie outside the image of 4160 bytes"), std::string::npos);
+
+    ImageSlot wrapped = slot_with({0x00, 0x02, 0x00, 0x04});
+    wrapped.option_bits_start = 0xFFFFFFFC;
+    wrapped.option_bits_end = 0x7C;
+    EXPECT_NE(read_layout(wrapped, kAuto).error.find("lie outside the image"), std::string::npos);
+}
+
+TEST(PageLayout, DebugLinesAreExact) {
+    ImageSlot slot = slot_with({0x00, 0x02, 0x00, 0x04, 0x40, 0x04, 0x80, 0x04});
+    const auto run = read_layout(slot, {false, true, true, false}, true);
+    ASSERT_EQ(run.error, "");
+    LogCapture dump;
+    romwright::hex_dump(dump.sink(), slot.data.data() + kOptionBits, 128, kOptionBits, 16);
+    EXPECT_EQ(run.log.text, "Auto select pages = false\n"
+                            "Write page 0 = true\n"
+                            "Write page 1 = true\n"
+                            "Write option bits = false\n"
+                            "Option bits\n" +
+                                dump.text +
+                                "Page_0 start 0x00200000 end 0x00400000\n"
+                                "Page_1 start 0x00440000 end 0x00480000\n"
+                                "Option bits start 0x00001000 end 0x00001080\n");
+    EXPECT_EQ(dump.text.substr(0, 10), " 00001000 ");
+}
+
+TEST(PageLayout, DebugShowsTheSelectionAfterAutoSelect) {
+    const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}),
+                                 {true, false, true, true}, true);
+    ASSERT_EQ(run.error, "");
+    EXPECT_EQ(run.log.text.rfind("Auto select pages = true\nWrite page 0 = true\nWrite page 1 = false\n", 0), 0u);
+    EXPECT_EQ(run.log.text.find("Page_1"), std::string::npos);
+}
+
+TEST(PageLayout, WithoutDebugNothingIsLogged) {
+    const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04}), kAuto, false);
+    EXPECT_EQ(run.error, "");
+    EXPECT_EQ(run.log.text, "");
+}
+
+TEST(PageLayout, EngineMemberUsesTheCurrentSlotAndCopiesBack) {
+    CRomwright engine(nullptr, nullptr);
+    engine.images[0] = slot_with({0xFF, 0xFF, 0xFF, 0xFF});  // would fail
+    engine.images[1] = slot_with({0x00, 0x02, 0x00, 0x04, 0x40, 0x04, 0x80, 0x04});
+    engine.image_index = 1;
+    engine.auto_select_pages = true;
+    engine.write_page0 = false;
+    engine.write_page1 = true;
+    engine.ReadPageLayout();
+    EXPECT_TRUE(engine.write_page0);
+    EXPECT_FALSE(engine.write_page1);
+    EXPECT_EQ(engine.page0_start, 0x200000u);
+    EXPECT_EQ(engine.page0_end, 0x400000u);
+    EXPECT_TRUE(engine.page1_present);
+    EXPECT_EQ(engine.page1_start, 0x440000u);
+    EXPECT_EQ(engine.page1_end, 0x480000u);
+
+    engine.image_index = 0;
+    EXPECT_THROW(engine.ReadPageLayout(), std::runtime_error);
+}
+
+TEST(PageLayout, EngineMemberKeepsWhatWasReadWhenRefused) {
+    CRomwright engine(nullptr, nullptr);
+    engine.images[0] = slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF});
+    engine.auto_select_pages = false;
+    engine.write_page1 = true;
+    EXPECT_THROW(engine.ReadPageLayout(), std::runtime_error);  // page_1 not found
+    EXPECT_EQ(engine.page0_start, 0x200000u);
+    EXPECT_EQ(engine.page0_end, 0x400000u);
+}
+
+} // namespace
