@@ -117,6 +117,17 @@ void check_firmware_path(const std::string &path, void *board) {
     if (!model || !contains(path, model)) throw std::runtime_error("Invalid firmware board type");
 }
 
+void force_pages(bool page0, bool page1, romwright::options &options) {
+    if (page0) {
+        options.set_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES, false);
+        options.set_bool(ROMWRIGHT_OPTION_WRITE_PAGE0, true);
+    }
+    if (page1) {
+        options.set_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES, false);
+        options.set_bool(ROMWRIGHT_OPTION_WRITE_PAGE1, true);
+    }
+}
+
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
                   std::unique_ptr<romwright::options> options) {
     const ROMWRIGHT_RC rc = romwright_update_firmware(path.c_str(), board, forward_operation, forward_progress,

@@ -56,6 +56,9 @@ std::vector<void *> select_boards(int32_t system_id, int32_t board_id);
 // lacks the model designation of the board.
 void check_firmware_path(const std::string &path, void *board);
 
+// "--page0" / "--page1": each forced page turns automatic page selection off.
+void force_pages(bool page0, bool page1, romwright::options &options);
+
 struct UpdateCallbacks {
     std::function<void(ROMWRIGHT_OPERATION)> operation;
     std::function<void(float)> progress;

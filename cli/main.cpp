@@ -71,17 +71,6 @@ int32_t id_option(const Arguments &args, const std::string &key) {
     return static_cast<int32_t>(number);
 }
 
-void force_pages(const Arguments &args, romwright::options &options) {
-    if (flag(args, "--page0")) {
-        options.set_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES, false);
-        options.set_bool(ROMWRIGHT_OPTION_WRITE_PAGE0, true);
-    }
-    if (flag(args, "--page1")) {
-        options.set_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES, false);
-        options.set_bool(ROMWRIGHT_OPTION_WRITE_PAGE1, true);
-    }
-}
-
 void update_boards(const std::vector<void *> &boards, const std::string &path, const romwright::options &options,
                    Console &console) {
     const romwright::cli::UpdateCallbacks callbacks{
@@ -107,7 +96,7 @@ int run(const Arguments &args) {
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");
-    force_pages(args, options);
+    romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
     const std::vector<void *> boards = romwright::cli::select_boards(system_id, board_id);
     Console console(quiet, std::cout);

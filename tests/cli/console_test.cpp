@@ -4,7 +4,12 @@
 #include <stdexcept>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.hpp"
 
 // Compiled into this test directly, as the bar is (see progress_bar_test.cpp).
 #include "cli/console.cpp"
@@ -124,6 +129,67 @@ TEST(ConsoleQuiet, ShowsNothingAtAll) {
     console.drop_bar();
     EXPECT_EQ(out.str(), "");
     EXPECT_FALSE(console.has_bar());
+}
+
+struct PageRow {
+    bool page0, page1;
+    bool auto_select, write_page0, write_page1;
+};
+
+TEST(ForcePages, EachFlagForcesItsPageAndTurnsAutoSelectOff) {
+    const PageRow rows[] = {
+        {false, false, true, false, false},
+        {true, false, false, true, false},
+        {false, true, false, false, true},
+        {true, true, false, true, true},
+    };
+    for (const PageRow &row : rows) {
+        romwright::options options;
+        romwright::cli::force_pages(row.page0, row.page1, options);
+        SCOPED_TRACE(::testing::Message() << row.page0 << row.page1);
+        EXPECT_EQ(options.get_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES), row.auto_select);
+        EXPECT_EQ(options.get_bool(ROMWRIGHT_OPTION_WRITE_PAGE0), row.write_page0);
+        EXPECT_EQ(options.get_bool(ROMWRIGHT_OPTION_WRITE_PAGE1), row.write_page1);
+        // Nothing else moves.
+        EXPECT_TRUE(options.get_bool(ROMWRIGHT_OPTION_WRITE_OPTION_BITS));
+        EXPECT_TRUE(options.get_bool(ROMWRIGHT_OPTION_VERIFY_PAGES));
+        EXPECT_FALSE(options.get_bool(ROMWRIGHT_OPTION_DEBUG));
+        EXPECT_EQ(options.get_int(ROMWRIGHT_OPTION_MAX_RETRIES), 15);
+    }
+}
+
+// Runs the test body in a fresh working directory, where the log file goes.
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(::getcwd(previous_, sizeof previous_), nullptr);
+        ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(previous_), 0); }
+    std::string log() const { return testsupport::read_text(dir_.file("romwright-cli.log")); }
+
+    testsupport::TempDir dir_{"cli-log"};
+    char previous_[4096] = {};
+};
+
+TEST_F(LogFile, LinesAreAppendedExactlyAsReceived) {
+    testsupport::write_text(dir_.file("romwright-cli.log"), "earlier run\n");
+    romwright::cli::append_log_line(ROMWRIGHT_LOG_INFO, "Update succeeded.\n");
+    romwright::cli::append_log_line(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
+    romwright::cli::append_log_line(ROMWRIGHT_LOG_ERROR, "Board is null");
+    EXPECT_EQ(log(), "earlier run\nUpdate succeeded.\nDisabling API logging failedBoard is null");
+}
+
+TEST_F(LogFile, DebugLinesAreDropped) {
+    romwright::cli::append_log_line(ROMWRIGHT_LOG_DEBUG, "detail\n");
+    EXPECT_FALSE(testsupport::file_exists(dir_.file("romwright-cli.log")));
+    romwright::cli::append_log_line(ROMWRIGHT_LOG_INFO, "kept\n");
+    EXPECT_EQ(log(), "kept\n");
+}
+
+TEST_F(LogFile, UnwritableLogLosesTheLineQuietly) {
+    ASSERT_EQ(::mkdir(dir_.file("romwright-cli.log").c_str(), 0755), 0);  // a folder where the file should be
+    EXPECT_NO_THROW(romwright::cli::append_log_line(ROMWRIGHT_LOG_ERROR, "lost\n"));
 }
 
 } // namespace
