@@ -234,29 +234,31 @@ struct SectorController::State {
         if (info->action == Action::read_burst && !fifos_running())
             return refuse(code, transaction_error, error_no_room);
         if (info->mode_after) read_mode = *info->mode_after;
+        // The flash rejects an erase of a locked block at once.
+        if (info->action == Action::erase && locked[start]) {
+            flash_status |= flash_erase_error | flash_block_locked;
+            return refuse(code, transaction_error, error_not_ready);
+        }
+        running = begin(*info, start, count, t);
+    }
 
+    Running begin(const CommandInfo &info, uint32_t start, uint32_t count, uint64_t t) {
         Running run;
-        run.info = info;
+        run.info = &info;
         run.start = start;
         run.count = count;
         run.started_us = t;
-        run.busy_until_us = t + busy_microseconds(*info, count);
-        run.stuck = !take_faults(ControllerFaultType::busy_stuck, [&](const ControllerFault &f) {
-                          return f.command == int(code);
-                      }).empty();
-        if (info->action == Action::read_burst || info->action == Action::program_burst)
+        run.busy_until_us = t + busy_microseconds(info, count);
+        const auto same_command = [&](const ControllerFault &f) { return f.command == int(info.code); };
+        run.stuck = !take_faults(ControllerFaultType::busy_stuck, same_command).empty();
+        if (info.action == Action::read_burst || info.action == Action::program_burst)
             run.total_words = words_per_block * count;
-        if (info->action == Action::read_burst) {
-            for (std::size_t index : take_faults(ControllerFaultType::read_stall, [&](const ControllerFault &f) {
-                     return f.sector < 0 || f.sector == int64_t(start);
-                 }))
+        if (info.action == Action::read_burst) {
+            const auto this_block = [&](const ControllerFault &f) { return f.sector < 0 || f.sector == int64_t(start); };
+            for (std::size_t index : take_faults(ControllerFaultType::read_stall, this_block))
                 run.stall_after = std::min<uint64_t>(run.stall_after, config.faults[index].after_words);
         }
-        running = std::move(run);
-        if (info->action == Action::erase && locked[start]) {
-            flash_status |= flash_erase_error | flash_block_locked;
-            finish(error_not_ready);
-        }
+        return run;
     }
 
     // Effects of the commands that act once, when their busy time is over.
