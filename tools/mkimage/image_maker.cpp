@@ -46,8 +46,7 @@ constexpr uint32_t kHeaderSize = 6;
 constexpr uint32_t kWritePage = 32;
 constexpr uint32_t kLad32WordsSize = 12;
 constexpr uint16_t kUnknownTag = 0x23;
-// Big enough to pass the end of any file this maker writes.
-constexpr uint32_t kOversize = 0x100000;
+constexpr std::size_t kOtherPayload = 40;
 
 uint32_t align_down(uint32_t value, uint32_t unit) { return value - value % unit; }
 uint64_t align_up(uint64_t value, uint64_t unit) { return (value + unit - 1) / unit * unit; }
@@ -363,6 +362,12 @@ void set_option_bits_offset(PofFile &pof, uint32_t offset) {
     std::copy(word.begin(), word.end(), packet.payload.begin());
 }
 
+// A size field that reaches past the end of the file whatever precedes the
+// packet: the payload plus the length of the whole file.
+uint32_t beyond_end(const PofFile &pof, std::size_t payload) {
+    return static_cast<uint32_t>(std::min<uint64_t>(0xFFFFFFFE, payload + pof.serialize().size()));
+}
+
 void apply_packet_variant(PofFile &pof, Broken variant, std::size_t data_length) {
     const auto at = [&](uint16_t tag) { return pof.packets.begin() + static_cast<long>(find_packet(pof, tag)); };
     const uint32_t packets = static_cast<uint32_t>(pof.packets.size());
@@ -373,14 +378,15 @@ void apply_packet_variant(PofFile &pof, Broken variant, std::size_t data_length)
     case Broken::terminator_early: pof.packets.insert(pof.packets.begin() + 1, terminator_packet()); break;
     case Broken::duplicate_data: pof.packets.insert(at(kTagData) + 1, *at(kTagData)); break;
     case Broken::data_short: at(kTagData)->payload.resize(8); break;
-    case Broken::data_oversize: at(kTagData)->size_field = static_cast<uint32_t>(data_length + kLad32WordsSize + kOversize); break;
+    case Broken::data_oversize: at(kTagData)->size_field = beyond_end(pof, data_length + kLad32WordsSize); break;
     case Broken::data_size_max: at(kTagData)->size_field = 0xFFFFFFFF; break;
     case Broken::text_oversize:
-        at(kTagCreator)->size_field = static_cast<uint32_t>(at(kTagCreator)->payload.size() + kOversize);
+        at(kTagCreator)->size_field = beyond_end(pof, at(kTagCreator)->payload.size());
         break;
     case Broken::text_size_max: at(kTagCreator)->size_field = 0xFFFFFFFF; break;
     case Broken::other_oversize: {
-        PofPacket other{kUnknownTag, std::vector<uint8_t>(40, 0x5A), 40 + kOversize};
+        PofPacket other{kUnknownTag, std::vector<uint8_t>(kOtherPayload, 0x5A), std::nullopt};
+        other.size_field = beyond_end(pof, kOtherPayload);
         pof.packets.insert(at(kTagComment) + 1, other);
         break;
     }
