@@ -1,0 +1,96 @@
+#include "zenapi/sim/machine.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "zenapi/sim/config_error.hpp"
+#include "zenapi/sim/flash_file.hpp"
+
+namespace zenapi_sim {
+namespace {
+
+const char *environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+MachineConfig config_from_environment() {
+    if (const char *file = environment("ZENAPI_SIM_CONFIG")) return load_machine_config_file(file);
+    return parse_machine_config(default_machine_toml(), kDefaultMachineName);
+}
+
+void open_trace(Library &lib) {
+    lib.trace.close();
+    const char *path = environment("ZENAPI_SIM_TRACE");
+    if (path && !lib.trace.open(path)) std::fprintf(stderr, "zenapi-sim: %s: cannot open the trace file\n", path);
+}
+
+} // namespace
+
+Machine::Machine(MachineConfig config, std::string state_dir)
+    : config_(std::move(config)), state_dir_(std::move(state_dir)) {
+    make_directories(state_dir_);
+    for (const std::vector<BoardConfig> &system : config_.systems) {
+        auto &boards = systems_.emplace_back();
+        for (const BoardConfig &board : system) {
+            boards.push_back(std::make_unique<Board>(board, state_dir_, config_.file));
+            boards_.push_back(boards.back().get());
+        }
+    }
+}
+
+uint32_t Machine::board_count(uint32_t system_id) const {
+    if (system_id < 1 || system_id > systems_.size()) return 0;
+    return static_cast<uint32_t>(systems_[system_id - 1].size());
+}
+
+Board *Machine::board(uint32_t system_id, uint32_t board_id) const {
+    if (board_id < 1 || board_id > board_count(system_id)) return nullptr;
+    return systems_[system_id - 1][board_id - 1].get();
+}
+
+Board *Machine::find(const void *handle) const {
+    for (Board *board : boards_)
+        if (board == handle) return board;
+    return nullptr;
+}
+
+void Machine::flush() {
+    for (Board *board : boards_) board->flash_file().flush();
+}
+
+std::string state_dir_from_environment() {
+    if (const char *dir = environment("ZENAPI_SIM_STATE_DIR")) return dir;
+    if (const char *xdg = environment("XDG_STATE_HOME")) return std::string(xdg) + "/zenapi-sim";
+    if (const char *home = environment("HOME")) return std::string(home) + "/.local/state/zenapi-sim";
+    throw ConfigError("no state folder for the flash files: set ZENAPI_SIM_STATE_DIR (or HOME)");
+}
+
+Library &library() {
+    static Library lib;
+    return lib;
+}
+
+void ensure_loaded(Library &lib) {
+    if (lib.load_attempted) return;
+    lib.load_attempted = true;
+    open_trace(lib);
+    try {
+        lib.machine = std::make_unique<Machine>(config_from_environment(), state_dir_from_environment());
+    } catch (const std::exception &error) {
+        lib.load_error = error.what();
+        std::fprintf(stderr, "zenapi-sim: %s\n", lib.load_error.c_str());
+        std::fflush(stderr);
+    }
+}
+
+bool reload(Library &lib) {
+    if (lib.machine) lib.machine->flush();
+    lib.machine.reset();
+    lib.load_error.clear();
+    lib.load_attempted = false;
+    ensure_loaded(lib);
+    return lib.machine != nullptr;
+}
+
+} // namespace zenapi_sim
