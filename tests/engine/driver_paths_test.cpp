@@ -1,0 +1,213 @@
+// The driver-assisted paths against the simulated machine: what reaches the
+// board's flash, and what the callbacks see.
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/clock.hpp"
+#include "engine/driver_paths.hpp"
+#include "tests/engine/callback_recorder.hpp"
+#include "tests/support/sim_machine.hpp"
+#include "tests/support/temp_dir.hpp"
+#include "zenapi/Zenapi.h"
+#include "zenapi/zenapi_sim.h"
+
+namespace {
+
+using testsupport::CallbackRecorder;
+
+constexpr uint32_t kFlashSize = 0x100000;
+
+std::string sector_board(const std::string &extra = "") {
+    return "[[system]]\n[[system.board]]\nname = \"s1\"\nkind = 36\nfeatures = [2]\nflash_size = 0x100000\n"
+           "sector_size = 0x10000\n" + extra;
+}
+
+std::string fault(const std::string &body) { return "[[system.board.fault]]\n" + body + "\n"; }
+
+class FlashService : public ::testing::Test {
+protected:
+    void start(const std::string &toml, std::size_t file_size) {
+        machine_ = std::make_unique<testsupport::SimMachine>(toml);
+        machine_->activate();
+        image_ = testsupport::pseudo_random_bytes(file_size, 21);
+        testsupport::write_file(path_, image_);
+    }
+
+    std::string run() {
+        try {
+            romwright::UpdateThroughFlashService(path_, KorvelGetBoardBySystemID(1, 1), CallbackRecorder::on_operation,
+                                                 CallbackRecorder::on_progress, CallbackRecorder::on_log, &recorder_,
+                                                 clock_);
+        } catch (const std::exception &error) {
+            return error.what();
+        }
+        return "";
+    }
+
+    uint64_t calls(const char *name) const { return ZenSimCallCount(1, 1, name); }
+    std::vector<uint8_t> flash() const {
+        std::vector<uint8_t> bytes(kFlashSize);
+        EXPECT_EQ(ZenSimReadFlash(1, 1, 0, bytes.data(), bytes.size()), 0);
+        return bytes;
+    }
+
+    std::unique_ptr<testsupport::SimMachine> machine_;
+    testsupport::TempDir dir_{"flash-service"};
+    std::string path_ = dir_.file("fw-ZEN5191.rpd");
+    std::vector<uint8_t> image_;
+    CallbackRecorder recorder_;
+    romwright::SimulatedClock clock_;
+};
+
+TEST_F(FlashService, OneByteOverASectorTakesTwoSectors) {
+    start(sector_board(), 0x10001);
+    ASSERT_EQ(run(), "");
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 2u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 2u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+    EXPECT_EQ(recorder_.progress, (std::vector<float>{0.5f, 1.0f, 0.5f, 1.0f}));
+    EXPECT_EQ(recorder_.operations,
+              (std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_WRITING, ROMWRIGHT_OPERATION_VERIFYING}));
+    EXPECT_EQ(recorder_.order, "oppoppl");
+    EXPECT_EQ(recorder_.lines, (std::vector<CallbackRecorder::Line>{{ROMWRIGHT_LOG_INFO, "Board update time = 0s\n"}}));
+
+    const std::vector<uint8_t> now = flash();
+    EXPECT_TRUE(std::equal(image_.begin(), image_.end(), now.begin()));
+    EXPECT_TRUE(std::all_of(now.begin() + 0x10001, now.begin() + 0x20000, [](uint8_t b) { return b == 0x00; }));
+    EXPECT_TRUE(std::all_of(now.begin() + 0x20000, now.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(FlashService, EmptyFileWritesNothingAndSucceeds) {
+    start(sector_board(), 0);
+    ASSERT_EQ(run(), "");
+    EXPECT_EQ(calls("KorvelFlashOpen"), 1u);
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 0u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 0u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+    EXPECT_TRUE(recorder_.progress.empty());
+    const std::vector<uint8_t> now = flash();
+    EXPECT_TRUE(std::all_of(now.begin(), now.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(FlashService, VerifyStopsAtTheFirstBadSector) {
+    start(sector_board(fault("type = \"readback\"\naddress = 0x10010")), 0x30000);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Verify image failed\n"});
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 2u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+    EXPECT_EQ(recorder_.progress, (std::vector<float>{1.0f / 3, 2.0f / 3, 1.0f, 1.0f / 3}));
+}
+
+TEST_F(FlashService, WriteStatusNamesTheFlashStatus) {
+    start(sector_board(fault("type = \"flash_write_status\"\nsector = 1\nstatus = 4")), 0x30000);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Write sector failed, Flash program failed\n"});
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 2u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 0u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+}
+
+TEST_F(FlashService, ReadStatusNamesTheFlashStatus) {
+    start(sector_board(fault("type = \"flash_read_status\"\nsector = 0\nstatus = 2")), 0x30000);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Read sector failed, Flash busy tmout\n"});
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+}
+
+TEST_F(FlashService, ZeroSectorSizeIsRefused) {
+    start(sector_board(fault("type = \"zero_sector_size\"")), 0x30000);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Flash service reported a sector size of 0\n"});
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 0u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+}
+
+TEST_F(FlashService, FailedOpenIsReportedAndNotClosed) {
+    start(sector_board(fault("type = \"call\"\ncall = \"KorvelFlashOpen\"\ncode = 513")), 0x30000);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    const auto errors = recorder_.texts(ROMWRIGHT_LOG_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("Unable to open Flash, Flash ", 0), 0u) << errors[0];
+    EXPECT_EQ(calls("KorvelFlashClose"), 0u);
+}
+
+TEST_F(FlashService, MissingFileNamesThePath) {
+    start(sector_board(), 0);
+    path_ = dir_.file("absent-ZEN5191.rpd");
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Could not open file " + path_ + "\n"});
+    EXPECT_EQ(calls("KorvelFlashOpen"), 0u);
+}
+
+TEST(FlashStatusName, EveryStatusAndBeyond) {
+    const char *const names[] = {"Flash idle",           "Flash busy",           "Flash busy tmout",
+                                 "Flash erase failed",   "Flash program failed", "Flash protect failed",
+                                 "Flash invalid parameter", "Flash unsupported"};
+    for (uint32_t status = 0; status < 8; ++status) EXPECT_STREQ(romwright::FlashStatusName(status), names[status]);
+    EXPECT_STREQ(romwright::FlashStatusName(8), "?");
+    EXPECT_STREQ(romwright::FlashStatusName(0xFFFFFFFF), "?");
+}
+
+class Upgrade : public ::testing::Test {
+protected:
+    void start(int polls, int end_status, int end_percent) {
+        machine_ = std::make_unique<testsupport::SimMachine>(
+            "[[system]]\n[[system.board]]\nname = \"u1\"\nkind = 35\nfeatures = [5]\n[system.board.upgrade]\npolls = " +
+            std::to_string(polls) + "\nend_status = " + std::to_string(end_status) +
+            "\nend_percent = " + std::to_string(end_percent) + "\n");
+        machine_->activate();
+        image_ = testsupport::pseudo_random_bytes(0x24680, 4);
+        testsupport::write_file(path_, image_);
+    }
+    std::string run() {
+        try {
+            romwright::UpgradeThroughDriver(path_, KorvelGetBoardBySystemID(1, 1), CallbackRecorder::on_operation,
+                                            CallbackRecorder::on_progress, CallbackRecorder::on_log, &recorder_, clock_);
+        } catch (const std::exception &error) {
+            return error.what();
+        }
+        return "";
+    }
+
+    std::unique_ptr<testsupport::SimMachine> machine_;
+    testsupport::TempDir dir_{"upgrade"};
+    std::string path_ = dir_.file("fw-ZEN5190.rpd");
+    std::vector<uint8_t> image_;
+    CallbackRecorder recorder_;
+    romwright::SimulatedClock clock_;
+};
+
+TEST_F(Upgrade, FollowsTheServiceToTheEnd) {
+    start(6, 2, 100);
+    ASSERT_EQ(run(), "");
+    EXPECT_EQ(recorder_.operations, std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_WRITING});
+    ASSERT_EQ(recorder_.progress.size(), 7u);
+    EXPECT_TRUE(std::is_sorted(recorder_.progress.begin(), recorder_.progress.end()));
+    EXPECT_EQ(recorder_.progress.back(), 1.0f);
+    EXPECT_EQ(clock_.sleeps(), 6u);
+    EXPECT_EQ(recorder_.lines, (std::vector<CallbackRecorder::Line>{{ROMWRIGHT_LOG_INFO, "Board update time = 0s\n"}}));
+    std::vector<uint8_t> now(image_.size());
+    ASSERT_EQ(ZenSimReadFlash(1, 1, 0, now.data(), now.size()), 0);
+    EXPECT_EQ(now, image_);
+}
+
+TEST_F(Upgrade, StatusThreeAtAPercentFails) {
+    start(3, 3, 40);
+    EXPECT_EQ(run(), "Upgrade firmware failed");
+    EXPECT_EQ(recorder_.progress.back(), 0.4f);
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR),
+              (std::vector<std::string>{"Firmware upgrade failed\n", "Upgrade firmware failed\n"}));
+}
+
+TEST_F(Upgrade, StatusZeroFails) {
+    start(0, 0, 0);
+    EXPECT_EQ(run(), "Upgrade firmware failed");
+    EXPECT_EQ(recorder_.progress, std::vector<float>{0.0f});
+    EXPECT_TRUE(recorder_.has_line(ROMWRIGHT_LOG_ERROR, "Firmware upgrade failed\n"));
+}
+
+} // namespace
