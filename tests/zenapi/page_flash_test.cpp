@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "tests/support/sim_machine.hpp"
@@ -199,6 +201,41 @@ TEST(PageModeTiming, EraseKeepsTheCallerForItsBusyTime) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(ZEN5110FlashSectorErase(KorvelGetBoardBySystemID(1, 1), 0), ZENAPI_SUCCESS);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+}
+
+// The busy time is spent outside the library's lock: a second thread (the
+// GUI's) is not held up by a slow erase on the worker thread.
+TEST(PageModeTiming, OtherCallsGoOnDuringABusyErase) {
+    SimMachine machine(simtest::one_board("kind = 11\nflash_size = 0x40000\n[system.board.timing]\npage_erase_ms = 600"));
+    machine.activate();
+    std::atomic<bool> erase_done{false};
+    std::thread worker([&] {
+        ZEN5110FlashSectorErase(KorvelGetBoardBySystemID(1, 1), 0);
+        erase_done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(KorvelNumOfSystems(), 1u);
+    EXPECT_FALSE(erase_done.load()) << "the call waited for the erase";
+    worker.join();
+}
+
+TEST(Concurrency, CallsFromTwoThreadsAreAllCounted) {
+    SimMachine machine(simtest::one_board("kind = 11\nflash_size = 0x40000"));
+    machine.activate();
+    void *board = KorvelGetBoardBySystemID(1, 1);
+    auto hammer = [board] {
+        uint32_t value = 0;
+        for (int i = 0; i < 20000; ++i) {
+            KorvelGetBoardKind(board);
+            KorvelWriteRegister(board, 0x20, static_cast<uint32_t>(i), ZENAPI_REGISTER_ACCESS_CODE);
+            KorvelReadRegister(board, 0x20, &value, ZENAPI_REGISTER_ACCESS_CODE);
+        }
+    };
+    std::thread first(hammer), second(hammer);
+    first.join();
+    second.join();
+    EXPECT_EQ(ZenSimCallCount(1, 1, "KorvelGetBoardKind"), 40000u);
+    EXPECT_EQ(ZenSimCallCount(1, 1, "KorvelReadRegister"), 40000u);
 }
 
 } // namespace
