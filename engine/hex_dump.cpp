@@ -25,8 +25,10 @@ void dump_line(const LogSink &log, const uint8_t *bytes, uint32_t count, uint32_
         log.info("   ");
     }
     log.info(" ");
-    for (uint32_t column = 0; column < count; ++column)
-        log.write(ROMWRIGHT_LOG_INFO, std::string(1, printable(bytes[column]) ? static_cast<char>(bytes[column]) : '.'));
+    for (uint32_t column = 0; column < count; ++column) {
+        const char shown = printable(bytes[column]) ? static_cast<char>(bytes[column]) : '.';
+        log.write(ROMWRIGHT_LOG_INFO, std::string(1, shown));
+    }
     log.info("\n");
 }
 

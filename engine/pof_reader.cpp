@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ios>
 #include <stdexcept>
@@ -85,6 +86,9 @@ public:
     explicit PofInput(const std::string &path) : path_(path) {
         file_.open(path, std::ios::binary);
         if (!file_) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
+        // A folder opens for reading but reports a size no read can reach.
+        if (!std::filesystem::is_regular_file(path))
+            throw std::ios_base::failure(fmt::format("Error: POF file {} is not a regular file", path));
         file_.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
         file_.seekg(0, std::ios::end);
         size_ = static_cast<uint64_t>(file_.tellg());

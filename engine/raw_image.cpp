@@ -1,5 +1,6 @@
 #include "engine/raw_image.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <ios>
 #include <optional>
@@ -35,6 +36,9 @@ std::optional<uint32_t> find_option_bits(const std::vector<uint8_t> &data) {
 std::vector<uint8_t> read_whole_file(const std::string &path, const LogSink &log) {
     std::ifstream file(path, std::ios::binary);
     if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
+    // A folder opens for reading but reports a size no read can reach.
+    if (!std::filesystem::is_regular_file(path))
+        throw std::ios_base::failure(fmt::format("Error: Binary file {} is not a regular file", path));
     file.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
     file.seekg(0, std::ios::end);
     const uint64_t size = static_cast<uint64_t>(file.tellg());
@@ -53,7 +57,7 @@ std::vector<uint8_t> read_whole_file(const std::string &path, const LogSink &log
 
 uint32_t decode_address(uint8_t low, uint8_t high) { return uint32_t(low & 0xFE) << 12 | uint32_t(high) << 20; }
 
-bool all_ff(const uint8_t *bytes) { return bytes[0] == 0xFF && bytes[1] == 0xFF && bytes[2] == 0xFF && bytes[3] == 0xFF; }
+bool all_ff(const uint8_t *four) { return four[0] == 0xFF && four[1] == 0xFF && four[2] == 0xFF && four[3] == 0xFF; }
 
 struct PageMessages {
     const char *not_found;

@@ -300,6 +300,17 @@ TEST(PofReader, MissingFileIsAStreamFailure) {
                  std::ios_base::failure);
 }
 
+TEST(PofReader, FolderIsRefusedAsNotAFile) {
+    testsupport::TempDir dir("pof");
+    ImageSlot slots[2];
+    try {
+        romwright::load_pof_file(dir.path(), slots, false, romwright::LogSink());
+        FAIL() << "loaded a folder";
+    } catch (const std::ios_base::failure &error) {
+        EXPECT_NE(std::string(error.what()).find("is not a regular file"), std::string::npos) << error.what();
+    }
+}
+
 TEST(PofReader, MagicIsPofAndAZeroByte) {
     const uint8_t good[] = {'P', 'O', 'F', 0, 1, 2};
     const uint8_t no_zero[] = {'P', 'O', 'F', ' '};

@@ -109,6 +109,17 @@ TEST(RawLoader, MissingFileIsAStreamFailure) {
                  std::ios_base::failure);
 }
 
+TEST(RawLoader, FolderIsRefusedAsNotAFile) {
+    testsupport::TempDir dir("raw");
+    ImageSlot slot;
+    try {
+        romwright::load_binary_file(dir.path(), slot, romwright::LogSink());
+        FAIL() << "loaded a folder";
+    } catch (const std::ios_base::failure &error) {
+        EXPECT_NE(std::string(error.what()).find("is not a regular file"), std::string::npos) << error.what();
+    }
+}
+
 TEST(RawLoader, FileLargerThan32BitsIsRefusedBeforeReading) {
     testsupport::TempDir dir("raw");
     const std::string path = dir.file("huge.rpd");
@@ -236,8 +247,8 @@ TEST(PageLayout, Page0OffSkipsItsChecks) {
 
 TEST(PageLayout, AbsentPage1WithAutoSelectLoads) {
     romwright::PageLayout earlier{0, 0, 0x111, 0x222, true};
-    const auto run =
-        read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}), {true, false, true, true}, false, earlier);
+    const auto bits = slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF});
+    const auto run = read_layout(bits, {true, false, true, true}, false, earlier);
     EXPECT_EQ(run.error, "");
     EXPECT_TRUE(run.selection.write_page0);
     EXPECT_FALSE(run.selection.write_page1);

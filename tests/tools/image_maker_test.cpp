@@ -274,8 +274,8 @@ TEST(ImageMaker, CrcMatchesTheStoredCrcOfRealFiles) {
 }
 
 TEST(ImageMaker, PofTerminatorCarriesTheCrcOfEverythingBeforeIt) {
-    const auto file =
-        mkimage::make_file(FileSpec{Format::pof, "", mkimage::default_spec("ZEN5110", 0x40000), std::nullopt, Broken::none, 0});
+    const ImageSpec spec = mkimage::default_spec("ZEN5110", 0x40000);
+    const auto file = mkimage::make_file(FileSpec{Format::pof, "", spec, std::nullopt, Broken::none, 0});
     EXPECT_EQ(word_at(file, file.size() - 8), mkimage::kTagTerminator);
     EXPECT_EQ(mkimage::crc16_x25(file.data(), file.size() - 2), word_at(file, file.size() - 2));
 }

@@ -399,7 +399,9 @@ void apply_packet_variant(PofFile &pof, Broken variant, std::size_t data_length)
     case Broken::no_option_bits: pof.packets.erase(at(kTagOptionBits)); break;
     case Broken::option_bits_ffffffff: set_option_bits_offset(pof, 0xFFFFFFFF); break;
     case Broken::option_bits_wrap: set_option_bits_offset(pof, 0xFFFFFF90); break;
-    case Broken::option_bits_at_end: set_option_bits_offset(pof, static_cast<uint32_t>(data_length - kOptionBitsSize)); break;
+    case Broken::option_bits_at_end:
+        set_option_bits_offset(pof, static_cast<uint32_t>(data_length - kOptionBitsSize));
+        break;
     case Broken::option_bits_beyond: set_option_bits_offset(pof, static_cast<uint32_t>(data_length)); break;
     case Broken::bad_crc: pof.crc_xor = 0x0001; break;
     case Broken::no_data: pof.packets.erase(at(kTagData)); break;
@@ -424,7 +426,8 @@ std::vector<uint8_t> make_pof(const FileSpec &file) {
     pof.packets.push_back(text_packet(kTagDeviceName, file.device_name.empty() ? "CFG_FLASH" : file.device_name));
     pof.packets.push_back(text_packet(kTagComment, fmt::format("seed {}", primary.spec.seed)));
     pof.packets.push_back(data_packet(kTagData, primary.bytes));
-    pof.packets.push_back(option_bits_packet(kTagOptionBits, primary.spec.option_bits_offset, section_table(primary.spec)));
+    pof.packets.push_back(
+        option_bits_packet(kTagOptionBits, primary.spec.option_bits_offset, section_table(primary.spec)));
     if (file.secondary) {
         const auto secondary = build_image(*file.secondary, Format::pof, false);
         pof.packets.push_back(data_packet(kTagSecondaryData, secondary));
@@ -598,7 +601,8 @@ std::vector<uint8_t> make_file(const FileSpec &spec) {
     std::vector<uint8_t> bytes = spec.format == Format::pof ? make_pof(spec) : make_rpd(spec);
     if (spec.broken == Broken::truncate) {
         if (spec.broken_arg >= bytes.size())
-            throw MakerError(fmt::format("truncate:{} keeps the whole file of {} bytes", spec.broken_arg, bytes.size()));
+            throw MakerError(
+                fmt::format("truncate:{} keeps the whole file of {} bytes", spec.broken_arg, bytes.size()));
         bytes.resize(static_cast<std::size_t>(spec.broken_arg));
     }
     return bytes;

@@ -126,9 +126,16 @@ mkimage::Format parse_format(const Arguments &arguments, const std::string &out)
 }
 
 void apply_header(const Arguments &arguments, const std::string &prefix, mkimage::HeaderWords &header) {
-    if (auto value = arguments.get(prefix + "board-id")) header.board_id = parse_hex_word(*value, prefix + "board-id");
-    if (auto value = arguments.get(prefix + "signature")) header.signature = parse_hex_word(*value, prefix + "signature");
-    if (auto value = arguments.get(prefix + "word2")) header.word2 = parse_hex_word(*value, prefix + "word2");
+    const struct {
+        const char *name;
+        uint16_t mkimage::HeaderWords::*word;
+    } kWords[] = {{"board-id", &mkimage::HeaderWords::board_id},
+                  {"signature", &mkimage::HeaderWords::signature},
+                  {"word2", &mkimage::HeaderWords::word2}};
+    for (const auto &entry : kWords) {
+        const std::string option = prefix + entry.name;
+        if (auto value = arguments.get(option)) header.*entry.word = parse_hex_word(*value, option);
+    }
 }
 
 mkimage::ImageSpec primary_spec(const Arguments &arguments, const mkimage::BoardModel &board) {
@@ -206,8 +213,8 @@ int main(int argc, char **argv) {
         const std::string out = *arguments.get("--out");
         const std::vector<uint8_t> bytes = mkimage::make_file(spec);
         mkimage::write_file(out, bytes);
-        fmt::print("romwright-mkimage: wrote {} ({} bytes, {} image of {} bytes, option bits at 0x{:08X})\n", out,
-                   bytes.size(), *arguments.get("--board"), spec.primary.size, spec.primary.option_bits_offset);
+        fmt::print("romwright-mkimage: wrote {} ({} bytes, {} {} file)\n", out, bytes.size(), *arguments.get("--board"),
+                   spec.format == mkimage::Format::pof ? "POF" : "raw");
         return 0;
     } catch (const UsageError &error) {
         fmt::print(stderr, "romwright-mkimage: {}\n\n", error.what());
