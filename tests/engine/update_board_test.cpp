@@ -1,0 +1,587 @@
+// Whole board updates by the engine object against the simulated machine:
+// files from the image maker, flash pre-filled with a pattern so that
+// "unchanged" means something, faults injected through the machine
+// description, and every callback recorded.
+#include "engine/romwright_engine.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "tests/support/sim_machine.hpp"
+#include "tests/support/temp_dir.hpp"
+#include "tools/mkimage/image_maker.hpp"
+#include "zenapi/Zenapi.h"
+#include "zenapi/zenapi_sim.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr uint64_t kFlashSize = 0x800000;
+constexpr uint32_t kImageSize = 0x100000;
+
+struct Recorder {
+    struct Line {
+        ROMWRIGHT_LOG_LEVEL level;
+        std::string text;
+    };
+    struct Report {
+        ROMWRIGHT_OPERATION operation;  // current when the progress came
+        float progress;
+    };
+    std::vector<ROMWRIGHT_OPERATION> operations;
+    std::vector<Report> progress;
+    std::vector<Line> lines;
+
+    static void on_operation(ROMWRIGHT_OPERATION operation, void *self) {
+        static_cast<Recorder *>(self)->operations.push_back(operation);
+    }
+    static void on_progress(float value, void *self) {
+        auto *r = static_cast<Recorder *>(self);
+        r->progress.push_back({r->operations.empty() ? ROMWRIGHT_OPERATION_NONE : r->operations.back(), value});
+    }
+    static void on_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *self) {
+        static_cast<Recorder *>(self)->lines.push_back({level, text});
+    }
+
+    std::vector<std::string> texts(ROMWRIGHT_LOG_LEVEL level) const {
+        std::vector<std::string> out;
+        for (const Line &line : lines)
+            if (line.level == level && line.text != "--- Just about to wait\n") out.push_back(line.text);
+        return out;
+    }
+    std::size_t count_starting(const std::string &prefix) const {
+        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const Line &line) {
+            return line.text.compare(0, prefix.size(), prefix) == 0;
+        }));
+    }
+    std::string joined() const {
+        std::string all;
+        for (const Line &line : lines) all += line.text;
+        return all;
+    }
+    // Progress values reported while one operation was current, per attempt in order.
+    std::vector<float> progress_during(ROMWRIGHT_OPERATION operation) const {
+        std::vector<float> out;
+        for (const Report &report : progress)
+            if (report.operation == operation) out.push_back(report.progress);
+        return out;
+    }
+};
+
+std::vector<uint8_t> flash_pattern() {
+    std::vector<uint8_t> bytes(kFlashSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) ^ 0xA5);
+    return bytes;
+}
+
+struct BoardText {
+    std::string name = "dut";
+    uint32_t kind = 13;
+    std::string revision = "1.3";
+    std::string extra;  // more keys or tables of the board
+
+    std::string toml() const {
+        return fmt::format(R"(
+[[system]]
+[[system.board]]
+name = "{}"
+kind = {}
+revision = "{}"
+cpld = "9.14"
+ksopc_signature = 0x0E080000
+serial = 4242
+register0 = 0x00001203
+features = []
+{}
+)",
+                           name, kind, revision, extra);
+    }
+};
+
+struct Outcome {
+    std::string error;  // "" when the update succeeded
+    Recorder recorder;
+};
+
+class Update : public ::testing::Test {
+protected:
+    void start(const BoardText &board) {
+        board_name = board.name;
+        machine = std::make_unique<testsupport::SimMachine>(board.toml());
+        machine->preset_flash(board.name, kFlashSize, 0, flash_pattern());
+        machine->activate();
+        handle = KorvelGetBoardBySystemID(1, 1);
+        ASSERT_NE(handle, nullptr);
+    }
+
+    // Writes the file the spec describes and returns its path.
+    std::string make_file(const mkimage::FileSpec &spec, const std::string &name) {
+        const std::string path = files.file(name);
+        mkimage::write_file(path, mkimage::make_file(spec));
+        return path;
+    }
+
+    static mkimage::FileSpec spec_for(const std::string &model, mkimage::Format format, uint16_t word2 = 0) {
+        mkimage::FileSpec spec;
+        spec.format = format;
+        spec.device_name = model;
+        spec.primary = mkimage::default_spec(model, kImageSize);
+        spec.primary.header.word2 = word2;
+        return spec;
+    }
+
+    struct Options {
+        bool verify = true;
+        int32_t max_retries = 15;
+        bool debug = false;
+        bool auto_select = true;
+        bool page0 = false, page1 = false, option_bits = true;
+    };
+
+    Outcome run(const std::string &path, const Options &options) {
+        Outcome outcome;
+        CRomwright engine(Recorder::on_log, &outcome.recorder, clock);
+        engine.SetOptions(options.auto_select, options.page0, options.page1, options.option_bits, options.verify,
+                          options.max_retries, options.debug);
+        try {
+            engine.UpdateBoard(path, handle, Recorder::on_operation, Recorder::on_progress);
+            EXPECT_FALSE(engine.controller_attached);
+            EXPECT_EQ(engine.board, nullptr);
+        } catch (const std::exception &error) {
+            outcome.error = error.what();
+        }
+        return outcome;
+    }
+    Outcome run(const std::string &path) { return run(path, Options{}); }
+
+    std::vector<uint8_t> flash() const {
+        std::vector<uint8_t> bytes(kFlashSize);
+        EXPECT_EQ(ZenSimReadFlash(1, 1, 0, bytes.data(), bytes.size()), 0);
+        return bytes;
+    }
+
+    uint64_t calls(const char *name) const { return ZenSimCallCount(1, 1, name); }
+
+    // The first byte of the image at or after `from` that is not 0xFF.
+    static uint32_t first_data_byte(const std::vector<uint8_t> &image, uint32_t from) {
+        for (uint32_t i = from; i < image.size(); ++i)
+            if (image[i] != 0xFF) return i;
+        throw std::logic_error("image holds no data");
+    }
+
+    romwright::SimulatedClock clock;
+    testsupport::TempDir files{"update-board"};
+    std::unique_ptr<testsupport::SimMachine> machine;
+    std::string board_name;
+    void *handle = nullptr;
+};
+
+// The sectors a range [start, end) touches, for a given sector size.
+void mark(std::vector<bool> &sectors, uint32_t start, uint32_t end, uint32_t size) {
+    for (uint32_t s = start / size; s <= (end - 1) / size && s < sectors.size(); ++s) sectors[s] = true;
+}
+
+// What the flash must hold after updating with this image: the image on the
+// sectors that page_0 and the option bits reach, the old pattern elsewhere.
+// Page mode never writes the first 128 KB.
+std::vector<uint8_t> expected_flash(const mkimage::ImageSpec &spec, const std::vector<uint8_t> &image,
+                                    bool sector_mode) {
+    const uint32_t size = sector_mode ? 0x40000 : 0x20000;
+    std::vector<bool> sectors(image.size() / size, false);
+    mark(sectors, spec.page0.start, spec.page0.end, size);
+    mark(sectors, spec.option_bits_offset, spec.option_bits_offset + 128, size);
+    std::vector<uint8_t> flash = flash_pattern();
+    for (std::size_t s = 0; s < sectors.size(); ++s) {
+        if (!sectors[s]) continue;
+        std::copy(image.begin() + s * size, image.begin() + (s + 1) * size, flash.begin() + s * size);
+    }
+    return flash;
+}
+
+std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+}
+
+struct PathCase {
+    const char *name;
+    uint32_t kind;
+    const char *model;
+    mkimage::Format format;
+    uint16_t word2;
+    const char *revision;
+};
+
+class WholeUpdate : public Update, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(WholeUpdate, LeavesTheImageOnExactlyThePlannedSectors) {
+    const PathCase &c = GetParam();
+    BoardText board;
+    board.kind = c.kind;
+    board.revision = c.revision;
+    start(board);
+    const mkimage::FileSpec spec = spec_for(c.model, c.format, c.word2);
+    const std::string path =
+        make_file(spec, std::string(c.model) + (c.format == mkimage::Format::pof ? ".pof" : ".rpd"));
+    const bool sector_mode = c.kind == 25 || c.kind == 29;
+
+    const Outcome outcome = run(path);
+    ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
+    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, c.format);
+    const std::vector<uint8_t> expected = expected_flash(spec.primary, image, sector_mode);
+    const std::vector<uint8_t> now = flash();
+    EXPECT_EQ(first_difference(now, expected), now.size());
+    EXPECT_EQ(outcome.recorder.operations,
+              (std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_ERASING, ROMWRIGHT_OPERATION_WRITING,
+                                                ROMWRIGHT_OPERATION_VERIFYING}));
+    // The driver's pauses advance the simulated clock in sector mode.
+    EXPECT_THAT(outcome.recorder.lines.back().text, ::testing::MatchesRegex("Board update time = [0-9]+s\n"));
+    EXPECT_TRUE(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR).empty()) << outcome.recorder.joined();
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+                Contains(fmt::format("Board type = {} {{{}}}\n", c.model,
+                                     std::string(c.revision).replace(1, 1, ", "))));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, WholeUpdate,
+    ::testing::Values(PathCase{"ZEN5120_rpd", 13, "ZEN5120", mkimage::Format::rpd, 0x90, "1.3"},
+                      PathCase{"ZEN5120_pof", 13, "ZEN5120", mkimage::Format::pof, 0x90, "1.3"},
+                      PathCase{"ZEN5110_pof", 11, "ZEN5110", mkimage::Format::pof, 0, "2.0"},
+                      PathCase{"ZEN5160_rpd", 25, "ZEN5160", mkimage::Format::rpd, 0, "1.5"},
+                      PathCase{"ZEN5170_pof", 29, "ZEN5170", mkimage::Format::pof, 3, "1.1"}),
+    [](const ::testing::TestParamInfo<PathCase> &info) { return std::string(info.param.name); });
+
+// Progress per step as a front end sees it, for k sectors and w pages.
+TEST_F(Update, PageModeProgressFollowsEachStepsRule) {
+    start(BoardText{});
+    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"));
+    ASSERT_EQ(outcome.error, "");
+
+    const std::vector<float> erasing = outcome.recorder.progress_during(ROMWRIGHT_OPERATION_ERASING);
+    ASSERT_GE(erasing.size(), 2u);
+    const std::size_t k = erasing.size() - 1;
+    EXPECT_EQ(erasing[0], 0.0f);
+    for (std::size_t i = 0; i < k; ++i) EXPECT_EQ(erasing[i + 1], static_cast<float>(i) / k);
+
+    const std::vector<float> writing = outcome.recorder.progress_during(ROMWRIGHT_OPERATION_WRITING);
+    const std::vector<float> verifying = outcome.recorder.progress_during(ROMWRIGHT_OPERATION_VERIFYING);
+    const std::size_t w = writing.size();
+    ASSERT_GT(w, 0u);
+    ASSERT_EQ(verifying.size(), w);
+    for (std::size_t i = 0; i < w; ++i) {
+        EXPECT_EQ(writing[i], static_cast<float>(i) / w);
+        EXPECT_EQ(verifying[i], static_cast<float>(i + 1) / w);
+    }
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+                Contains(fmt::format("Erasing {} of {} sectors.\n", k, kImageSize / 0x20000)));
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+                Contains(fmt::format("Writing {} of {} pages.", w, kImageSize / 32)));
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Verifying {} pages\n", w)));
+}
+
+TEST_F(Update, SectorModeProgressFollowsEachStepsRule) {
+    BoardText board;
+    board.kind = 25;
+    start(board);
+    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    ASSERT_EQ(outcome.error, "");
+    const std::size_t k = kImageSize / 0x40000;  // page_0 from 0x20000 reaches sector 0
+    std::vector<float> erasing{0.0f}, writing, verifying;
+    for (std::size_t i = 0; i < k; ++i) {
+        erasing.push_back(static_cast<float>(i) / k);
+        writing.push_back(static_cast<float>(i + 1) / k);
+        verifying.push_back(static_cast<float>(i) / k);
+    }
+    EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_ERASING), erasing);
+    EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_WRITING), writing);
+    EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_VERIFYING), verifying);
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Writing 4 of 4\n"));
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Verifying 4 sectors\n"));
+}
+
+TEST_F(Update, PageModeEraseResidueOnceIsErasedAgain) {
+    BoardText board;
+    board.extra = R"(
+[[system.board.fault]]
+type = "page_erase_residue"
+sector = 2
+address = 0x40C80
+value = 0xFFFE
+times = 1
+)";
+    start(board);
+    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"));
+    ASSERT_EQ(outcome.error, "");
+    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+              (std::vector<std::string>{"Error: Erase sector 2 byte address 0x00040C80 failed\n", "Read\n"}));
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 1u);
+    EXPECT_EQ(calls("ZEN5110FlashSectorErase"), kImageSize / 0x20000 - 1 + 1);
+    EXPECT_EQ(outcome.recorder.lines.back().text, "Board update time = 0s\n");
+}
+
+// A page that reads back wrong once: the attempt fails in verification, the
+// whole sequence runs again and succeeds.
+TEST_F(Update, VerifyMismatchOnceThenSuccess) {
+    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
+    const uint32_t address = first_data_byte(image, 0x30000);
+    BoardText board;
+    board.extra = fmt::format(R"(
+[[system.board.fault]]
+type = "page_program_error"
+address = {}
+times = 1
+)",
+                              address);
+    start(board);
+    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"));
+    ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
+
+    const std::string page = fmt::format("0x{:08X}", address / 32 * 32);
+    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+              (std::vector<std::string>{"Verify page at " + page + " failed", "Data verification failed.\n"}));
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 2u);
+    EXPECT_EQ(outcome.recorder.operations,
+              (std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_ERASING, ROMWRIGHT_OPERATION_WRITING,
+                                                ROMWRIGHT_OPERATION_VERIFYING, ROMWRIGHT_OPERATION_ERASING,
+                                                ROMWRIGHT_OPERATION_WRITING, ROMWRIGHT_OPERATION_VERIFYING}));
+    // The mismatch lines come before the second attempt's erase.
+    const std::string log = outcome.recorder.joined();
+    EXPECT_LT(log.find("Verify page at"), log.rfind("Erasing "));
+    EXPECT_LT(log.find("Wrote:\n"), log.find("Read:\n"));
+    EXPECT_EQ(outcome.recorder.lines.back().text, "Board update time = 0s\n");
+    EXPECT_EQ(first_difference(flash(), expected_flash(spec.primary, image, false)), kFlashSize);
+}
+
+struct RetryCase {
+    int32_t max_retries;
+    std::size_t attempts;
+};
+
+class AlwaysFailing : public Update, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(AlwaysFailing, RunsMaxRetriesPlusOneAttempts) {
+    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
+    BoardText board;
+    board.extra = fmt::format(R"(
+[[system.board.fault]]
+type = "page_program_error"
+address = {}
+times = 1000
+)",
+                              first_data_byte(image, 0x20000));
+    start(board);
+    Options options;
+    options.max_retries = GetParam().max_retries;
+    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"), options);
+    EXPECT_EQ(outcome.error, "Max retries reached.");
+    const std::size_t attempts = GetParam().attempts;
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), attempts);
+    const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(errors.begin(), errors.end(), "Data verification failed.\n")),
+              attempts);
+    EXPECT_EQ(outcome.recorder.operations.size(), 3 * attempts);
+    EXPECT_EQ(outcome.recorder.count_starting("Board update time"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, AlwaysFailing,
+                         ::testing::Values(RetryCase{2, 3}, RetryCase{0, 1}, RetryCase{-5, 1}),
+                         [](const ::testing::TestParamInfo<RetryCase> &info) {
+                             return info.param.max_retries < 0 ? std::string("negative")
+                                                               : "max_" + std::to_string(info.param.max_retries);
+                         });
+
+TEST_F(Update, WithoutVerifyNothingIsReadBackAfterWriting) {
+    start(BoardText{});
+    Options options;
+    options.verify = false;
+    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
+    ASSERT_EQ(outcome.error, "");
+    EXPECT_EQ(outcome.recorder.operations,
+              (std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_ERASING, ROMWRIGHT_OPERATION_WRITING}));
+    const uint64_t sectors = kImageSize / 0x20000 - 1;
+    // The scratch read of identification and the erase check, nothing more.
+    EXPECT_EQ(calls("ZEN5110FlashSectorPageRead"), 1 + sectors * 4096 * 2);
+    EXPECT_EQ(outcome.recorder.count_starting("Verifying"), 0u);
+}
+
+TEST_F(Update, SectorModeEraseThatLeavesABitIsErasedAgain) {
+    BoardText board;
+    board.kind = 25;
+    board.extra = R"(
+[system.board.controller]
+[[system.board.controller.fault]]
+type = "erase_bits"
+sector = 2
+offset = 0x1235
+mask = 0x01
+times = 1
+)";
+    start(board);
+    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
+    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+              std::vector<std::string>{"Error: erase sector 2 byte address 0x00081234 failed\n"});
+    const std::string log = outcome.recorder.joined();
+    EXPECT_THAT(log, HasSubstr("Read: \n 00081200 "));
+    EXPECT_THAT(log, HasSubstr(" 00081230 FF FF FF FF FF FE FF FF "));
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 1u);
+}
+
+TEST_F(Update, SectorModeVerifyMismatchOnceThenSuccess) {
+    BoardText board;
+    board.kind = 25;
+    board.extra = R"(
+[system.board.controller]
+[[system.board.controller.fault]]
+type = "program_bits"
+sector = 2
+offset = 0x54
+mask = 0x10
+times = 1
+)";
+    start(board);
+    const mkimage::FileSpec spec = spec_for("ZEN5160", mkimage::Format::rpd);
+    const Outcome outcome = run(make_file(spec, "ZEN5160.rpd"));
+    ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
+    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+              (std::vector<std::string>{"Error: Verify sector 2 byte address 0x00080054 failed.\n",
+                                        "Verify sector failed.\n"}));
+    const std::string log = outcome.recorder.joined();
+    EXPECT_THAT(log, HasSubstr("Wrote:\n 00080040 "));
+    EXPECT_THAT(log, HasSubstr("Read:\n 00080040 "));
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 2u);
+    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
+    EXPECT_EQ(first_difference(flash(), expected_flash(spec.primary, image, true)), kFlashSize);
+}
+
+TEST_F(Update, SectorModeBoardThatAlwaysFailsVerification) {
+    BoardText board;
+    board.kind = 25;
+    board.extra = R"(
+[system.board.controller]
+[[system.board.controller.fault]]
+type = "program_bits"
+sector = 1
+offset = 0x100
+mask = 0x80
+)";
+    start(board);
+    Options options;
+    options.max_retries = 2;
+    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"), options);
+    EXPECT_EQ(outcome.error, "Max retries reached.");
+    const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), "Verify sector failed.\n"), 3);
+    EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 3u);
+}
+
+TEST_F(Update, Zen5120OfRevision12ProgramsTheSecondaryImage) {
+    BoardText board;
+    board.revision = "1.2";
+    start(board);
+    mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::pof, 0x90);
+    spec.secondary = mkimage::default_secondary(spec.primary);
+    ASSERT_EQ(spec.secondary->header.word2, 0x10);
+    const Outcome outcome = run(make_file(spec, "ZEN5120.pof"));
+    ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
+    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Using secondary FPGA image from POF file.\n"));
+    const std::vector<uint8_t> secondary = mkimage::make_image(*spec.secondary, mkimage::Format::pof);
+    EXPECT_EQ(first_difference(flash(), expected_flash(*spec.secondary, secondary, false)), kFlashSize);
+}
+
+TEST_F(Update, DebugAddsPlanningAndTimingLines) {
+    start(BoardText{});
+    Options options;
+    options.debug = true;
+    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
+    ASSERT_EQ(outcome.error, "");
+    const auto info = outcome.recorder.texts(ROMWRIGHT_LOG_INFO);
+    EXPECT_THAT(info, Contains("Found 7 sectors to erase from 0x00020000 to 0x00100000\n"));
+    EXPECT_THAT(info, Contains("Erased 7 sectors in 0 seconds.\n"));
+    EXPECT_EQ(outcome.recorder.count_starting("Found 7 sectors"), 1u);
+    EXPECT_GE(outcome.recorder.count_starting("Found "), 2u);  // and the runs of modified pages
+    EXPECT_EQ(outcome.recorder.count_starting("Wrote "), 1u);
+    EXPECT_EQ(outcome.recorder.count_starting("Verified "), 1u);
+}
+
+// Refusals come before anything on the flash is touched.
+struct RefusalCase {
+    const char *name;
+    uint32_t kind;
+    const char *model;
+    std::function<void(mkimage::FileSpec &)> change;
+    std::string message;
+};
+
+class RefusedBeforeErasing : public Update, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusedBeforeErasing, LeavesTheFlashAlone) {
+    const RefusalCase &c = GetParam();
+    BoardText board;
+    board.kind = c.kind;
+    start(board);
+    mkimage::FileSpec spec = spec_for(c.model, mkimage::Format::pof, c.kind == 13 ? 0x90 : 3);
+    c.change(spec);
+    const Outcome outcome = run(make_file(spec, std::string(c.model) + ".pof"));
+    EXPECT_EQ(outcome.error, c.message);
+    EXPECT_TRUE(outcome.recorder.operations.empty());
+    EXPECT_EQ(calls("ZEN5110FlashSectorErase"), 0u);
+    EXPECT_EQ(calls("ZEN5110PageWriteToFlash"), 0u);
+    EXPECT_EQ(first_difference(flash(), flash_pattern()), kFlashSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedBeforeErasing,
+    ::testing::Values(
+        RefusalCase{"other_board", 13, "ZEN5120", [](mkimage::FileSpec &s) { s.primary.header.board_id = 0x5142; },
+                    "Error: FPGA image is made for board 5142, not for this board 5120 \n"},
+        RefusalCase{"bad_signature", 13, "ZEN5120", [](mkimage::FileSpec &s) { s.primary.header.signature = 0x1234; },
+                    "Error: Invalid FPGA image signature. 1234 instead of 5731 or 1C0B\n"},
+        RefusalCase{"wrong_variant", 29, "ZEN5170", [](mkimage::FileSpec &s) { s.primary.header.word2 = 2; },
+                    "Error: FPGA image is made for board 5170-02, not for this board 5170-03 \n"},
+        RefusalCase{"page0_in_first_128KB", 13, "ZEN5120",
+                    [](mkimage::FileSpec &s) {
+                        s.primary.page0 = {0x0, 0x80000};
+                        s.primary.header_offset = 0;
+                    },
+                    "Error: page_0 range 0x00000000 to 0x00080000 reaches into the first 128 KB, which this board "
+                    "never programs; erasing sector 0 would destroy its contents"}),
+    [](const ::testing::TestParamInfo<RefusalCase> &info) { return std::string(info.param.name); });
+
+TEST_F(Update, SectorModeImageTooShortForItsHeaderIsRefused) {
+    BoardText board;
+    board.kind = 25;
+    start(board);
+    mkimage::FileSpec spec = spec_for("ZEN5160", mkimage::Format::pof);
+    spec.broken = mkimage::Broken::header_short;
+    const Outcome outcome = run(make_file(spec, "ZEN5160.pof"));
+    EXPECT_THAT(outcome.error, HasSubstr("too short for its header at 0x00040000"));
+    EXPECT_TRUE(outcome.recorder.operations.empty());
+    EXPECT_EQ(first_difference(flash(), flash_pattern()), kFlashSize);
+}
+
+TEST_F(Update, MissingFileIsNamed) {
+    start(BoardText{});
+    const std::string path = files.file("absent-ZEN5120.rpd");
+    const Outcome outcome = run(path);
+    EXPECT_EQ(outcome.error, "Error: Could not open firmware file " + path);
+    EXPECT_EQ(calls("KorvelGetBoardKind"), 0u);
+}
+
+} // namespace
