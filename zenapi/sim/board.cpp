@@ -1,58 +1,31 @@
 #include "zenapi/sim/board.hpp"
 
-#include <chrono>
 #include <cstring>
 
 #include "zenapi/sim/return_codes.hpp"
-
-#ifdef ZENAPI_SIM_HAVE_SECTOR_CONTROLLER
 #include "zenapi/sim/sector_controller.hpp"
-#endif
 
 namespace zenapi_sim {
 
-#ifdef ZENAPI_SIM_HAVE_SECTOR_CONTROLLER
+// The controller keeps a reference to its settings, so both live together.
 struct ControllerSlot {
     ControllerSlot(NorFlash &flash, const toml::table *board, const std::string &file)
         : config(parse_sector_controller_config(board, file)),
-          controller(flash, config, [] {
-              using namespace std::chrono;
-              return static_cast<uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-          }) {}
+          controller(flash, config) {}
 
     SectorControllerConfig config;
     SectorController controller;
 };
 
 namespace {
-bool controller_decodes(const std::unique_ptr<ControllerSlot> &slot, uint32_t offset) {
-    return slot && SectorController::decodes(offset);
-}
-uint32_t controller_read(ControllerSlot &slot, uint32_t offset) { return slot.controller.read_register(offset); }
-void controller_write(ControllerSlot &slot, uint32_t offset, uint32_t value) {
-    slot.controller.write_register(offset, value);
-}
-void controller_enable(ControllerSlot &slot, bool enabled) { slot.controller.set_flash_enable(enabled); }
+
 std::unique_ptr<ControllerSlot> make_controller(const BoardConfig &config, NorFlash &flash, const std::string &file) {
     if (config.kind->access != FlashAccess::sector) return nullptr;
     return std::make_unique<ControllerSlot>(flash, config.table, file);
 }
-} // namespace
-#else
-// Built without the sector-mode controller model: sector-mode boards then
-// answer their controller registers as plain storage.
-struct ControllerSlot {};
-namespace {
-bool controller_decodes(const std::unique_ptr<ControllerSlot> &, uint32_t) { return false; }
-uint32_t controller_read(ControllerSlot &, uint32_t) { return 0; }
-void controller_write(ControllerSlot &, uint32_t, uint32_t) {}
-void controller_enable(ControllerSlot &, bool) {}
-std::unique_ptr<ControllerSlot> make_controller(const BoardConfig &, NorFlash &, const std::string &) { return nullptr; }
-} // namespace
-#endif
 
-namespace {
 std::string flash_path(const std::string &state_dir, const std::string &name) { return state_dir + "/" + name + ".flash"; }
+
 } // namespace
 
 Board::Board(const BoardConfig &config, const std::string &state_dir, const std::string &config_file)
@@ -124,8 +97,8 @@ uint32_t Board::read_register(uint32_t offset, uint32_t *value, uint32_t access_
         *value = flash_enable_;
     } else if (offset == kIdRegister) {
         *value = config_.register0;
-    } else if (controller_decodes(controller_, offset)) {
-        *value = controller_read(*controller_, offset);
+    } else if (controller_ && SectorController::decodes(offset)) {
+        *value = controller_->controller.read_register(offset);
     } else {
         const auto stored = registers_.find(offset);
         *value = stored == registers_.end() ? 0 : stored->second;
@@ -137,11 +110,11 @@ uint32_t Board::write_register(uint32_t offset, uint32_t value, uint32_t access_
     if (access_code != 0x6B2D9E41u) return rc::access_denied;
     if (offset == kFlashEnableRegister) {
         flash_enable_ = value;
-        if (controller_) controller_enable(*controller_, flash_enabled());
+        if (controller_) controller_->controller.set_flash_enable(flash_enabled());
     } else if (offset == kIdRegister) {
         // read-only identification register: writes are ignored by the board
-    } else if (controller_decodes(controller_, offset)) {
-        controller_write(*controller_, offset, value);
+    } else if (controller_ && SectorController::decodes(offset)) {
+        controller_->controller.write_register(offset, value);
     } else {
         registers_[offset] = value;
     }
