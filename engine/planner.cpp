@@ -1,7 +1,8 @@
 // Update planning. A sector is erased only when a range whose option is on
 // covers it; a page is a candidate unless a range whose option is off covers
 // it, and is programmed only when it holds data. Page mode never programs the
-// first 128 KB of the flash.
+// first 128 KB of the flash nor the pages of a range whose option is off, so
+// it refuses a plan that would erase either.
 #include "engine/planner.hpp"
 
 #include <algorithm>
@@ -93,6 +94,22 @@ void refuse_page_mode_sector0(const Ranges &ranges) {
     }
 }
 
+// Page mode programs no page of a range whose option is off, so erasing a
+// sector that holds part of such a range would leave that part blank.
+void refuse_erasing_unwritten_ranges(const Ranges &ranges, const std::vector<bool> &erase_map) {
+    for (const UnitRange &range : ranges.items) {
+        if (range.option_on || !range.present || range.last < range.first) continue;
+        for (int64_t sector = range.first; sector <= range.last && sector < static_cast<int64_t>(erase_map.size());
+             ++sector) {
+            if (!erase_map[static_cast<std::size_t>(sector)]) continue;
+            throw std::runtime_error(fmt::format(
+                "Error: Erasing sector {} would destroy the part of the {} range 0x{:08X} to 0x{:08X} that lies "
+                "in it, as that range is not being written",
+                sector, range.name, range.start, range.end));
+        }
+    }
+}
+
 } // namespace
 
 SectorPlan plan_sectors(const PlanInput &input) {
@@ -112,6 +129,7 @@ SectorPlan plan_sectors(const PlanInput &input) {
         plan.erase_map[i] = true;
         ++plan.erase_count;
     }
+    if (!input.sector_mode) refuse_erasing_unwritten_ranges(ranges, plan.erase_map);
     plan.runs = runs_of(plan.erase_map, size);
     return plan;
 }

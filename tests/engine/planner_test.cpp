@@ -213,7 +213,6 @@ TEST(Plan, PagesOfATrailingPartialSectorAreNotProgrammed) {
     l.image = blank_image(0x400000 + 0x1000);
     fill_pages(l.image, 0x3FFFE0, 0x401000);
     l.layout = PageLayout{0x20000, 0x401000, 0, 0, false};
-    l.write_option_bits = false;
     const auto plan = romwright::plan_pages(l.input());
     EXPECT_EQ(plan.write_map.size(), 0x401000u / kPage);
     EXPECT_EQ(set_bits(plan.write_map), std::vector<uint32_t>{0x3FFFE0 / kPage});
@@ -288,6 +287,49 @@ INSTANTIATE_TEST_SUITE_P(
         SectorZeroCase{"page1_low_but_off", {0x20000, 0x200000, 0x10000, 0x20000, true}, 0x3FE000, true, false,
                        true, nullptr}),
     [](const ::testing::TestParamInfo<SectorZeroCase> &info) { return std::string(info.param.name); });
+
+struct SharedSectorCase {
+    const char *name;
+    PageLayout layout;
+    bool write_page1, write_option_bits;
+    const char *refusal;  // null: accepted
+};
+
+class PageModeSharedSector : public ::testing::TestWithParam<SharedSectorCase> {};
+
+// Page mode never programs a range whose option is off, so it must not erase
+// a sector holding part of one: that part would be left blank.
+TEST_P(PageModeSharedSector, IsNotErasedUnderARangeThatIsNotWritten) {
+    const SharedSectorCase &c = GetParam();
+    Layout l;
+    l.layout = c.layout;
+    l.write_page1 = c.write_page1;
+    l.write_option_bits = c.write_option_bits;
+    if (c.refusal) {
+        EXPECT_EQ(error_of(sectors, l.input()), c.refusal);
+    } else {
+        EXPECT_NO_THROW(romwright::plan_sectors(l.input()));
+    }
+    l.sector_mode = true;  // sector mode writes the whole sector from the image
+    EXPECT_NO_THROW(romwright::plan_sectors(l.input()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PageModeSharedSector,
+    ::testing::Values(
+        SharedSectorCase{"page1_off_shares_with_page0", {0x20000, 0x1FE000, 0x1FE000, 0x260000, true}, false, true,
+                         "Error: Erasing sector 15 would destroy the part of the page_1 range 0x001FE000 to "
+                         "0x00260000 that lies in it, as that range is not being written"},
+        SharedSectorCase{"page1_on_shares_with_page0", {0x20000, 0x1FE000, 0x1FE000, 0x260000, true}, true, true,
+                         nullptr},
+        SharedSectorCase{"page1_absent", {0x20000, 0x1FE000, 0x1FE000, 0x260000, false}, false, true, nullptr},
+        SharedSectorCase{"page1_off_on_its_own_sectors", {0x20000, 0x200000, 0x200000, 0x260000, true}, false, true,
+                         nullptr},
+        SharedSectorCase{"option_bits_off_inside_page0", {0x20000, 0x400000 - 0x2000, 0, 0, false}, false, false,
+                         "Error: Erasing sector 31 would destroy the part of the option bits range 0x003FE000 to "
+                         "0x003FE080 that lies in it, as that range is not being written"},
+        SharedSectorCase{"option_bits_off_alone", {0x20000, 0x200000, 0, 0, false}, false, false, nullptr}),
+    [](const ::testing::TestParamInfo<SharedSectorCase> &info) { return std::string(info.param.name); });
 
 TEST(PlanSectors, SectorModeUses256KBSectors) {
     Layout l;

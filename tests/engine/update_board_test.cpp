@@ -561,7 +561,15 @@ INSTANTIATE_TEST_SUITE_P(
                         s.primary.header_offset = 0;
                     },
                     "Error: page_0 range 0x00000000 to 0x00080000 reaches into the first 128 KB, which this board "
-                    "never programs; erasing sector 0 would destroy its contents"}),
+                    "never programs; erasing sector 0 would destroy its contents"},
+        // Automatic selection leaves page_1 out, but page_0's last sector holds its start.
+        RefusalCase{"page1_shares_a_sector_with_page0", 13, "ZEN5120",
+                    [](mkimage::FileSpec &s) {
+                        s.primary.page0 = {0x20000, 0x7E000};
+                        s.primary.page1 = mkimage::PageRange{0x7E000, 0xC0000};
+                    },
+                    "Error: Erasing sector 3 would destroy the part of the page_1 range 0x0007E000 to 0x000C0000 "
+                    "that lies in it, as that range is not being written"}),
     [](const ::testing::TestParamInfo<RefusalCase> &info) { return std::string(info.param.name); });
 
 TEST_F(Update, SectorModeImageTooShortForItsHeaderIsRefused) {
