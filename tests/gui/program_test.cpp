@@ -1,0 +1,137 @@
+// The real romwright-gui program, run as a process: the update it starts by
+// itself with ROMWRIGHT_GUI_SCREENSHOT_DIR, its exit status, its log and the
+// pictures of its windows (under Xvfb, for the README).
+#include <string>
+
+#include <QColor>
+#include <QDir>
+#include <QImage>
+#include <QSet>
+#include <QStandardPaths>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/gui/gui_test_support.hpp"
+#include "tests/support/process.hpp"
+
+namespace {
+
+using guitest::BoardSpec;
+using testing::HasSubstr;
+
+class ProgramTest : public guitest::GuiTest {
+protected:
+    std::string shots() const { return temp_->file("shots"); }
+
+    testsupport::ProcessOptions options(const std::string &platform) const {
+        testsupport::ProcessOptions run;
+        run.env["HOME"] = home();
+        run.env["ZENAPI_SIM_STATE_DIR"] = stateDir();
+        run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"] = shots();
+        run.env["QT_QPA_PLATFORM"] = platform;
+        if (testsupport::file_exists(machinePath()))
+            run.env["ZENAPI_SIM_CONFIG"] = machinePath();
+        else
+            run.unset_env.push_back("ZENAPI_SIM_CONFIG");
+        run.unset_env.push_back("XDG_CONFIG_HOME");
+        run.unset_env.push_back("ZENAPI_SIM_TRACE");
+        run.timeout_seconds = 120;
+        return run;
+    }
+
+    std::string makeFirmware(const std::string &model) {
+        QDir().mkpath(QString::fromStdString(desktop()));
+        const std::string file = desktop() + "/firmware-" + model + ".rpd";
+        const auto made = testsupport::run_process(
+            testsupport::bin_path("romwright-mkimage"),
+            {"--board", model, "--out", file, "--size", "1M", "--option-bits", "0xFE000",
+             "--page0", "0x20000:0xFE000"});
+        EXPECT_EQ(made.exit_code, 0) << made.err;
+        return file;
+    }
+
+    // A picture of something: the expected size at least, and more than a
+    // few colours.
+    static void expectPicture(const std::string &path, int min_width, int min_height) {
+        QImage image(QString::fromStdString(path));
+        ASSERT_FALSE(image.isNull()) << path;
+        EXPECT_GE(image.width(), min_width) << path;
+        EXPECT_GE(image.height(), min_height) << path;
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                colours.insert(image.pixel(x, y));
+        EXPECT_GT(colours.size(), 8) << path << " looks blank";
+    }
+};
+
+TEST_F(ProgramTest, UpdatesTheBoardOnTheDesktopFileAndEndsWithStatusZero) {
+    useMachine(guitest::machineToml({{BoardSpec("board")}}));
+    const std::string file = makeFirmware("ZEN5191");
+    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
+                                                 options("offscreen"));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const std::string log = testsupport::read_text(logPath());
+    EXPECT_THAT(log, HasSubstr("Firmware file = " + file + "\n"));
+    EXPECT_THAT(log, HasSubstr("Update succeeded.\nUpdate finished. Return code 0\n"));
+    const auto image = testsupport::read_file(file);
+    const auto flash = flashOf("board");
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    for (const char *name : {"main-window", "progress-window", "update-succeeded"})
+        EXPECT_TRUE(testsupport::file_exists(shots() + "/" + name + ".png")) << name;
+}
+
+TEST_F(ProgramTest, AFatalErrorShowsTheCriticalBoxAndEndsWithStatusOne) {
+    useMachine(guitest::machineToml({{BoardSpec("board")}}));
+    makeFirmware("ZEN5190");  // board 1 of system 1 is a ZEN5191
+    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
+                                                 options("offscreen"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_THAT(result.err, HasSubstr("Error: Invalid firmware board type\n"));
+    EXPECT_TRUE(testsupport::file_exists(shots() + "/critical-error.png"));
+    EXPECT_FALSE(testsupport::file_exists(shots() + "/progress-window.png"));
+    EXPECT_TRUE(erased(flashOf("board")));
+}
+
+TEST_F(ProgramTest, AFailedUpdateEndsWithTheFailureBoxAndStatusZero) {
+    BoardSpec board("board");
+    board.extra = "\n[[system.board.fault]]\ntype = \"flash_write_status\"\nsector = 3\nstatus = 4\n";
+    useMachine(guitest::machineToml({{board}}));
+    makeFirmware("ZEN5191");
+    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
+                                                 options("offscreen"));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(testsupport::file_exists(shots() + "/update-failed.png"));
+    const std::string log = testsupport::read_text(logPath());
+    EXPECT_THAT(log, HasSubstr("Error: Write sector failed, Flash program failed\n"));
+    EXPECT_THAT(log, HasSubstr("Update finished. Return code 1\n"));
+}
+
+// Runs the program on an X server of its own and keeps the pictures of its
+// windows in build/test-artifacts/gui (the README's screenshots are copies).
+TEST_F(ProgramTest, ScreenshotsOfARealUpdateUnderXvfb) {
+    const QString xvfb_run = QStandardPaths::findExecutable("xvfb-run");
+    if (xvfb_run.isEmpty() || QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb xauth); no screenshots taken";
+
+    // The built-in demo machine: board 1 of system 1 is a ZEN5190 updated
+    // through its driver's firmware-upgrade service.
+    makeFirmware("ZEN5190");
+    auto run = options("xcb");
+    run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"] = std::string(ROMWRIGHT_ARTIFACT_DIR) + "/gui";
+    QDir(QString::fromStdString(run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"])).removeRecursively();
+    const auto result = testsupport::run_process(
+        xvfb_run.toStdString(),
+        {"-a", "-s", "-screen 0 1280x1024x24", testsupport::bin_path("romwright-gui")}, run);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+
+    const std::string dir = run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"];
+    expectPicture(dir + "/main-window.png", 200, 150);
+    expectPicture(dir + "/progress-window.png", 300, 100);
+    expectPicture(dir + "/update-succeeded.png", 200, 80);
+    EXPECT_THAT(testsupport::read_text(logPath()),
+                HasSubstr("Update succeeded.\nUpdate finished. Return code 0\n"));
+}
+
+} // namespace
