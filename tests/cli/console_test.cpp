@@ -11,8 +11,7 @@
 
 #include "tests/support/temp_dir.hpp"
 
-// Compiled into this test directly, as the bar is (see progress_bar_test.cpp).
-#include "cli/console.cpp"
+#include "cli/console.hpp"
 
 namespace {
 

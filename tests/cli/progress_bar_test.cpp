@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-// The console program's sources are not a library of their own; the bar is
-// compiled into this test directly.
-#include "cli/progress_bar.cpp"
+#include "cli/progress_bar.hpp"
 
 namespace {
 
