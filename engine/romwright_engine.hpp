@@ -92,6 +92,8 @@ private:
     romwright::LogSink log() const { return romwright::LogSink(log_callback, user_data); }
     void GetFPGAType();
     void GetSerialNumber();
+    void LoadFirmwareFile(const std::string &path);
+    void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
     void ReadPage(uint32_t word_address, uint8_t out[32]);
     // Erase check of one sector: true when it reads erased, else logs where not.
     bool SectorReadsErased(uint32_t sector);

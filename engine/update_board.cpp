@@ -76,8 +76,8 @@ void CRomwright::ReadPage(uint32_t word_address, uint8_t out[32]) {
     }
 }
 
-void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
-                             ROMWRIGHT_PROGRESS_CALLBACK progress_callback) {
+// Tells a POF file from a raw one by its magic and loads it into the slots.
+void CRomwright::LoadFirmwareFile(const std::string &path) {
     uint8_t first_bytes[kMagicProbeBytes] = {};
     std::size_t probed = 0;
     {
@@ -89,34 +89,45 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
         LoadPofFile(path);
     else
         LoadBinaryFile(path);
+}
+
+// One attempt: erase, write and (if asked) verify, in the board's mode.
+void CRomwright::EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress) {
+    const auto report = [&](ROMWRIGHT_OPERATION value) {
+        if (operation) operation(value, user_data);
+    };
+    report(ROMWRIGHT_OPERATION_ERASING);
+    EraseSectors(progress);
+    report(ROMWRIGHT_OPERATION_WRITING);
+    if (sector_mode)
+        WriteSectors(progress);
+    else
+        WritePages(progress);
+    if (!verify_pages) return;
+    report(ROMWRIGHT_OPERATION_VERIFYING);
+    if (sector_mode)
+        VerifySectors(progress);
+    else
+        VerifyPages(progress);
+}
+
+void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                             ROMWRIGHT_PROGRESS_CALLBACK progress_callback) {
+    LoadFirmwareFile(path);
     firmware_path = path;
     const int64_t start = clock_.wall_seconds();
 
+    // Nothing below is retried: a refusal here comes before any erase.
     IdentifyBoard(handle);
     CheckImage();
     ReadPageLayout();
     PlanSectors();
     if (!sector_mode) PlanPages();
 
-    const auto operation = [&](ROMWRIGHT_OPERATION value) {
-        if (operation_callback) operation_callback(value, user_data);
-    };
+    // The same plan for every attempt; each starts again from the first erase.
     for (int32_t attempt = 0;; ++attempt) {
         try {
-            operation(ROMWRIGHT_OPERATION_ERASING);
-            EraseSectors(progress_callback);
-            operation(ROMWRIGHT_OPERATION_WRITING);
-            if (sector_mode)
-                WriteSectors(progress_callback);
-            else
-                WritePages(progress_callback);
-            if (verify_pages) {
-                operation(ROMWRIGHT_OPERATION_VERIFYING);
-                if (sector_mode)
-                    VerifySectors(progress_callback);
-                else
-                    VerifyPages(progress_callback);
-            }
+            EraseWriteVerify(operation_callback, progress_callback);
             break;
         } catch (const std::exception &error) {
             log().error("{}\n", error.what());

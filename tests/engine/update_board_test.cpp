@@ -176,6 +176,13 @@ protected:
 
     uint64_t calls(const char *name) const { return ZenSimCallCount(1, 1, name); }
 
+    // Bit 3 of the flash enable register: the flash output the driver switches on.
+    bool flash_output_enabled() const {
+        uint32_t value = 0;
+        EXPECT_EQ(KorvelReadRegister(handle, 0x80000000u, &value, ZENAPI_REGISTER_ACCESS_CODE), ZENAPI_SUCCESS);
+        return (value & 0x8u) != 0;
+    }
+
     // The first byte of the image at or after `from` that is not 0xFF.
     static uint32_t first_data_byte(const std::vector<uint8_t> &image, uint32_t from) {
         for (uint32_t i = from; i < image.size(); ++i)
@@ -489,6 +496,43 @@ mask = 0x80
     const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
     EXPECT_EQ(std::count(errors.begin(), errors.end(), "Verify sector failed.\n"), 3);
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 3u);
+    // The engine is gone: it detached the driver, which switched the output off.
+    EXPECT_FALSE(flash_output_enabled());
+}
+
+TEST_F(Update, SectorModeSuccessSwitchesTheFlashOutputOff) {
+    BoardText board;
+    board.kind = 25;
+    start(board);
+    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    ASSERT_EQ(outcome.error, "");
+    EXPECT_FALSE(flash_output_enabled());
+}
+
+// A failure that is not a standard exception is logged as unknown and
+// retried like any other.
+TEST_F(Update, ThrownValuesOtherThanExceptionsAreRetriedToo) {
+    start(BoardText{});
+    struct Thrower {
+        Recorder recorder;
+        int writes = 0;
+    } thrower;
+    const auto on_operation = [](ROMWRIGHT_OPERATION operation, void *self) {
+        auto *t = static_cast<Thrower *>(self);
+        Recorder::on_operation(operation, &t->recorder);
+        if (operation == ROMWRIGHT_OPERATION_WRITING && ++t->writes == 1) throw 42;
+        if (operation == ROMWRIGHT_OPERATION_WRITING && t->writes == 2) throw std::runtime_error("callback failed");
+    };
+    const auto on_log = [](ROMWRIGHT_LOG_LEVEL level, const char *text, void *self) {
+        Recorder::on_log(level, text, &static_cast<Thrower *>(self)->recorder);
+    };
+    CRomwright engine(on_log, &thrower, clock);
+    engine.UpdateBoard(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), handle,
+                       on_operation, nullptr);
+    EXPECT_EQ(thrower.recorder.texts(ROMWRIGHT_LOG_ERROR),
+              (std::vector<std::string>{"Unknown error.", "callback failed\n"}));
+    EXPECT_EQ(thrower.recorder.count_starting("Erasing "), 3u);
+    EXPECT_EQ(thrower.recorder.lines.back().text, "Board update time = 0s\n");
 }
 
 TEST_F(Update, Zen5120OfRevision12ProgramsTheSecondaryImage) {
