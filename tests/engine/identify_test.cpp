@@ -21,7 +21,6 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 
 struct Board {
     uint32_t kind = 13;

@@ -19,11 +19,9 @@ using romwright::PageLayout;
 using romwright::PlanInput;
 using romwright::PlanRun;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 constexpr uint32_t kPage = 32;
 constexpr uint32_t kSmallSector = 0x20000;
-constexpr uint32_t kBigSector = 0x40000;
 
 std::vector<uint8_t> blank_image(uint32_t size) { return std::vector<uint8_t>(size, 0xFF); }
 

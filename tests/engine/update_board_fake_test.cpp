@@ -20,7 +20,6 @@
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
 constexpr uint32_t kPageSector = 0x20000;

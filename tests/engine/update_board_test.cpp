@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,9 +25,7 @@
 namespace {
 
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 constexpr uint64_t kFlashSize = 0x800000;
 constexpr uint32_t kImageSize = 0x100000;
