@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 
+#include "gui/fatal_error.hpp"
 #include "gui/mainwindow.hpp"
 #include "gui/screenshot_tour.hpp"
 
@@ -16,26 +17,19 @@ bool GuiApplication::notify(QObject *receiver, QEvent *event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception &) {
-        if (!fatal_error_)
-            fatal_error_ = std::current_exception();
-        // Leaves nested loops (an open message box or dialog) as well.
-        QCoreApplication::exit(1);
+        endWithError(std::current_exception());
         return false;
     }
 }
 
-void GuiApplication::rethrowFatalError() const {
-    if (fatal_error_)
-        std::rethrow_exception(fatal_error_);
-}
-
-int runMainWindow(GuiApplication &app) {
+int runMainWindow(QApplication &app) {
     try {
         MainWindow window;
         window.show();
         startScreenshotTourIfAsked(window);
         const int status = app.exec();
-        app.rethrowFatalError();
+        if (std::exception_ptr error = takeFatalError())
+            std::rethrow_exception(error);
         return status;
     } catch (const std::exception &error) {
         return reportCriticalError(error);

@@ -30,6 +30,7 @@
 
 #include "engine/devlib/zen.hpp"
 #include "engine/version.hpp"
+#include "gui/fatal_error.hpp"
 #include "gui/library_version.hpp"
 #include "gui/options_dialog.hpp"
 #include "gui/update_progress_widget.hpp"
@@ -318,6 +319,10 @@ void MainWindow::checkBoardModel() const {
 }
 
 void MainWindow::update() {
+    romwright_gui::guarded([this] { checkAndStart(); });
+}
+
+void MainWindow::checkAndStart() {
     if (!libraryAndDriverAccepted() || !firmwareFileUsable())
         return;
     checkBoardModel();
@@ -343,6 +348,10 @@ void MainWindow::onLog(ROMWRIGHT_LOG_LEVEL level, std::string text) {
 }
 
 void MainWindow::onUpdateDone(ROMWRIGHT_RC return_code) {
+    romwright_gui::guarded([this, return_code] { showOutcome(return_code); });
+}
+
+void MainWindow::showOutcome(ROMWRIGHT_RC return_code) {
     update_button->setEnabled(true);
     progress_widget->hide();
     if (return_code == ROMWRIGHT_RC_SUCCESS) {
@@ -369,13 +378,17 @@ void MainWindow::showFailure(ROMWRIGHT_RC return_code) {
 }
 
 void MainWindow::onOptionsChanged(romwright::options options, bool verbose_log) {
-    settings.opts = options;
-    settings.verbose_log = verbose_log;
+    romwright_gui::guarded([&] {
+        settings.opts = options;
+        settings.verbose_log = verbose_log;
+    });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::ControlModifier) {
+    if (event->key() != Qt::Key_F5 || event->modifiers() != Qt::ControlModifier)
+        return;
+    romwright_gui::guarded([this] {
         options_dialog->setOptions(settings.opts, settings.verbose_log);
         options_dialog->show();
-    }
+    });
 }

@@ -71,6 +71,8 @@ private:
     void connectControls();
     void connectWorker();
     void browse();
+    void checkAndStart();
+    void showOutcome(ROMWRIGHT_RC return_code);
     void selectMode(romwrite_mode mode);
     void refreshControls();
     bool libraryAndDriverAccepted();

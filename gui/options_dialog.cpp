@@ -8,6 +8,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "gui/fatal_error.hpp"
+
 namespace {
 
 // Accessor results other than 0 become the exception that carries them.
@@ -72,6 +74,10 @@ void OptionsDialog::setOptions(romwright::options options, bool verbose_log) {
 }
 
 void OptionsDialog::onAccepted() {
+    romwright_gui::guarded([this] { confirm(); });
+}
+
+void OptionsDialog::confirm() {
     owned_record record(romwright_options_create());
     if (!record)
         throw romwright::exception(ROMWRIGHT_RC_ERROR);

@@ -15,7 +15,8 @@ class OptionsDialog : public QDialog {
 public:
     explicit OptionsDialog(QWidget *parent);
 
-    // Loads the widgets from the values the main window holds.
+    // Loads the widgets from the values the main window holds; raises
+    // romwright::exception when an option cannot be read.
     void setOptions(romwright::options options, bool verbose_log);
 
 signals:
@@ -26,6 +27,9 @@ private slots:
     void onRejected();
 
 private:
+    // Builds the confirmed options from the widgets and reports them.
+    void confirm();
+
     QCheckBox *auto_select_pages_box;
     QCheckBox *write_page0_box;
     QCheckBox *write_page1_box;

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "gui/fatal_error.hpp"
 #include "gui/progress_throttle.hpp"
 
 namespace {
@@ -55,17 +56,17 @@ UpdateProgressWidget::UpdateProgressWidget(QWidget *parent) : QDialog(parent) {
 void UpdateProgressWidget::onBoardChanged(int current_board, int total_boards) {
     this->current_board = current_board;
     this->total_boards = total_boards;
-    refresh();
+    romwright_gui::guarded([this] { refresh(); });
 }
 
 void UpdateProgressWidget::onOperationChanged(ROMWRIGHT_OPERATION operation) {
     this->operation = operation;
-    refresh();
+    romwright_gui::guarded([this] { refresh(); });
 }
 
 void UpdateProgressWidget::onProgressChanged(float progress) {
     this->progress = progress;
-    refresh();
+    romwright_gui::guarded([this] { refresh(); });
 }
 
 void UpdateProgressWidget::closeEvent(QCloseEvent *event) {

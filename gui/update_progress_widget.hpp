@@ -28,6 +28,8 @@ protected:
     void reject() override;
 
 private:
+    // Raises "Invalid operation." for an operation outside 0 to 3; the slots
+    // hand that to the program's top-level handler.
     void refresh();
 
     QLabel *text_label;

@@ -24,6 +24,11 @@ namespace guitest {
 // Runs the event loop until condition() holds or timeout_ms passes.
 bool waitFor(const std::function<bool()> &condition, int timeout_ms = 60000);
 
+// The text of the error that a GUI-thread slot handed to the program's
+// top-level handler, or "" when there is none; forgets it and lets event
+// loops run again, so the test can go on.
+std::string takeFatalErrorText();
+
 // One board of a machine description, as TOML.
 struct BoardSpec {
     // Default: a ZEN5191 whose driver offers the flash-sector service.
