@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -122,6 +123,8 @@ struct FileCase {
     const char *extension;
     std::vector<std::string> maker_args;
 };
+
+void PrintTo(const FileCase &c, std::ostream *out) { *out << c.name; }
 
 class UpdatesThroughTheConsole : public RegisterPath, public ::testing::WithParamInterface<FileCase> {};
 

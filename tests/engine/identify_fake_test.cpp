@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -73,6 +74,8 @@ struct KindRow {
     bool sector_mode;
 };
 
+void PrintTo(const KindRow &c, std::ostream *out) { *out << c.model; }
+
 const KindRow kKinds[] = {
     {11, "ZEN5110", 0x5110, false}, {12, "ZEN5104", 0x5104, false}, {13, "ZEN5120", 0x5120, false},
     {14, "ZEN5130", 0x5130, false}, {15, "ZEN5131", 0x5131, false}, {16, "ZEN5140", 0x5140, false},
@@ -121,6 +124,8 @@ struct RefusedKind {
     const char *message;
 };
 
+void PrintTo(const RefusedKind &c, std::ostream *out) { *out << "kind " << c.kind; }
+
 class RefusedKinds : public Identify, public ::testing::WithParamInterface<RefusedKind> {};
 
 TEST_P(RefusedKinds, AreRefusedAfterTheScratchRead) {
@@ -152,6 +157,8 @@ struct GateCase {
     uint8_t cpld_major, cpld_minor;
     const char *message;
 };
+
+void PrintTo(const GateCase &c, std::ostream *out) { *out << "kind " << c.kind << std::hex << " signature 0x" << c.signature << std::dec << " cpld " << int(c.cpld_major) << "." << int(c.cpld_minor); }
 
 class VersionGate : public Identify, public ::testing::WithParamInterface<GateCase> {};
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -90,6 +91,8 @@ struct Kind {
     bool sector_mode;
 };
 
+void PrintTo(const Kind &c, std::ostream *out) { *out << c.model; }
+
 class EveryKind : public Identify, public ::testing::WithParamInterface<Kind> {};
 
 TEST_P(EveryKind, GetsItsModelIdAndMode) {
@@ -150,6 +153,8 @@ struct Gate {
     const char *cpld;
     const char *message;
 };
+
+void PrintTo(const Gate &c, std::ostream *out) { *out << c.name; }
 
 class VersionGate : public Identify, public ::testing::WithParamInterface<Gate> {};
 

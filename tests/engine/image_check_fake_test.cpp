@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -84,6 +85,8 @@ struct RevisionCase {
     int32_t image_index;
     std::vector<Line> log;
 };
+
+void PrintTo(const RevisionCase &c, std::ostream *out) { *out << c.name; }
 
 class RevisionChoice : public Zen5120, public ::testing::WithParamInterface<RevisionCase> {};
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -76,6 +77,8 @@ struct Row {
     uint16_t board_id;
     Compatibility when;
 };
+
+void PrintTo(const Row &c, std::ostream *out) { *out << "image " << std::hex << c.image_id << " on " << c.board_id; }
 
 // The whole table, one row per (image, board) pair.
 const Row kRows[] = {
@@ -167,6 +170,8 @@ struct VariantCase {
     const char *result;
 };
 
+void PrintTo(const VariantCase &c, std::ostream *out) { *out << "word2 " << std::hex << c.word2; }
+
 class Zen5170Variant : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(Zen5170Variant, LowByteOfWord2MustMatch) {
@@ -210,6 +215,8 @@ struct ShortCase {
     std::size_t size;
     const char *result;
 };
+
+void PrintTo(const ShortCase &c, std::ostream *out) { *out << (c.sector_mode ? "sector mode, " : "page mode, ") << c.size << " bytes"; }
 
 class ShortImage : public ::testing::TestWithParam<ShortCase> {};
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -141,6 +142,8 @@ struct RangeCase {
     std::vector<uint32_t> pages;    // pages with data that are programmed
 };
 
+void PrintTo(const RangeCase &c, std::ostream *out) { *out << c.name; }
+
 class OneRange : public ::testing::TestWithParam<RangeCase> {};
 
 // page_0 alone, option bits off; every page of the image holds data.
@@ -245,6 +248,8 @@ struct SectorZeroCase {
     const char *refusal;  // null: accepted
 };
 
+void PrintTo(const SectorZeroCase &c, std::ostream *out) { *out << c.name; }
+
 class PageModeSectorZero : public ::testing::TestWithParam<SectorZeroCase> {};
 
 // Page mode never programs the first 128 KB, so a selected range reaching into
@@ -292,6 +297,8 @@ struct SharedSectorCase {
     bool write_page1, write_option_bits;
     const char *refusal;  // null: accepted
 };
+
+void PrintTo(const SharedSectorCase &c, std::ostream *out) { *out << c.name; }
 
 class PageModeSharedSector : public ::testing::TestWithParam<SharedSectorCase> {};
 
@@ -348,6 +355,8 @@ struct Page1Case {
     std::vector<uint32_t> sectors;
     int32_t pages;  // of the 0x8000 bytes of data placed in page_1's range
 };
+
+void PrintTo(const Page1Case &c, std::ostream *out) { *out << c.name; }
 
 class Page1 : public ::testing::TestWithParam<Page1Case> {};
 

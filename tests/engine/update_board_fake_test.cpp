@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -299,6 +300,8 @@ struct GuardCase {
     std::function<void(CRomwright &)> step;
     const char *message;
 };
+
+void PrintTo(const GuardCase &c, std::ostream *out) { *out << c.name; }
 
 class ModeGuards : public Steps, public ::testing::WithParamInterface<GuardCase> {};
 

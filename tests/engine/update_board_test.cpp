@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -229,6 +230,8 @@ struct PathCase {
     const char *revision;
 };
 
+void PrintTo(const PathCase &c, std::ostream *out) { *out << c.name; }
+
 class WholeUpdate : public Update, public ::testing::WithParamInterface<PathCase> {};
 
 TEST_P(WholeUpdate, LeavesTheImageOnExactlyThePlannedSectors) {
@@ -375,6 +378,8 @@ struct RetryCase {
     int32_t max_retries;
     std::size_t attempts;
 };
+
+void PrintTo(const RetryCase &c, std::ostream *out) { *out << "max_retries " << c.max_retries; }
 
 class AlwaysFailing : public Update, public ::testing::WithParamInterface<RetryCase> {};
 
@@ -569,6 +574,8 @@ struct RefusalCase {
     std::function<void(mkimage::FileSpec &)> change;
     std::string message;
 };
+
+void PrintTo(const RefusalCase &c, std::ostream *out) { *out << c.name; }
 
 class RefusedBeforeErasing : public Update, public ::testing::WithParamInterface<RefusalCase> {};
 
