@@ -252,7 +252,7 @@ void PrintTo(const PofCase &test, std::ostream *out) { *out << test.name; }
 
 class PofReaderCases : public testing::TestWithParam<PofCase> {};
 
-TEST_P(PofReaderCases, LoadsOrRefusesAsSpecified) {
+TEST_P(PofReaderCases, LoadsOrRefusesAsDescribed) {
     const PofCase &test = GetParam();
     Outcome outcome;
     load(test.file(), outcome);

@@ -126,20 +126,20 @@ protected:
         ASSERT_NE(handle, nullptr);
     }
 
-    // Writes the file the spec describes and returns its path.
-    std::string make_file(const mkimage::FileSpec &spec, const std::string &name) {
+    // Writes the file the recipe describes and returns its path.
+    std::string make_file(const mkimage::FileRecipe &recipe, const std::string &name) {
         const std::string path = files.file(name);
-        mkimage::write_file(path, mkimage::make_file(spec));
+        mkimage::write_file(path, mkimage::make_file(recipe));
         return path;
     }
 
-    static mkimage::FileSpec spec_for(const std::string &model, mkimage::Format format, uint16_t word2 = 0) {
-        mkimage::FileSpec spec;
-        spec.format = format;
-        spec.device_name = model;
-        spec.primary = mkimage::default_spec(model, kImageSize);
-        spec.primary.header.word2 = word2;
-        return spec;
+    static mkimage::FileRecipe recipe_for(const std::string &model, mkimage::Format format, uint16_t word2 = 0) {
+        mkimage::FileRecipe recipe;
+        recipe.format = format;
+        recipe.device_name = model;
+        recipe.primary = mkimage::default_recipe(model, kImageSize);
+        recipe.primary.header.word2 = word2;
+        return recipe;
     }
 
     struct Options {
@@ -203,12 +203,12 @@ void mark(std::vector<bool> &sectors, uint32_t start, uint32_t end, uint32_t siz
 // What the flash must hold after updating with this image: the image on the
 // sectors that page_0 and the option bits reach, the old pattern elsewhere.
 // Page mode never writes the first 128 KB.
-std::vector<uint8_t> expected_flash(const mkimage::ImageSpec &spec, const std::vector<uint8_t> &image,
+std::vector<uint8_t> expected_flash(const mkimage::ImageRecipe &recipe, const std::vector<uint8_t> &image,
                                     bool sector_mode) {
     const uint32_t size = sector_mode ? 0x40000 : 0x20000;
     std::vector<bool> sectors(image.size() / size, false);
-    mark(sectors, spec.page0.start, spec.page0.end, size);
-    mark(sectors, spec.option_bits_offset, spec.option_bits_offset + 128, size);
+    mark(sectors, recipe.page0.start, recipe.page0.end, size);
+    mark(sectors, recipe.option_bits_offset, recipe.option_bits_offset + 128, size);
     std::vector<uint8_t> flash = flash_pattern();
     for (std::size_t s = 0; s < sectors.size(); ++s) {
         if (!sectors[s]) continue;
@@ -240,15 +240,15 @@ TEST_P(WholeUpdate, LeavesTheImageOnExactlyThePlannedSectors) {
     board.kind = c.kind;
     board.revision = c.revision;
     start(board);
-    const mkimage::FileSpec spec = spec_for(c.model, c.format, c.word2);
+    const mkimage::FileRecipe recipe = recipe_for(c.model, c.format, c.word2);
     const std::string path =
-        make_file(spec, std::string(c.model) + (c.format == mkimage::Format::pof ? ".pof" : ".rpd"));
+        make_file(recipe, std::string(c.model) + (c.format == mkimage::Format::pof ? ".pof" : ".rpd"));
     const bool sector_mode = c.kind == 25 || c.kind == 29;
 
     const Outcome outcome = run(path);
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
-    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, c.format);
-    const std::vector<uint8_t> expected = expected_flash(spec.primary, image, sector_mode);
+    const std::vector<uint8_t> image = mkimage::make_image(recipe.primary, c.format);
+    const std::vector<uint8_t> expected = expected_flash(recipe.primary, image, sector_mode);
     const std::vector<uint8_t> now = flash();
     EXPECT_EQ(first_difference(now, expected), now.size());
     EXPECT_EQ(outcome.recorder.operations,
@@ -274,8 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Progress per step as a front end sees it, for k sectors and w pages.
 TEST_F(Update, PageModeProgressFollowsEachStepsRule) {
     start(BoardText{});
-    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
-    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"));
+    const mkimage::FileRecipe recipe = recipe_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const Outcome outcome = run(make_file(recipe, "ZEN5120.rpd"));
     ASSERT_EQ(outcome.error, "");
 
     const std::vector<float> erasing = outcome.recorder.progress_during(ROMWRIGHT_OPERATION_ERASING);
@@ -304,7 +304,7 @@ TEST_F(Update, SectorModeProgressFollowsEachStepsRule) {
     BoardText board;
     board.kind = 25;
     start(board);
-    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "");
     const std::size_t k = kImageSize / 0x40000;  // page_0 from 0x20000 reaches sector 0
     std::vector<float> erasing{0.0f}, writing, verifying;
@@ -331,7 +331,7 @@ value = 0xFFFE
 times = 1
 )";
     start(board);
-    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"));
+    const Outcome outcome = run(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"));
     ASSERT_EQ(outcome.error, "");
     EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Error: Erase sector 2 byte address 0x00040C80 failed\n", "Read\n"}));
@@ -343,8 +343,8 @@ times = 1
 // A page that reads back wrong once: the attempt fails in verification, the
 // whole sequence runs again and succeeds.
 TEST_F(Update, VerifyMismatchOnceThenSuccess) {
-    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
-    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
+    const mkimage::FileRecipe recipe = recipe_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const std::vector<uint8_t> image = mkimage::make_image(recipe.primary, mkimage::Format::rpd);
     const uint32_t address = first_data_byte(image, 0x30000);
     BoardText board;
     board.extra = fmt::format(R"(
@@ -355,7 +355,7 @@ times = 1
 )",
                               address);
     start(board);
-    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"));
+    const Outcome outcome = run(make_file(recipe, "ZEN5120.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
 
     const std::string page = fmt::format("0x{:08X}", address / 32 * 32);
@@ -371,7 +371,7 @@ times = 1
     EXPECT_LT(log.find("Verify page at"), log.rfind("Erasing "));
     EXPECT_LT(log.find("Wrote:\n"), log.find("Read:\n"));
     EXPECT_EQ(outcome.recorder.lines.back().text, "Board update time = 0s\n");
-    EXPECT_EQ(first_difference(flash(), expected_flash(spec.primary, image, false)), kFlashSize);
+    EXPECT_EQ(first_difference(flash(), expected_flash(recipe.primary, image, false)), kFlashSize);
 }
 
 struct RetryCase {
@@ -384,8 +384,8 @@ void PrintTo(const RetryCase &c, std::ostream *out) { *out << "max_retries " << 
 class AlwaysFailing : public Update, public ::testing::WithParamInterface<RetryCase> {};
 
 TEST_P(AlwaysFailing, RunsMaxRetriesPlusOneAttempts) {
-    const mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::rpd, 0x90);
-    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
+    const mkimage::FileRecipe recipe = recipe_for("ZEN5120", mkimage::Format::rpd, 0x90);
+    const std::vector<uint8_t> image = mkimage::make_image(recipe.primary, mkimage::Format::rpd);
     BoardText board;
     board.extra = fmt::format(R"(
 [[system.board.fault]]
@@ -397,7 +397,7 @@ times = 1000
     start(board);
     Options options;
     options.max_retries = GetParam().max_retries;
-    const Outcome outcome = run(make_file(spec, "ZEN5120.rpd"), options);
+    const Outcome outcome = run(make_file(recipe, "ZEN5120.rpd"), options);
     EXPECT_EQ(outcome.error, "Max retries reached.");
     const std::size_t attempts = GetParam().attempts;
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), attempts);
@@ -419,7 +419,7 @@ TEST_F(Update, WithoutVerifyNothingIsReadBackAfterWriting) {
     start(BoardText{});
     Options options;
     options.verify = false;
-    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
+    const Outcome outcome = run(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
     ASSERT_EQ(outcome.error, "");
     EXPECT_EQ(outcome.recorder.operations,
               (std::vector<ROMWRIGHT_OPERATION>{ROMWRIGHT_OPERATION_ERASING, ROMWRIGHT_OPERATION_WRITING}));
@@ -442,7 +442,7 @@ mask = 0x01
 times = 1
 )";
     start(board);
-    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
     EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
               std::vector<std::string>{"Error: erase sector 2 byte address 0x00081234 failed\n"});
@@ -465,8 +465,8 @@ mask = 0x10
 times = 1
 )";
     start(board);
-    const mkimage::FileSpec spec = spec_for("ZEN5160", mkimage::Format::rpd);
-    const Outcome outcome = run(make_file(spec, "ZEN5160.rpd"));
+    const mkimage::FileRecipe recipe = recipe_for("ZEN5160", mkimage::Format::rpd);
+    const Outcome outcome = run(make_file(recipe, "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
     EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Error: Verify sector 2 byte address 0x00080054 failed.\n",
@@ -475,8 +475,8 @@ times = 1
     EXPECT_THAT(log, HasSubstr("Wrote:\n 00080040 "));
     EXPECT_THAT(log, HasSubstr("Read:\n 00080040 "));
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 2u);
-    const std::vector<uint8_t> image = mkimage::make_image(spec.primary, mkimage::Format::rpd);
-    EXPECT_EQ(first_difference(flash(), expected_flash(spec.primary, image, true)), kFlashSize);
+    const std::vector<uint8_t> image = mkimage::make_image(recipe.primary, mkimage::Format::rpd);
+    EXPECT_EQ(first_difference(flash(), expected_flash(recipe.primary, image, true)), kFlashSize);
 }
 
 TEST_F(Update, SectorModeBoardThatAlwaysFailsVerification) {
@@ -493,7 +493,7 @@ mask = 0x80
     start(board);
     Options options;
     options.max_retries = 2;
-    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"), options);
+    const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"), options);
     EXPECT_EQ(outcome.error, "Max retries reached.");
     const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
     EXPECT_EQ(std::count(errors.begin(), errors.end(), "Verify sector failed.\n"), 3);
@@ -506,7 +506,7 @@ TEST_F(Update, SectorModeSuccessSwitchesTheFlashOutputOff) {
     BoardText board;
     board.kind = 25;
     start(board);
-    const Outcome outcome = run(make_file(spec_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
+    const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "");
     EXPECT_FALSE(flash_output_enabled());
 }
@@ -529,7 +529,7 @@ TEST_F(Update, ThrownValuesOtherThanExceptionsAreRetriedToo) {
         Recorder::on_log(level, text, &static_cast<Thrower *>(self)->recorder);
     };
     CRomwright engine(on_log, &thrower, clock);
-    engine.UpdateBoard(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), handle,
+    engine.UpdateBoard(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), handle,
                        on_operation, nullptr);
     EXPECT_EQ(thrower.recorder.texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Unknown error.", "callback failed\n"}));
@@ -541,21 +541,21 @@ TEST_F(Update, Zen5120OfRevision12ProgramsTheSecondaryImage) {
     BoardText board;
     board.revision = "1.2";
     start(board);
-    mkimage::FileSpec spec = spec_for("ZEN5120", mkimage::Format::pof, 0x90);
-    spec.secondary = mkimage::default_secondary(spec.primary);
-    ASSERT_EQ(spec.secondary->header.word2, 0x10);
-    const Outcome outcome = run(make_file(spec, "ZEN5120.pof"));
+    mkimage::FileRecipe recipe = recipe_for("ZEN5120", mkimage::Format::pof, 0x90);
+    recipe.secondary = mkimage::default_secondary(recipe.primary);
+    ASSERT_EQ(recipe.secondary->header.word2, 0x10);
+    const Outcome outcome = run(make_file(recipe, "ZEN5120.pof"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
     EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Using secondary FPGA image from POF file.\n"));
-    const std::vector<uint8_t> secondary = mkimage::make_image(*spec.secondary, mkimage::Format::pof);
-    EXPECT_EQ(first_difference(flash(), expected_flash(*spec.secondary, secondary, false)), kFlashSize);
+    const std::vector<uint8_t> secondary = mkimage::make_image(*recipe.secondary, mkimage::Format::pof);
+    EXPECT_EQ(first_difference(flash(), expected_flash(*recipe.secondary, secondary, false)), kFlashSize);
 }
 
 TEST_F(Update, DebugAddsPlanningAndTimingLines) {
     start(BoardText{});
     Options options;
     options.debug = true;
-    const Outcome outcome = run(make_file(spec_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
+    const Outcome outcome = run(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
     ASSERT_EQ(outcome.error, "");
     const auto info = outcome.recorder.texts(ROMWRIGHT_LOG_INFO);
     EXPECT_THAT(info, Contains("Found 7 sectors to erase from 0x00020000 to 0x00100000\n"));
@@ -571,7 +571,7 @@ struct RefusalCase {
     const char *name;
     uint32_t kind;
     const char *model;
-    std::function<void(mkimage::FileSpec &)> change;
+    std::function<void(mkimage::FileRecipe &)> change;
     std::string message;
 };
 
@@ -584,9 +584,9 @@ TEST_P(RefusedBeforeErasing, LeavesTheFlashAlone) {
     BoardText board;
     board.kind = c.kind;
     start(board);
-    mkimage::FileSpec spec = spec_for(c.model, mkimage::Format::pof, c.kind == 13 ? 0x90 : 3);
-    c.change(spec);
-    const Outcome outcome = run(make_file(spec, std::string(c.model) + ".pof"));
+    mkimage::FileRecipe recipe = recipe_for(c.model, mkimage::Format::pof, c.kind == 13 ? 0x90 : 3);
+    c.change(recipe);
+    const Outcome outcome = run(make_file(recipe, std::string(c.model) + ".pof"));
     EXPECT_EQ(outcome.error, c.message);
     EXPECT_TRUE(outcome.recorder.operations.empty());
     EXPECT_EQ(calls("ZEN5110FlashSectorErase"), 0u);
@@ -597,14 +597,14 @@ TEST_P(RefusedBeforeErasing, LeavesTheFlashAlone) {
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusedBeforeErasing,
     ::testing::Values(
-        RefusalCase{"other_board", 13, "ZEN5120", [](mkimage::FileSpec &s) { s.primary.header.board_id = 0x5142; },
+        RefusalCase{"other_board", 13, "ZEN5120", [](mkimage::FileRecipe &s) { s.primary.header.board_id = 0x5142; },
                     "Error: FPGA image is made for board 5142, not for this board 5120 \n"},
-        RefusalCase{"bad_signature", 13, "ZEN5120", [](mkimage::FileSpec &s) { s.primary.header.signature = 0x1234; },
+        RefusalCase{"bad_signature", 13, "ZEN5120", [](mkimage::FileRecipe &s) { s.primary.header.signature = 0x1234; },
                     "Error: Invalid FPGA image signature. 1234 instead of 5731 or 1C0B\n"},
-        RefusalCase{"wrong_variant", 29, "ZEN5170", [](mkimage::FileSpec &s) { s.primary.header.word2 = 2; },
+        RefusalCase{"wrong_variant", 29, "ZEN5170", [](mkimage::FileRecipe &s) { s.primary.header.word2 = 2; },
                     "Error: FPGA image is made for board 5170-02, not for this board 5170-03 \n"},
         RefusalCase{"page0_in_first_128KB", 13, "ZEN5120",
-                    [](mkimage::FileSpec &s) {
+                    [](mkimage::FileRecipe &s) {
                         s.primary.page0 = {0x0, 0x80000};
                         s.primary.header_offset = 0;
                     },
@@ -612,7 +612,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "never programs; erasing sector 0 would destroy its contents"},
         // Automatic selection leaves page_1 out, but page_0's last sector holds its start.
         RefusalCase{"page1_shares_a_sector_with_page0", 13, "ZEN5120",
-                    [](mkimage::FileSpec &s) {
+                    [](mkimage::FileRecipe &s) {
                         s.primary.page0 = {0x20000, 0x7E000};
                         s.primary.page1 = mkimage::PageRange{0x7E000, 0xC0000};
                     },
@@ -624,9 +624,9 @@ TEST_F(Update, SectorModeImageTooShortForItsHeaderIsRefused) {
     BoardText board;
     board.kind = 25;
     start(board);
-    mkimage::FileSpec spec = spec_for("ZEN5160", mkimage::Format::pof);
-    spec.broken = mkimage::Broken::header_short;
-    const Outcome outcome = run(make_file(spec, "ZEN5160.pof"));
+    mkimage::FileRecipe recipe = recipe_for("ZEN5160", mkimage::Format::pof);
+    recipe.broken = mkimage::Broken::header_short;
+    const Outcome outcome = run(make_file(recipe, "ZEN5160.pof"));
     EXPECT_THAT(outcome.error, HasSubstr("too short for its header at 0x00040000"));
     EXPECT_TRUE(outcome.recorder.operations.empty());
     EXPECT_EQ(first_difference(flash(), flash_pattern()), kFlashSize);

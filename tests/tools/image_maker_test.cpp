@@ -18,9 +18,9 @@
 namespace {
 
 using mkimage::Broken;
-using mkimage::FileSpec;
+using mkimage::FileRecipe;
 using mkimage::Format;
-using mkimage::ImageSpec;
+using mkimage::ImageRecipe;
 using mkimage::PageRange;
 
 uint16_t word_at(const std::vector<uint8_t> &bytes, std::size_t at) {
@@ -63,7 +63,7 @@ struct RoundTrip {
     const char *name;
     const char *model;
     Format format;
-    std::function<void(ImageSpec &)> adjust;
+    std::function<void(ImageRecipe &)> adjust;
 };
 
 const std::vector<RoundTrip> kRoundTrips = {
@@ -71,27 +71,27 @@ const std::vector<RoundTrip> kRoundTrips = {
     {"PageModePofDefault", "ZEN5110", Format::pof, nullptr},
     {"SectorModeRawDefault", "ZEN5160", Format::rpd, nullptr},
     {"SectorModePofDefault", "ZEN5160", Format::pof, nullptr},
-    {"SectorModeVariantWord", "ZEN5170", Format::pof, [](ImageSpec &spec) { spec.header.word2 = 0x0003; }},
+    {"SectorModeVariantWord", "ZEN5170", Format::pof, [](ImageRecipe &recipe) { recipe.header.word2 = 0x0003; }},
     {"PageModeRawWithPage1", "ZEN5120", Format::rpd,
-     [](ImageSpec &spec) { spec.page1 = PageRange{0x200000, 0x300000}; }},
+     [](ImageRecipe &recipe) { recipe.page1 = PageRange{0x200000, 0x300000}; }},
     {"SectorModePofWithPage1", "ZEN5142", Format::pof,
-     [](ImageSpec &spec) {
-         spec.page0 = {0x20000, 0x200000};
-         spec.page1 = PageRange{0x200000, 0x3C0000};
+     [](ImageRecipe &recipe) {
+         recipe.page0 = {0x20000, 0x200000};
+         recipe.page1 = PageRange{0x200000, 0x3C0000};
      }},
     {"RawOddSize", "ZEN5110", Format::rpd,
-     [](ImageSpec &spec) { spec = mkimage::default_spec("ZEN5110", 0x300001); }},
+     [](ImageRecipe &recipe) { recipe = mkimage::default_recipe("ZEN5110", 0x300001); }},
     {"RawJustAboveWindow", "ZEN5110", Format::rpd,
-     [](ImageSpec &spec) { spec = mkimage::default_spec("ZEN5110", 0x20001); }},
+     [](ImageRecipe &recipe) { recipe = mkimage::default_recipe("ZEN5110", 0x20001); }},
     {"RawOptionBitsEndingTheFile", "ZEN5110", Format::rpd,
-     [](ImageSpec &spec) { spec.option_bits_offset = spec.size - 128; }},
-    {"PofOptionBitsBelowThePages", "ZEN5131", Format::pof, [](ImageSpec &spec) { spec.option_bits_offset = 0x10000; }},
+     [](ImageRecipe &recipe) { recipe.option_bits_offset = recipe.size - 128; }},
+    {"PofOptionBitsBelowThePages", "ZEN5131", Format::pof, [](ImageRecipe &recipe) { recipe.option_bits_offset = 0x10000; }},
     {"AnyBoardSignature1C0B", "ZEN5181", Format::rpd,
-     [](ImageSpec &spec) {
-         spec.header.board_id = 0;
-         spec.header.signature = 0x1C0B;
+     [](ImageRecipe &recipe) {
+         recipe.header.board_id = 0;
+         recipe.header.signature = 0x1C0B;
      }},
-    {"PayloadWithoutBlankPages", "ZEN5160", Format::rpd, [](ImageSpec &spec) { spec.blank_fraction = 0; }},
+    {"PayloadWithoutBlankPages", "ZEN5160", Format::rpd, [](ImageRecipe &recipe) { recipe.blank_fraction = 0; }},
 };
 
 void PrintTo(const RoundTrip &test, std::ostream *out) { *out << test.name; }
@@ -101,36 +101,36 @@ class MakerRoundTrips : public testing::TestWithParam<RoundTrip> {};
 TEST_P(MakerRoundTrips, EngineReadersSeeWhatTheMakerWrote) {
     const RoundTrip &test = GetParam();
     const auto &board = mkimage::find_board_model(test.model);
-    ImageSpec spec = mkimage::default_spec(board);
-    if (test.adjust) test.adjust(spec);
-    const auto image = mkimage::make_image(spec, test.format);
-    const auto file = mkimage::make_file(FileSpec{test.format, test.model, spec, std::nullopt, Broken::none, 0});
+    ImageRecipe recipe = mkimage::default_recipe(board);
+    if (test.adjust) test.adjust(recipe);
+    const auto image = mkimage::make_image(recipe, test.format);
+    const auto file = mkimage::make_file(FileRecipe{test.format, test.model, recipe, std::nullopt, Broken::none, 0});
 
-    const auto back = read_back(file, test.format, spec.page1 ? kBothPages : romwright::PageSelection{});
+    const auto back = read_back(file, test.format, recipe.page1 ? kBothPages : romwright::PageSelection{});
     ASSERT_EQ(back.error, "");
     EXPECT_EQ(back.slots[0].data, image);
     EXPECT_TRUE(back.slots[1].data.empty());
-    EXPECT_EQ(back.slots[0].option_bits_start, spec.option_bits_offset);
-    EXPECT_EQ(back.slots[0].option_bits_end, spec.option_bits_offset + 128);
-    EXPECT_EQ(back.layout.page0_start, spec.page0.start);
-    EXPECT_EQ(back.layout.page0_end, spec.page0.end);
-    EXPECT_EQ(back.layout.page1_present, spec.page1.has_value());
-    if (spec.page1) {
-        EXPECT_EQ(back.layout.page1_start, spec.page1->start);
-        EXPECT_EQ(back.layout.page1_end, spec.page1->end);
+    EXPECT_EQ(back.slots[0].option_bits_start, recipe.option_bits_offset);
+    EXPECT_EQ(back.slots[0].option_bits_end, recipe.option_bits_offset + 128);
+    EXPECT_EQ(back.layout.page0_start, recipe.page0.start);
+    EXPECT_EQ(back.layout.page0_end, recipe.page0.end);
+    EXPECT_EQ(back.layout.page1_present, recipe.page1.has_value());
+    if (recipe.page1) {
+        EXPECT_EQ(back.layout.page1_start, recipe.page1->start);
+        EXPECT_EQ(back.layout.page1_end, recipe.page1->end);
     }
     const uint32_t header = board.sector_mode ? 0x40000 : 0;
-    EXPECT_EQ(spec.header_offset, header);
-    EXPECT_EQ(word_at(image, header), spec.header.board_id);
-    EXPECT_EQ(word_at(image, header + 2), spec.header.signature);
-    EXPECT_EQ(word_at(image, header + 4), spec.header.word2);
+    EXPECT_EQ(recipe.header_offset, header);
+    EXPECT_EQ(word_at(image, header), recipe.header.board_id);
+    EXPECT_EQ(word_at(image, header + 2), recipe.header.signature);
+    EXPECT_EQ(word_at(image, header + 4), recipe.header.word2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, MakerRoundTrips, testing::ValuesIn(kRoundTrips),
                          [](const testing::TestParamInfo<RoundTrip> &info) { return std::string(info.param.name); });
 
 TEST(ImageMaker, DefaultsFollowTheBoardKind) {
-    const ImageSpec page = mkimage::default_spec("ZEN5110");
+    const ImageRecipe page = mkimage::default_recipe("ZEN5110");
     EXPECT_EQ(page.size, 0x400000u);
     EXPECT_EQ(page.header_offset, 0u);
     EXPECT_EQ(page.header.board_id, 0x5110);
@@ -141,25 +141,25 @@ TEST(ImageMaker, DefaultsFollowTheBoardKind) {
     EXPECT_EQ(page.option_bits_offset, 0x3FE000u);
 
     for (const char *model : {"ZEN5160", "ZEN5170", "ZEN5142", "ZEN5171"}) {
-        const ImageSpec sector = mkimage::default_spec(model);
+        const ImageRecipe sector = mkimage::default_recipe(model);
         EXPECT_EQ(sector.header_offset, 0x40000u) << model;
         EXPECT_EQ(sector.page0.end, 0x300000u) << model;
     }
     // A small image keeps page_0 below its option bits.
-    const ImageSpec small = mkimage::default_spec("ZEN5110", 0x100000);
+    const ImageRecipe small = mkimage::default_recipe("ZEN5110", 0x100000);
     EXPECT_EQ(small.option_bits_offset, 0xFE000u);
     EXPECT_EQ(small.page0.end, 0xFE000u);
-    EXPECT_THROW(mkimage::default_spec("ZEN9999"), mkimage::MakerError);
+    EXPECT_THROW(mkimage::default_recipe("ZEN9999"), mkimage::MakerError);
 }
 
 TEST(ImageMaker, SecondaryImageOfAZen5120RoundTrips) {
-    ImageSpec primary = mkimage::default_spec("ZEN5120");
+    ImageRecipe primary = mkimage::default_recipe("ZEN5120");
     primary.header.word2 = 0x90;
-    ImageSpec secondary = mkimage::default_secondary(primary);
+    ImageRecipe secondary = mkimage::default_secondary(primary);
     EXPECT_EQ(secondary.header.word2, 0x10);
     EXPECT_EQ(secondary.header_offset, 0u);
     secondary.option_bits_offset = 0x3FC000;
-    const auto file = mkimage::make_file(FileSpec{Format::pof, "ZEN5120", primary, secondary, Broken::none, 0});
+    const auto file = mkimage::make_file(FileRecipe{Format::pof, "ZEN5120", primary, secondary, Broken::none, 0});
 
     const auto back = read_back(file, Format::pof, {}, 1);
     ASSERT_EQ(back.error, "");
@@ -173,7 +173,7 @@ TEST(ImageMaker, SecondaryImageOfAZen5120RoundTrips) {
     EXPECT_EQ(word_at(back.slots[0].data, 4), 0x90);
     EXPECT_EQ(back.layout.page0_start, 0x20000u);
 
-    EXPECT_THROW(mkimage::make_file(FileSpec{Format::rpd, "", primary, secondary, Broken::none, 0}),
+    EXPECT_THROW(mkimage::make_file(FileRecipe{Format::rpd, "", primary, secondary, Broken::none, 0}),
                  mkimage::MakerError);
 }
 
@@ -196,19 +196,19 @@ std::size_t blank_pages(const std::vector<uint8_t> &bytes, PageRange range) {
 }
 
 TEST(ImageMaker, PayloadLiesInsideThePagesWithBlankStretches) {
-    ImageSpec spec = mkimage::default_spec("ZEN5110");
-    spec.page1 = PageRange{0x280000, 0x300000};
-    const auto image = mkimage::make_image(spec, Format::pof);
-    const std::size_t pages = (spec.page0.end - spec.page0.start) / 32;
-    const std::size_t blank = blank_pages(image, spec.page0);
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5110");
+    recipe.page1 = PageRange{0x280000, 0x300000};
+    const auto image = mkimage::make_image(recipe, Format::pof);
+    const std::size_t pages = (recipe.page0.end - recipe.page0.start) / 32;
+    const std::size_t blank = blank_pages(image, recipe.page0);
     EXPECT_GT(blank, pages / 10);
     EXPECT_LT(blank, pages / 2);
-    EXPECT_LT(blank_pages(image, *spec.page1), (0x80000u / 32) / 2);
+    EXPECT_LT(blank_pages(image, *recipe.page1), (0x80000u / 32) / 2);
     // Outside the pages, the header and the option bits, everything is erased flash.
     for (std::size_t at = 6; at < image.size(); ++at) {
-        const bool inside = (at >= spec.page0.start && at < spec.page0.end) ||
-                            (at >= spec.page1->start && at < spec.page1->end) ||
-                            (at >= spec.option_bits_offset && at < spec.option_bits_offset + 8);
+        const bool inside = (at >= recipe.page0.start && at < recipe.page0.end) ||
+                            (at >= recipe.page1->start && at < recipe.page1->end) ||
+                            (at >= recipe.option_bits_offset && at < recipe.option_bits_offset + 8);
         if (!inside) {
             ASSERT_EQ(image[at], 0xFF) << "at " << at;
         }
@@ -216,21 +216,21 @@ TEST(ImageMaker, PayloadLiesInsideThePagesWithBlankStretches) {
 }
 
 TEST(ImageMaker, BlankFractionZeroAndOne) {
-    ImageSpec spec = mkimage::default_spec("ZEN5110", 0x100000);
-    spec.blank_fraction = 0;
-    EXPECT_EQ(blank_pages(mkimage::make_image(spec, Format::rpd), spec.page0), 0u);
-    spec.blank_fraction = 1;
-    const std::size_t pages = (spec.page0.end - spec.page0.start) / 32;
-    EXPECT_EQ(blank_pages(mkimage::make_image(spec, Format::rpd), spec.page0), pages);
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5110", 0x100000);
+    recipe.blank_fraction = 0;
+    EXPECT_EQ(blank_pages(mkimage::make_image(recipe, Format::rpd), recipe.page0), 0u);
+    recipe.blank_fraction = 1;
+    const std::size_t pages = (recipe.page0.end - recipe.page0.start) / 32;
+    EXPECT_EQ(blank_pages(mkimage::make_image(recipe, Format::rpd), recipe.page0), pages);
 }
 
 TEST(ImageMaker, SeedNamesOneImage) {
-    ImageSpec spec = mkimage::default_spec("ZEN5160");
-    const auto first = mkimage::make_image(spec, Format::rpd);
-    EXPECT_EQ(mkimage::make_image(spec, Format::rpd), first);
-    EXPECT_EQ(mkimage::make_image(spec, Format::pof), first);
-    spec.seed = 2;
-    EXPECT_NE(mkimage::make_image(spec, Format::rpd), first);
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5160");
+    const auto first = mkimage::make_image(recipe, Format::rpd);
+    EXPECT_EQ(mkimage::make_image(recipe, Format::rpd), first);
+    EXPECT_EQ(mkimage::make_image(recipe, Format::pof), first);
+    recipe.seed = 2;
+    EXPECT_NE(mkimage::make_image(recipe, Format::rpd), first);
 }
 
 TEST(ImageMaker, RawOptionBitsAreFoundWhereIntendedWhateverThePayload) {
@@ -238,15 +238,15 @@ TEST(ImageMaker, RawOptionBitsAreFoundWhereIntendedWhateverThePayload) {
     // stray 20 00 pairs if the maker did not clear them.
     for (uint64_t seed = 1; seed <= 24; ++seed) {
         SCOPED_TRACE(seed);
-        ImageSpec spec = mkimage::default_spec("ZEN5110");
-        spec.page1 = PageRange{0x3E0000, 0x3FC000};
-        spec.blank_fraction = 0;
-        spec.seed = seed;
-        const auto image = mkimage::make_image(spec, Format::rpd);
-        EXPECT_EQ(mkimage::find_raw_option_bits(image), spec.option_bits_offset);
+        ImageRecipe recipe = mkimage::default_recipe("ZEN5110");
+        recipe.page1 = PageRange{0x3E0000, 0x3FC000};
+        recipe.blank_fraction = 0;
+        recipe.seed = seed;
+        const auto image = mkimage::make_image(recipe, Format::rpd);
+        EXPECT_EQ(mkimage::find_raw_option_bits(image), recipe.option_bits_offset);
         const auto back = read_back(image, Format::rpd, kBothPages);
         ASSERT_EQ(back.error, "");
-        EXPECT_EQ(back.slots[0].option_bits_start, spec.option_bits_offset);
+        EXPECT_EQ(back.slots[0].option_bits_start, recipe.option_bits_offset);
     }
 }
 
@@ -274,8 +274,8 @@ TEST(ImageMaker, CrcMatchesTheStoredCrcOfRealFiles) {
 }
 
 TEST(ImageMaker, PofTerminatorCarriesTheCrcOfEverythingBeforeIt) {
-    const ImageSpec spec = mkimage::default_spec("ZEN5110", 0x40000);
-    const auto file = mkimage::make_file(FileSpec{Format::pof, "", spec, std::nullopt, Broken::none, 0});
+    const ImageRecipe recipe = mkimage::default_recipe("ZEN5110", 0x40000);
+    const auto file = mkimage::make_file(FileRecipe{Format::pof, "", recipe, std::nullopt, Broken::none, 0});
     EXPECT_EQ(word_at(file, file.size() - 8), mkimage::kTagTerminator);
     EXPECT_EQ(mkimage::crc16_x25(file.data(), file.size() - 2), word_at(file, file.size() - 2));
 }
@@ -285,23 +285,23 @@ TEST(ImageMaker, PofTerminatorCarriesTheCrcOfEverythingBeforeIt) {
 struct Refusal {
     const char *name;
     Format format;
-    std::function<ImageSpec()> spec;
+    std::function<ImageRecipe()> recipe;
     const char *message;
 };
 
-ImageSpec page_mode(std::function<void(ImageSpec &)> adjust, uint32_t size = 0) {
-    ImageSpec spec = mkimage::default_spec("ZEN5110", size);
-    adjust(spec);
-    return spec;
+ImageRecipe page_mode(std::function<void(ImageRecipe &)> adjust, uint32_t size = 0) {
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5110", size);
+    adjust(recipe);
+    return recipe;
 }
 
 const std::vector<Refusal> kRefusals = {
-    {"RawPage0NotAt20000", Format::rpd, [] { return page_mode([](ImageSpec &s) { s.page0.start = 0x40000; }); },
+    {"RawPage0NotAt20000", Format::rpd, [] { return page_mode([](ImageRecipe &s) { s.page0.start = 0x40000; }); },
      "a raw image needs page_0 to start at 0x00020000"},
     {"RawNotAboveWindow", Format::rpd,
      [] {
          return page_mode(
-             [](ImageSpec &s) {
+             [](ImageRecipe &s) {
                  s.page0 = {0x2000, 0x4000};
                  s.option_bits_offset = 0x10000;
              },
@@ -309,37 +309,37 @@ const std::vector<Refusal> kRefusals = {
      },
      "a raw image needs more than 0x20000 bytes"},
     {"RawOptionBitsBeforeWindow", Format::rpd,
-     [] { return page_mode([](ImageSpec &s) { s.option_bits_offset = 0x300000; }); },
+     [] { return page_mode([](ImageRecipe &s) { s.option_bits_offset = 0x300000; }); },
      "needs its option bits at an offset from 0x003E0000"},
     {"RawOptionBitsOfOtherParity", Format::rpd,
-     [] { return page_mode([](ImageSpec &s) { s.option_bits_offset = 0x3FE001; }); }, "with the parity of the size"},
+     [] { return page_mode([](ImageRecipe &s) { s.option_bits_offset = 0x3FE001; }); }, "with the parity of the size"},
     {"RawHeaderLooksLikeOptionBits", Format::rpd,
      [] {
-         ImageSpec spec = mkimage::default_spec("ZEN5160", 0x50000);
-         spec.header.board_id = 0x0020;
-         return spec;
+         ImageRecipe recipe = mkimage::default_recipe("ZEN5160", 0x50000);
+         recipe.header.board_id = 0x0020;
+         return recipe;
      },
      "the raw loader would find the option bits at 0x00040000 instead of 0x0004E000"},
-    {"PageAddressNotIn8KUnits", Format::pof, [] { return page_mode([](ImageSpec &s) { s.page0.end = 0x1FF000; }); },
+    {"PageAddressNotIn8KUnits", Format::pof, [] { return page_mode([](ImageRecipe &s) { s.page0.end = 0x1FF000; }); },
      "page_0 end 0x001FF000 is not a multiple of 0x2000"},
     {"PageEndAtImageEnd", Format::pof,
-     [] { return page_mode([](ImageSpec &s) { s.page1 = PageRange{0x200000, 0x400000}; }); },
+     [] { return page_mode([](ImageRecipe &s) { s.page1 = PageRange{0x200000, 0x400000}; }); },
      "page_1 end 0x00400000 must lie inside the image"},
-    {"PageReversed", Format::pof, [] { return page_mode([](ImageSpec &s) { s.page0 = {0x40000, 0x20000}; }); },
+    {"PageReversed", Format::pof, [] { return page_mode([](ImageRecipe &s) { s.page0 = {0x40000, 0x20000}; }); },
      "page_0 starts at 0x00040000, after its end 0x00020000"},
     {"OptionBitsInsidePage0", Format::pof,
-     [] { return page_mode([](ImageSpec &s) { s.option_bits_offset = 0x100000; }); }, "overlap page_0"},
-    {"OptionBitsOnTheHeader", Format::pof, [] { return page_mode([](ImageSpec &s) { s.option_bits_offset = 0; }); },
+     [] { return page_mode([](ImageRecipe &s) { s.option_bits_offset = 0x100000; }); }, "overlap page_0"},
+    {"OptionBitsOnTheHeader", Format::pof, [] { return page_mode([](ImageRecipe &s) { s.option_bits_offset = 0; }); },
      "overlap the image header"},
     {"PofOptionBitsEndingTheData", Format::pof,
-     [] { return page_mode([](ImageSpec &s) { s.option_bits_offset = s.size - 128; }); }, "do not fit in the image"},
+     [] { return page_mode([](ImageRecipe &s) { s.option_bits_offset = s.size - 128; }); }, "do not fit in the image"},
     {"HeaderBeyondTheImage", Format::pof,
      [] {
-         ImageSpec spec = mkimage::default_spec("ZEN5160", 0x40004);
-         return spec;
+         ImageRecipe recipe = mkimage::default_recipe("ZEN5160", 0x40004);
+         return recipe;
      },
      "too short for its header at 0x40000"},
-    {"BlankFractionAboveOne", Format::pof, [] { return page_mode([](ImageSpec &s) { s.blank_fraction = 1.5; }); },
+    {"BlankFractionAboveOne", Format::pof, [] { return page_mode([](ImageRecipe &s) { s.blank_fraction = 1.5; }); },
      "blank fraction"},
 };
 
@@ -350,7 +350,7 @@ class MakerRefusals : public testing::TestWithParam<Refusal> {};
 TEST_P(MakerRefusals, NameWhatCannotWork) {
     const Refusal &test = GetParam();
     try {
-        mkimage::make_image(test.spec(), test.format);
+        mkimage::make_image(test.recipe(), test.format);
         FAIL() << "made an image that cannot work";
     } catch (const mkimage::MakerError &error) {
         EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
@@ -361,10 +361,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MakerRefusals, testing::ValuesIn(kRefusals),
                          [](const testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
 
 TEST(ImageMaker, PofMayEndItsOptionBitsAtTheDataEndOnlyAsRaw) {
-    ImageSpec spec = mkimage::default_spec("ZEN5110");
-    spec.option_bits_offset = spec.size - 128;
-    EXPECT_NO_THROW(mkimage::make_image(spec, Format::rpd));
-    EXPECT_THROW(mkimage::make_image(spec, Format::pof), mkimage::MakerError);
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5110");
+    recipe.option_bits_offset = recipe.size - 128;
+    EXPECT_NO_THROW(mkimage::make_image(recipe, Format::rpd));
+    EXPECT_THROW(mkimage::make_image(recipe, Format::pof), mkimage::MakerError);
 }
 
 // ------------------------------------------------------------------ broken variants
@@ -427,25 +427,25 @@ class MakerBrokenVariants : public testing::TestWithParam<BrokenCase> {};
 
 TEST_P(MakerBrokenVariants, ReadersRefuseWithTheIntendedMessage) {
     const BrokenCase &test = GetParam();
-    FileSpec spec{test.format, test.model, mkimage::default_spec(test.model), std::nullopt,
+    FileRecipe recipe{test.format, test.model, mkimage::default_recipe(test.model), std::nullopt,
                   mkimage::parse_broken(test.variant), 0};
-    if (spec.broken == Broken::truncate)
-        spec.broken_arg = std::stoull(std::string(test.variant).substr(std::string(test.variant).find(':') + 1));
+    if (recipe.broken == Broken::truncate)
+        recipe.broken_arg = std::stoull(std::string(test.variant).substr(std::string(test.variant).find(':') + 1));
     if (test.page1) {
-        spec.primary.page0 = {0x20000, 0x200000};
-        spec.primary.page1 = PageRange{0x200000, 0x300000};
+        recipe.primary.page0 = {0x20000, 0x200000};
+        recipe.primary.page1 = PageRange{0x200000, 0x300000};
     }
-    const auto file = mkimage::make_file(spec);
+    const auto file = mkimage::make_file(recipe);
     const auto back = read_back(file, test.format, test.page1 ? kBothPages : romwright::PageSelection{});
     if (test.message.empty()) {
         EXPECT_EQ(back.error, "");
-        EXPECT_EQ(back.slots[0].data, mkimage::make_image(spec.primary, test.format));
+        EXPECT_EQ(back.slots[0].data, mkimage::make_image(recipe.primary, test.format));
     } else {
         EXPECT_NE(back.error.find(test.message), std::string::npos) << back.error;
         EXPECT_NE(back.error.find(test.also), std::string::npos) << back.error;
     }
-    if (spec.broken == Broken::truncate) {
-        EXPECT_EQ(file.size(), spec.broken_arg);
+    if (recipe.broken == Broken::truncate) {
+        EXPECT_EQ(file.size(), recipe.broken_arg);
     }
 }
 
@@ -459,18 +459,18 @@ std::string broken_case_name(const testing::TestParamInfo<BrokenCase> &info) {
 INSTANTIATE_TEST_SUITE_P(Variants, MakerBrokenVariants, testing::ValuesIn(kBrokenCases), broken_case_name);
 
 TEST(ImageMaker, SectorModeHeaderShortCutsTwoBytesIntoTheHeader) {
-    ImageSpec spec = mkimage::default_spec("ZEN5160");
-    spec.header = {0x5160, 0x5731, 0x0003};
+    ImageRecipe recipe = mkimage::default_recipe("ZEN5160");
+    recipe.header = {0x5160, 0x5731, 0x0003};
     for (Format format : {Format::pof, Format::rpd}) {
-        const auto file = mkimage::make_file(FileSpec{format, "", spec, std::nullopt, Broken::header_short, 0});
+        const auto file = mkimage::make_file(FileRecipe{format, "", recipe, std::nullopt, Broken::header_short, 0});
         const auto back = read_back(file, format);
         ASSERT_EQ(back.error, "");
         ASSERT_EQ(back.slots[0].data.size(), 0x40004u);
         EXPECT_EQ(word_at(back.slots[0].data, 0x40000), 0x5160);
         EXPECT_EQ(word_at(back.slots[0].data, 0x40002), 0x5731);
     }
-    const auto page_mode = mkimage::default_spec("ZEN5110");
-    EXPECT_THROW(mkimage::make_file(FileSpec{Format::rpd, "", page_mode, std::nullopt, Broken::header_short, 0}),
+    const auto page_mode = mkimage::default_recipe("ZEN5110");
+    EXPECT_THROW(mkimage::make_file(FileRecipe{Format::rpd, "", page_mode, std::nullopt, Broken::header_short, 0}),
                  mkimage::MakerError);
 }
 
@@ -480,10 +480,10 @@ TEST(ImageMaker, EveryVariantNameParsesBackAndKnowsItsFormats) {
         EXPECT_TRUE(info.for_pof || info.for_rpd) << info.name;
     }
     EXPECT_THROW(mkimage::parse_broken("no-such-damage"), mkimage::MakerError);
-    const ImageSpec spec = mkimage::default_spec("ZEN5110");
-    EXPECT_THROW(mkimage::make_file(FileSpec{Format::rpd, "", spec, std::nullopt, Broken::bad_crc, 0}),
+    const ImageRecipe recipe = mkimage::default_recipe("ZEN5110");
+    EXPECT_THROW(mkimage::make_file(FileRecipe{Format::rpd, "", recipe, std::nullopt, Broken::bad_crc, 0}),
                  mkimage::MakerError);
-    EXPECT_THROW(mkimage::make_file(FileSpec{Format::rpd, "", spec, std::nullopt, Broken::truncate, 1u << 30}),
+    EXPECT_THROW(mkimage::make_file(FileRecipe{Format::rpd, "", recipe, std::nullopt, Broken::truncate, 1u << 30}),
                  mkimage::MakerError);
 }
 

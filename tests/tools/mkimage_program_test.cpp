@@ -14,7 +14,7 @@
 namespace {
 
 using mkimage::Broken;
-using mkimage::FileSpec;
+using mkimage::FileRecipe;
 using mkimage::Format;
 
 testsupport::ProcessResult mkimage_run(const std::vector<std::string> &args) {
@@ -47,8 +47,8 @@ TEST_F(MkimageProgram, DefaultFilesAreTheLibrarysDefaults) {
         const auto result = mkimage_run({"--board", test.model, "--out", out});
         ASSERT_EQ(result.exit_code, 0) << result.err;
         EXPECT_NE(result.out.find("wrote " + out), std::string::npos);
-        const FileSpec spec{test.format, "", mkimage::default_spec(test.model), std::nullopt, Broken::none, 0};
-        EXPECT_EQ(testsupport::read_file(out), mkimage::make_file(spec)) << test.model;
+        const FileRecipe recipe{test.format, "", mkimage::default_recipe(test.model), std::nullopt, Broken::none, 0};
+        EXPECT_EQ(testsupport::read_file(out), mkimage::make_file(recipe)) << test.model;
     }
 }
 
@@ -59,14 +59,14 @@ TEST_F(MkimageProgram, EveryLayoutAndHeaderFlagReachesTheFile) {
                                      "--board-id", "5130", "--signature", "0x1C0B", "--word2", "7", "--seed", "7",
                                      "--blank-fraction", "0.5"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    mkimage::ImageSpec spec = mkimage::default_spec("ZEN5131", 0x200000);
-    spec.page0 = {0x20000, 0x100000};
-    spec.page1 = mkimage::PageRange{0x100000, 0x180000};
-    spec.option_bits_offset = 0x1FE000;
-    spec.header = {0x5130, 0x1C0B, 0x0007};
-    spec.seed = 7;
-    spec.blank_fraction = 0.5;
-    EXPECT_EQ(testsupport::read_file(out), mkimage::make_image(spec, Format::rpd));
+    mkimage::ImageRecipe recipe = mkimage::default_recipe("ZEN5131", 0x200000);
+    recipe.page0 = {0x20000, 0x100000};
+    recipe.page1 = mkimage::PageRange{0x100000, 0x180000};
+    recipe.option_bits_offset = 0x1FE000;
+    recipe.header = {0x5130, 0x1C0B, 0x0007};
+    recipe.seed = 7;
+    recipe.blank_fraction = 0.5;
+    EXPECT_EQ(testsupport::read_file(out), mkimage::make_image(recipe, Format::rpd));
 }
 
 TEST_F(MkimageProgram, OptionBitsOffsetAloneKeepsPage0BelowIt) {

@@ -104,54 +104,54 @@ void check_page(const PageRange &page, const char *name, uint32_t size) {
         throw MakerError(fmt::format("{} end 0x{:08X} must lie inside the image of {} bytes", name, page.end, size));
 }
 
-void check_header(const ImageSpec &spec) {
-    if (uint64_t(spec.header_offset) + kHeaderSize > spec.size)
-        throw MakerError(fmt::format("the image of {} bytes is too short for its header at 0x{:X}", spec.size,
-                                     spec.header_offset));
+void check_header(const ImageRecipe &recipe) {
+    if (uint64_t(recipe.header_offset) + kHeaderSize > recipe.size)
+        throw MakerError(fmt::format("the image of {} bytes is too short for its header at 0x{:X}", recipe.size,
+                                     recipe.header_offset));
 }
 
-void check_option_bits(const ImageSpec &spec, Format format) {
-    const uint64_t start = spec.option_bits_offset;
+void check_option_bits(const ImageRecipe &recipe, Format format) {
+    const uint64_t start = recipe.option_bits_offset;
     const uint64_t end = start + kOptionBitsSize;
     // A POF reader accepts the offset only when the block ends before the data does.
-    const bool fits = format == Format::pof ? end < spec.size : end <= spec.size;
+    const bool fits = format == Format::pof ? end < recipe.size : end <= recipe.size;
     if (!fits)
         throw MakerError(fmt::format("the option bits at 0x{:08X} do not fit in the image of {} bytes",
-                                     spec.option_bits_offset, spec.size));
-    if (overlaps(start, end, spec.header_offset, uint64_t(spec.header_offset) + kHeaderSize))
+                                     recipe.option_bits_offset, recipe.size));
+    if (overlaps(start, end, recipe.header_offset, uint64_t(recipe.header_offset) + kHeaderSize))
         throw MakerError(fmt::format("the option bits at 0x{:08X} overlap the image header at 0x{:X}",
-                                     spec.option_bits_offset, spec.header_offset));
-    if (overlaps(start, end, spec.page0.start, spec.page0.end))
-        throw MakerError(fmt::format("the option bits at 0x{:08X} overlap page_0", spec.option_bits_offset));
-    if (spec.page1 && overlaps(start, end, spec.page1->start, spec.page1->end))
-        throw MakerError(fmt::format("the option bits at 0x{:08X} overlap page_1", spec.option_bits_offset));
+                                     recipe.option_bits_offset, recipe.header_offset));
+    if (overlaps(start, end, recipe.page0.start, recipe.page0.end))
+        throw MakerError(fmt::format("the option bits at 0x{:08X} overlap page_0", recipe.option_bits_offset));
+    if (recipe.page1 && overlaps(start, end, recipe.page1->start, recipe.page1->end))
+        throw MakerError(fmt::format("the option bits at 0x{:08X} overlap page_1", recipe.option_bits_offset));
 }
 
 // A raw file's option bits are found only by the bytes 20 00 at a searched
 // offset in the last 128 KB, and those bytes are page_0's start address.
-void check_raw_layout(const ImageSpec &spec) {
-    if (spec.size <= kRawSearchWindow)
-        throw MakerError(fmt::format("a raw image needs more than 0x{:X} bytes, not {}", kRawSearchWindow, spec.size));
-    if (spec.page0.start != kDefaultPage0Start)
+void check_raw_layout(const ImageRecipe &recipe) {
+    if (recipe.size <= kRawSearchWindow)
+        throw MakerError(fmt::format("a raw image needs more than 0x{:X} bytes, not {}", kRawSearchWindow, recipe.size));
+    if (recipe.page0.start != kDefaultPage0Start)
         throw MakerError(fmt::format("a raw image needs page_0 to start at 0x{:08X} (its option bits are found by "
                                      "the bytes 20 00), not 0x{:08X}",
-                                     kDefaultPage0Start, spec.page0.start));
-    const uint32_t window = spec.size - kRawSearchWindow;
-    if (spec.option_bits_offset < window || (spec.option_bits_offset - window) % 2 != 0)
+                                     kDefaultPage0Start, recipe.page0.start));
+    const uint32_t window = recipe.size - kRawSearchWindow;
+    if (recipe.option_bits_offset < window || (recipe.option_bits_offset - window) % 2 != 0)
         throw MakerError(fmt::format("a raw image of {} bytes needs its option bits at an offset from 0x{:08X} "
                                      "with the parity of the size, not 0x{:08X}",
-                                     spec.size, window, spec.option_bits_offset));
+                                     recipe.size, window, recipe.option_bits_offset));
 }
 
-void validate_layout(const ImageSpec &spec, Format format, bool header_may_be_short) {
-    if (spec.size == 0) throw MakerError("the image size must not be 0");
-    if (!header_may_be_short) check_header(spec);
-    check_page(spec.page0, "page_0", spec.size);
-    if (spec.page1) check_page(*spec.page1, "page_1", spec.size);
-    check_option_bits(spec, format);
-    if (!(spec.blank_fraction >= 0.0 && spec.blank_fraction <= 1.0))
-        throw MakerError(fmt::format("the blank fraction {} is not between 0 and 1", spec.blank_fraction));
-    if (format == Format::rpd) check_raw_layout(spec);
+void validate_layout(const ImageRecipe &recipe, Format format, bool header_may_be_short) {
+    if (recipe.size == 0) throw MakerError("the image size must not be 0");
+    if (!header_may_be_short) check_header(recipe);
+    check_page(recipe.page0, "page_0", recipe.size);
+    if (recipe.page1) check_page(*recipe.page1, "page_1", recipe.size);
+    check_option_bits(recipe, format);
+    if (!(recipe.blank_fraction >= 0.0 && recipe.blank_fraction <= 1.0))
+        throw MakerError(fmt::format("the blank fraction {} is not between 0 and 1", recipe.blank_fraction));
+    if (format == Format::rpd) check_raw_layout(recipe);
 }
 
 // ---------------------------------------------------------------- the picture
@@ -176,15 +176,15 @@ void fill_payload(std::vector<uint8_t> &bytes, const PageRange &page, Random &ra
 
 // Breaks every 20 00 pair at a searched offset of the raw window outside the
 // header and the option bits, so the raw loader can find only the block. Done
-// for both formats, so one spec gives the same picture in both.
-void clear_false_option_bits(std::vector<uint8_t> &bytes, const ImageSpec &spec) {
+// for both formats, so one recipe gives the same picture in both.
+void clear_false_option_bits(std::vector<uint8_t> &bytes, const ImageRecipe &recipe) {
     if (bytes.size() <= kRawSearchWindow) return;
-    const uint64_t header_end = uint64_t(spec.header_offset) + kHeaderSize;
-    const uint64_t block_end = uint64_t(spec.option_bits_offset) + kOptionBitsSize;
-    auto in_header = [&](uint64_t at) { return at >= spec.header_offset && at < header_end; };
+    const uint64_t header_end = uint64_t(recipe.header_offset) + kHeaderSize;
+    const uint64_t block_end = uint64_t(recipe.option_bits_offset) + kOptionBitsSize;
+    auto in_header = [&](uint64_t at) { return at >= recipe.header_offset && at < header_end; };
     for (uint64_t at = bytes.size() - kRawSearchWindow; at + 1 < bytes.size(); at += 2) {
         if (bytes[at] != 0x20 || bytes[at + 1] != 0x00) continue;
-        if (overlaps(at, at + 2, spec.option_bits_offset, block_end)) continue;
+        if (overlaps(at, at + 2, recipe.option_bits_offset, block_end)) continue;
         if (!in_header(at + 1))
             bytes[at + 1] = 0x01;
         else if (!in_header(at))
@@ -192,32 +192,32 @@ void clear_false_option_bits(std::vector<uint8_t> &bytes, const ImageSpec &spec)
     }
 }
 
-void write_header(std::vector<uint8_t> &bytes, const ImageSpec &spec) {
-    store16(bytes, spec.header_offset, spec.header.board_id);
-    store16(bytes, std::size_t(spec.header_offset) + 2, spec.header.signature);
-    store16(bytes, std::size_t(spec.header_offset) + 4, spec.header.word2);
+void write_header(std::vector<uint8_t> &bytes, const ImageRecipe &recipe) {
+    store16(bytes, recipe.header_offset, recipe.header.board_id);
+    store16(bytes, std::size_t(recipe.header_offset) + 2, recipe.header.signature);
+    store16(bytes, std::size_t(recipe.header_offset) + 4, recipe.header.word2);
 }
 
-void write_option_bits(std::vector<uint8_t> &bytes, const ImageSpec &spec) {
-    const auto encoded = encode_option_bits(spec.page0, spec.page1);
-    std::copy(encoded.begin(), encoded.end(), bytes.begin() + spec.option_bits_offset);
+void write_option_bits(std::vector<uint8_t> &bytes, const ImageRecipe &recipe) {
+    const auto encoded = encode_option_bits(recipe.page0, recipe.page1);
+    std::copy(encoded.begin(), encoded.end(), bytes.begin() + recipe.option_bits_offset);
 }
 
-std::vector<uint8_t> build_image(const ImageSpec &spec, Format format, bool header_may_be_short) {
-    validate_layout(spec, format, header_may_be_short);
-    std::vector<uint8_t> bytes(spec.size, 0xFF);
-    Random random(spec.seed);
-    fill_payload(bytes, spec.page0, random, spec.blank_fraction);
-    if (spec.page1) fill_payload(bytes, *spec.page1, random, spec.blank_fraction);
-    write_header(bytes, spec);
-    clear_false_option_bits(bytes, spec);
-    write_option_bits(bytes, spec);
+std::vector<uint8_t> build_image(const ImageRecipe &recipe, Format format, bool header_may_be_short) {
+    validate_layout(recipe, format, header_may_be_short);
+    std::vector<uint8_t> bytes(recipe.size, 0xFF);
+    Random random(recipe.seed);
+    fill_payload(bytes, recipe.page0, random, recipe.blank_fraction);
+    if (recipe.page1) fill_payload(bytes, *recipe.page1, random, recipe.blank_fraction);
+    write_header(bytes, recipe);
+    clear_false_option_bits(bytes, recipe);
+    write_option_bits(bytes, recipe);
     if (format == Format::rpd) {
         const auto found = find_raw_option_bits(bytes);
-        if (found != spec.option_bits_offset)
+        if (found != recipe.option_bits_offset)
             throw MakerError(fmt::format("the raw loader would find the option bits at {} instead of 0x{:08X}",
                                          found ? fmt::format("0x{:08X}", *found) : std::string("no offset"),
-                                         spec.option_bits_offset));
+                                         recipe.option_bits_offset));
     }
     return bytes;
 }
@@ -285,13 +285,13 @@ bool is_layout_variant(Broken variant) {
 
 // Rewrites the option-bits bytes of a built image for the layout variants;
 // the payload stays where the valid layout put it.
-void spoil_layout(std::vector<uint8_t> &bytes, const ImageSpec &spec, Broken variant) {
+void spoil_layout(std::vector<uint8_t> &bytes, const ImageRecipe &recipe, Broken variant) {
     const bool page1_variant = variant == Broken::page1_start_outside || variant == Broken::page1_end_outside ||
                                variant == Broken::page1_reversed;
-    if (page1_variant && !spec.page1) throw MakerError("the page_1 variants need a page_1 (--page1)");
-    PageRange page = page1_variant ? *spec.page1 : spec.page0;
-    const uint32_t outside = static_cast<uint32_t>(align_up(spec.size, kPageAlignment));
-    uint8_t *block = bytes.data() + spec.option_bits_offset + (page1_variant ? 4 : 0);
+    if (page1_variant && !recipe.page1) throw MakerError("the page_1 variants need a page_1 (--page1)");
+    PageRange page = page1_variant ? *recipe.page1 : recipe.page0;
+    const uint32_t outside = static_cast<uint32_t>(align_up(recipe.size, kPageAlignment));
+    uint8_t *block = bytes.data() + recipe.option_bits_offset + (page1_variant ? 4 : 0);
     switch (variant) {
     case Broken::page0_blank:
         std::fill(block, block + 4, 0xFF);
@@ -318,9 +318,9 @@ void spoil_layout(std::vector<uint8_t> &bytes, const ImageSpec &spec, Broken var
 }
 
 // The layout a sector-mode image keeps when it is cut two bytes into its header.
-ImageSpec header_short_spec(const ImageSpec &spec) {
-    ImageSpec cut = spec;
-    cut.size = spec.header_offset + 4;
+ImageRecipe header_short_recipe(const ImageRecipe &recipe) {
+    ImageRecipe cut = recipe;
+    cut.size = recipe.header_offset + 4;
     cut.option_bits_offset = cut.size - kDefaultOptionBitsBack;
     cut.page0 = {kDefaultPage0Start, align_down(cut.option_bits_offset, kPageAlignment)};
     cut.page1.reset();
@@ -328,14 +328,14 @@ ImageSpec header_short_spec(const ImageSpec &spec) {
 }
 
 struct BuiltImage {
-    ImageSpec spec;
+    ImageRecipe recipe;
     std::vector<uint8_t> bytes;
 };
 
-BuiltImage build_primary(const FileSpec &file) {
+BuiltImage build_primary(const FileRecipe &file) {
     if (file.broken != Broken::header_short) {
         BuiltImage built{file.primary, build_image(file.primary, file.format, false)};
-        if (is_layout_variant(file.broken)) spoil_layout(built.bytes, built.spec, file.broken);
+        if (is_layout_variant(file.broken)) spoil_layout(built.bytes, built.recipe, file.broken);
         return built;
     }
     if (file.primary.header_offset == 0) {
@@ -345,7 +345,7 @@ BuiltImage build_primary(const FileSpec &file) {
         built.bytes.resize(4);
         return built;
     }
-    ImageSpec cut = header_short_spec(file.primary);
+    ImageRecipe cut = header_short_recipe(file.primary);
     return BuiltImage{cut, build_image(cut, file.format, true)};
 }
 
@@ -419,15 +419,15 @@ void apply_packet_variant(PofFile &pof, Broken variant, std::size_t data_length)
     }
 }
 
-std::vector<uint8_t> make_pof(const FileSpec &file) {
+std::vector<uint8_t> make_pof(const FileRecipe &file) {
     const BuiltImage primary = build_primary(file);
     PofFile pof;
     pof.packets.push_back(text_packet(kTagCreator, "romwright-mkimage"));
     pof.packets.push_back(text_packet(kTagDeviceName, file.device_name.empty() ? "CFG_FLASH" : file.device_name));
-    pof.packets.push_back(text_packet(kTagComment, fmt::format("seed {}", primary.spec.seed)));
+    pof.packets.push_back(text_packet(kTagComment, fmt::format("seed {}", primary.recipe.seed)));
     pof.packets.push_back(data_packet(kTagData, primary.bytes));
     pof.packets.push_back(
-        option_bits_packet(kTagOptionBits, primary.spec.option_bits_offset, section_table(primary.spec)));
+        option_bits_packet(kTagOptionBits, primary.recipe.option_bits_offset, section_table(primary.recipe)));
     if (file.secondary) {
         const auto secondary = build_image(*file.secondary, Format::pof, false);
         pof.packets.push_back(data_packet(kTagSecondaryData, secondary));
@@ -439,11 +439,11 @@ std::vector<uint8_t> make_pof(const FileSpec &file) {
     return pof.serialize();
 }
 
-std::vector<uint8_t> make_rpd(const FileSpec &file) {
+std::vector<uint8_t> make_rpd(const FileRecipe &file) {
     if (file.secondary) throw MakerError("a raw image cannot carry a secondary image");
     BuiltImage primary = build_primary(file);
     if (file.broken == Broken::no_option_bits)
-        std::fill_n(primary.bytes.begin() + primary.spec.option_bits_offset, kOptionBitsSize, 0xFF);
+        std::fill_n(primary.bytes.begin() + primary.recipe.option_bits_offset, kOptionBitsSize, 0xFF);
     return std::move(primary.bytes);
 }
 
@@ -469,23 +469,23 @@ const BoardModel &find_board_model(const std::string &model) {
     throw MakerError(fmt::format("unknown board model \"{}\" (expected ZEN5100 to ZEN5198, e.g. ZEN5160)", model));
 }
 
-ImageSpec default_spec(const BoardModel &board, uint32_t size) {
-    ImageSpec spec;
-    spec.size = size ? size : kDefaultImageSize;
-    spec.header_offset = board.sector_mode ? kSectorModeHeaderOffset : 0;
-    spec.header.board_id = board.board_id;
-    spec.option_bits_offset = spec.size > kDefaultOptionBitsBack ? spec.size - kDefaultOptionBitsBack : 0;
+ImageRecipe default_recipe(const BoardModel &board, uint32_t size) {
+    ImageRecipe recipe;
+    recipe.size = size ? size : kDefaultImageSize;
+    recipe.header_offset = board.sector_mode ? kSectorModeHeaderOffset : 0;
+    recipe.header.board_id = board.board_id;
+    recipe.option_bits_offset = recipe.size > kDefaultOptionBitsBack ? recipe.size - kDefaultOptionBitsBack : 0;
     const uint32_t page0_end = board.sector_mode ? kDefaultPage0EndSectorMode : kDefaultPage0EndPageMode;
-    spec.page0.start = kDefaultPage0Start;
-    spec.page0.end = std::max(kDefaultPage0Start,
-                              std::min(page0_end, align_down(spec.option_bits_offset, kPageAlignment)));
-    return spec;
+    recipe.page0.start = kDefaultPage0Start;
+    recipe.page0.end = std::max(kDefaultPage0Start,
+                              std::min(page0_end, align_down(recipe.option_bits_offset, kPageAlignment)));
+    return recipe;
 }
 
-ImageSpec default_spec(const std::string &model, uint32_t size) { return default_spec(find_board_model(model), size); }
+ImageRecipe default_recipe(const std::string &model, uint32_t size) { return default_recipe(find_board_model(model), size); }
 
-ImageSpec default_secondary(const ImageSpec &primary) {
-    ImageSpec secondary = primary;
+ImageRecipe default_secondary(const ImageRecipe &primary) {
+    ImageRecipe secondary = primary;
     secondary.header_offset = 0;
     secondary.seed = primary.seed + 1;
     secondary.header.word2 = primary.header.word2 == 0x90 ? 0x10 : 0x90;
@@ -510,9 +510,9 @@ std::array<uint8_t, 8> encode_option_bits(const PageRange &page0, const std::opt
     return bytes;
 }
 
-void validate(const ImageSpec &spec, Format format) { validate_layout(spec, format, false); }
+void validate(const ImageRecipe &recipe, Format format) { validate_layout(recipe, format, false); }
 
-std::vector<uint8_t> make_image(const ImageSpec &spec, Format format) { return build_image(spec, format, false); }
+std::vector<uint8_t> make_image(const ImageRecipe &recipe, Format format) { return build_image(recipe, format, false); }
 
 std::optional<uint32_t> find_raw_option_bits(const std::vector<uint8_t> &bytes) {
     if (bytes.size() <= kRawSearchWindow || bytes.size() > 0xFFFFFFFFull) return std::nullopt;
@@ -558,9 +558,9 @@ PofPacket option_bits_packet(uint16_t tag, uint32_t offset, const std::string &t
 
 PofPacket terminator_packet() { return PofPacket{kTagTerminator, {}, std::nullopt}; }
 
-std::string section_table(const ImageSpec &spec) {
-    std::string table = fmt::format("mPage_0 {:08X} {:08X};", spec.page0.start, spec.page0.end - 1);
-    if (spec.page1) table += fmt::format("mPage_1 {:08X} {:08X};", spec.page1->start, spec.page1->end - 1);
+std::string section_table(const ImageRecipe &recipe) {
+    std::string table = fmt::format("mPage_0 {:08X} {:08X};", recipe.page0.start, recipe.page0.end - 1);
+    if (recipe.page1) table += fmt::format("mPage_1 {:08X} {:08X};", recipe.page1->start, recipe.page1->end - 1);
     return table;
 }
 
@@ -592,18 +592,18 @@ Broken parse_broken(const std::string &name) {
     throw MakerError(fmt::format("unknown broken variant \"{}\" (see --help)", name));
 }
 
-std::vector<uint8_t> make_file(const FileSpec &spec) {
-    const BrokenInfo &info = broken_info(spec.broken);
-    const bool applies = spec.format == Format::pof ? info.for_pof : info.for_rpd;
+std::vector<uint8_t> make_file(const FileRecipe &recipe) {
+    const BrokenInfo &info = broken_info(recipe.broken);
+    const bool applies = recipe.format == Format::pof ? info.for_pof : info.for_rpd;
     if (!applies)
         throw MakerError(fmt::format("the broken variant {} cannot be made as a {} file", info.name,
-                                     spec.format == Format::pof ? "POF" : "raw"));
-    std::vector<uint8_t> bytes = spec.format == Format::pof ? make_pof(spec) : make_rpd(spec);
-    if (spec.broken == Broken::truncate) {
-        if (spec.broken_arg >= bytes.size())
+                                     recipe.format == Format::pof ? "POF" : "raw"));
+    std::vector<uint8_t> bytes = recipe.format == Format::pof ? make_pof(recipe) : make_rpd(recipe);
+    if (recipe.broken == Broken::truncate) {
+        if (recipe.broken_arg >= bytes.size())
             throw MakerError(
-                fmt::format("truncate:{} keeps the whole file of {} bytes", spec.broken_arg, bytes.size()));
-        bytes.resize(static_cast<std::size_t>(spec.broken_arg));
+                fmt::format("truncate:{} keeps the whole file of {} bytes", recipe.broken_arg, bytes.size()));
+        bytes.resize(static_cast<std::size_t>(recipe.broken_arg));
     }
     return bytes;
 }

@@ -55,7 +55,7 @@ struct HeaderWords {
     uint16_t word2 = 0;
 };
 
-struct ImageSpec {
+struct ImageRecipe {
     uint32_t size = 0;            // image length in bytes
     uint32_t header_offset = 0;   // 0, or 0x40000 for a sector-mode primary image
     HeaderWords header;
@@ -71,25 +71,25 @@ enum class Format { pof, rpd };
 // Sensible layout for a board: 4 MiB image (when size is 0), page_0 from
 // 0x20000 to 0x200000 (page mode) or 0x300000 (sector mode), cut short where
 // the option bits begin, option bits at size - 0x2000.
-ImageSpec default_spec(const BoardModel &board, uint32_t size = 0);
-ImageSpec default_spec(const std::string &model, uint32_t size = 0);
+ImageRecipe default_recipe(const BoardModel &board, uint32_t size = 0);
+ImageRecipe default_recipe(const std::string &model, uint32_t size = 0);
 
 // The secondary image a ZEN5120 POF file may carry: the primary's layout,
 // header at 0, another seed, and a word 2 for the other board revision.
-ImageSpec default_secondary(const ImageSpec &primary);
+ImageRecipe default_secondary(const ImageRecipe &primary);
 
 // Option-bits bytes 0 to 7 for the layout (an absent page_1 reads 0xFF).
 std::array<uint8_t, 8> encode_option_bits(const PageRange &page0, const std::optional<PageRange> &page1);
 // One page address as its low and high option-bits byte.
 std::array<uint8_t, 2> encode_page_address(uint32_t address);
 
-// Throws MakerError naming the first thing that makes the spec unusable as
+// Throws MakerError naming the first thing that makes the recipe unusable as
 // the given format (raw files also need their option bits findable).
-void validate(const ImageSpec &spec, Format format);
+void validate(const ImageRecipe &recipe, Format format);
 
 // The flash picture: payload inside the pages, header, option bits, 0xFF
 // elsewhere. Validates for the format first.
-std::vector<uint8_t> make_image(const ImageSpec &spec, Format format);
+std::vector<uint8_t> make_image(const ImageRecipe &recipe, Format format);
 
 // Where the raw loader will find the option bits in a file of these bytes:
 // the first little-endian 0x0020 at offsets size - 0x20000 + 2k up to size - 128.
@@ -133,7 +133,7 @@ PofPacket data_packet(uint16_t tag, const std::vector<uint8_t> &image);
 PofPacket option_bits_packet(uint16_t tag, uint32_t offset, const std::string &section_table = {});
 PofPacket terminator_packet();
 // The section-table text that follows the option-bits offset in real files.
-std::string section_table(const ImageSpec &spec);
+std::string section_table(const ImageRecipe &recipe);
 
 // ---------------------------------------------------------------- whole files
 
@@ -187,17 +187,17 @@ const std::vector<BrokenInfo> &broken_variants();
 // Parses "name" or "truncate:N"; throws MakerError for unknown names.
 Broken parse_broken(const std::string &name);
 
-struct FileSpec {
+struct FileRecipe {
     Format format = Format::pof;
     std::string device_name;            // device-name packet text, e.g. the model
-    ImageSpec primary;
-    std::optional<ImageSpec> secondary; // POF only
+    ImageRecipe primary;
+    std::optional<ImageRecipe> secondary; // POF only
     Broken broken = Broken::none;
     uint64_t broken_arg = 0;            // truncate: bytes kept
 };
 
-// The whole file's bytes. Throws MakerError for a spec that cannot be made.
-std::vector<uint8_t> make_file(const FileSpec &spec);
+// The whole file's bytes. Throws MakerError for a recipe that cannot be made.
+std::vector<uint8_t> make_file(const FileRecipe &recipe);
 // Writes bytes to path; throws MakerError naming the path on failure.
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 

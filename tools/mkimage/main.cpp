@@ -138,57 +138,57 @@ void apply_header(const Arguments &arguments, const std::string &prefix, mkimage
     }
 }
 
-mkimage::ImageSpec primary_spec(const Arguments &arguments, const mkimage::BoardModel &board) {
+mkimage::ImageRecipe primary_recipe(const Arguments &arguments, const mkimage::BoardModel &board) {
     const uint32_t size = arguments.get("--size") ? parse_u32(*arguments.get("--size"), "--size") : 0;
     if (arguments.get("--size") && size == 0) throw mkimage::MakerError("--size: the image size must not be 0");
-    mkimage::ImageSpec spec = mkimage::default_spec(board, size);
+    mkimage::ImageRecipe recipe = mkimage::default_recipe(board, size);
     if (auto value = arguments.get("--option-bits")) {
-        spec.option_bits_offset = parse_u32(*value, "--option-bits");
-        const uint32_t below_block = spec.option_bits_offset - spec.option_bits_offset % mkimage::kPageAlignment;
-        spec.page0.end = std::max(spec.page0.start, std::min(spec.page0.end, below_block));
+        recipe.option_bits_offset = parse_u32(*value, "--option-bits");
+        const uint32_t below_block = recipe.option_bits_offset - recipe.option_bits_offset % mkimage::kPageAlignment;
+        recipe.page0.end = std::max(recipe.page0.start, std::min(recipe.page0.end, below_block));
     }
-    if (auto value = arguments.get("--page0")) spec.page0 = mkimage::parse_range(*value, "--page0");
-    if (auto value = arguments.get("--page1")) spec.page1 = mkimage::parse_range(*value, "--page1");
-    if (auto value = arguments.get("--seed")) spec.seed = mkimage::parse_number(*value, "--seed");
+    if (auto value = arguments.get("--page0")) recipe.page0 = mkimage::parse_range(*value, "--page0");
+    if (auto value = arguments.get("--page1")) recipe.page1 = mkimage::parse_range(*value, "--page1");
+    if (auto value = arguments.get("--seed")) recipe.seed = mkimage::parse_number(*value, "--seed");
     if (auto value = arguments.get("--blank-fraction")) {
         try {
             std::size_t used = 0;
-            spec.blank_fraction = std::stod(*value, &used);
+            recipe.blank_fraction = std::stod(*value, &used);
             if (used != value->size()) throw std::invalid_argument(*value);
         } catch (const std::exception &) {
             throw mkimage::MakerError(fmt::format("--blank-fraction: \"{}\" is not a number", *value));
         }
     }
-    apply_header(arguments, "--", spec.header);
-    return spec;
+    apply_header(arguments, "--", recipe.header);
+    return recipe;
 }
 
-mkimage::FileSpec file_spec(const Arguments &arguments) {
+mkimage::FileRecipe file_recipe(const Arguments &arguments) {
     const auto model = arguments.get("--board");
     const auto out = arguments.get("--out");
     if (!model) throw UsageError("--board is required");
     if (!out) throw UsageError("--out is required");
     const mkimage::BoardModel &board = mkimage::find_board_model(*model);
 
-    mkimage::FileSpec spec;
-    spec.format = parse_format(arguments, *out);
-    spec.device_name = arguments.get("--device-name").value_or("");
-    spec.primary = primary_spec(arguments, board);
+    mkimage::FileRecipe recipe;
+    recipe.format = parse_format(arguments, *out);
+    recipe.device_name = arguments.get("--device-name").value_or("");
+    recipe.primary = primary_recipe(arguments, board);
     const bool secondary = arguments.secondary || arguments.get("--secondary-board-id") ||
                            arguments.get("--secondary-signature") || arguments.get("--secondary-word2");
     if (secondary) {
-        spec.secondary = mkimage::default_secondary(spec.primary);
-        apply_header(arguments, "--secondary-", spec.secondary->header);
+        recipe.secondary = mkimage::default_secondary(recipe.primary);
+        apply_header(arguments, "--secondary-", recipe.secondary->header);
     }
     if (auto value = arguments.get("--broken")) {
-        spec.broken = mkimage::parse_broken(*value);
-        if (spec.broken == mkimage::Broken::truncate) {
+        recipe.broken = mkimage::parse_broken(*value);
+        if (recipe.broken == mkimage::Broken::truncate) {
             const auto colon = value->find(':');
             if (colon == std::string::npos) throw UsageError("--broken truncate needs a length: truncate:N");
-            spec.broken_arg = mkimage::parse_number(value->substr(colon + 1), "--broken truncate");
+            recipe.broken_arg = mkimage::parse_number(value->substr(colon + 1), "--broken truncate");
         }
     }
-    return spec;
+    return recipe;
 }
 
 void print_usage(std::FILE *stream) {
@@ -209,12 +209,12 @@ int main(int argc, char **argv) {
             print_usage(stdout);
             return 0;
         }
-        const mkimage::FileSpec spec = file_spec(arguments);
+        const mkimage::FileRecipe recipe = file_recipe(arguments);
         const std::string out = *arguments.get("--out");
-        const std::vector<uint8_t> bytes = mkimage::make_file(spec);
+        const std::vector<uint8_t> bytes = mkimage::make_file(recipe);
         mkimage::write_file(out, bytes);
         fmt::print("romwright-mkimage: wrote {} ({} bytes, {} {} file)\n", out, bytes.size(), *arguments.get("--board"),
-                   spec.format == mkimage::Format::pof ? "POF" : "raw");
+                   recipe.format == mkimage::Format::pof ? "POF" : "raw");
         return 0;
     } catch (const UsageError &error) {
         fmt::print(stderr, "romwright-mkimage: {}\n\n", error.what());
