@@ -50,6 +50,7 @@ const char *const kFailedText =
     "update.";
 
 constexpr int kBrowseButtonWidth = 30;
+constexpr int kPathFieldMinimumWidth = 380;
 
 QSpinBox *newIdBox(QWidget *parent, const char *name) {
     auto *box = new QSpinBox(parent);
@@ -134,6 +135,8 @@ void MainWindow::buildWidgets() {
     auto *file_row = new QHBoxLayout(file_group);
     file_path_edit = new QLineEdit(file_group);
     file_path_edit->setObjectName(QStringLiteral("filePathLineEdit"));
+    // Wide enough to show a typical firmware path whole.
+    file_path_edit->setMinimumWidth(kPathFieldMinimumWidth);
     file_row->addWidget(file_path_edit);
     auto *browse_button = new QPushButton(QStringLiteral("..."), file_group);
     browse_button->setObjectName(QStringLiteral("browseButton"));
