@@ -29,6 +29,9 @@ constexpr const char *kFlashStatusNames[] = {
 constexpr uint64_t kUpgradeStallMs = 600'000;
 constexpr uint32_t kUpgradePollMs = 1;
 constexpr uint32_t kFullPercent = 100;
+// The service's sector size sizes two buffers; a value no flash has is a
+// fault of the library, not a reason to allocate gigabytes.
+constexpr uint32_t kLargestSectorSize = 0x4000000;  // 64 MiB
 
 void report_operation(ROMWRIGHT_OPERATION_CALLBACK callback, ROMWRIGHT_OPERATION operation, void *user_data) {
     if (callback) callback(operation, user_data);
@@ -130,6 +133,8 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
             throw std::runtime_error(fmt::format("Unable to open Flash, {}", FlashStatusName(status)));
         flash_open = true;
         if (sector_size == 0) throw std::runtime_error("Flash service reported a sector size of 0");
+        if (sector_size > kLargestSectorSize)
+            throw std::runtime_error(fmt::format("Flash service reported a sector size of {} bytes", sector_size));
 
         const uint64_t count = (image.size() + uint64_t{sector_size} - 1) / sector_size;
         image.resize(static_cast<std::size_t>(count * sector_size), 0);  // zero padding to whole sectors

@@ -201,6 +201,15 @@ TEST_F(FlashServiceFake, ZeroSectorSizeIsRefusedAndTheServiceClosed) {
     EXPECT_FALSE(board_->service_open);
 }
 
+TEST_F(FlashServiceFake, SectorSizesNoFlashHasAreRefusedBeforeAnyBufferIsSized) {
+    board_->service_sector_size = 0xFFFFFFFF;
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR),
+              std::vector<std::string>{"Flash service reported a sector size of 4294967295 bytes\n"});
+    EXPECT_EQ(fakezen::library().call_count("KorvelFlashSectorWrite"), 0u);
+    EXPECT_FALSE(board_->service_open);
+}
+
 TEST_F(FlashServiceFake, FailedWriteClosesTheService) {
     fakezen::library().fail_call("KorvelFlashSectorWrite", fakezen::kFailed, 2);
     EXPECT_EQ(run(), "Update Flash image failed");
