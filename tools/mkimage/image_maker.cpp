@@ -549,10 +549,10 @@ PofPacket data_packet(uint16_t tag, const std::vector<uint8_t> &image) {
 }
 
 PofPacket option_bits_packet(uint16_t tag, uint32_t offset, const std::string &table) {
-    PofPacket packet{tag, {}, std::nullopt};
-    put32(packet.payload, offset);
-    packet.payload.insert(packet.payload.end(), table.begin(), table.end());
-    if (!table.empty()) packet.payload.push_back(0);
+    // The offset, then the text table with its terminating zero, as real files carry it.
+    PofPacket packet{tag, std::vector<uint8_t>(4 + (table.empty() ? 0 : table.size() + 1)), std::nullopt};
+    for (int i = 0; i < 4; ++i) packet.payload[i] = static_cast<uint8_t>(offset >> (8 * i));
+    std::copy(table.begin(), table.end(), packet.payload.begin() + 4);
     return packet;
 }
 
