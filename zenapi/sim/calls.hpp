@@ -41,6 +41,7 @@ struct CallInfo {
     Call call;
     const char *name;   // the exported symbol
     bool on_board;      // takes a board handle: counted per board, can be faulted
+    bool flash_status;  // reports a flash status (the flash-sector service calls)
 };
 
 const CallInfo &call_info(Call call);

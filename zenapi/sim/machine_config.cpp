@@ -184,7 +184,13 @@ void read_call_fault(Section &fault, BoardConfig &board) {
     CallFault call{info->call, 0, 0, std::nullopt};
     call.code = static_cast<uint32_t>(fault.required_integer("code", 0, kMaxU32, "0..0xFFFFFFFF"));
     call.nth = static_cast<uint32_t>(fault.integer("nth", 1, kMaxU32, "1..0xFFFFFFFF").value_or(0));
-    if (auto status = fault.integer("status", 0, kMaxU32, "0..0xFFFFFFFF")) call.status = static_cast<uint32_t>(*status);
+    if (auto status = fault.integer("status", 0, kMaxU32, "0..0xFFFFFFFF")) {
+        // A status on a call that reports none would be dropped without a word.
+        if (!info->flash_status)
+            fault.fail(fault.table().get("status"), "status",
+                       fmt::format("{} reports no flash status (only the flash-sector service calls do)", *name));
+        call.status = static_cast<uint32_t>(*status);
+    }
     board.faults.calls.push_back(call);
 }
 
