@@ -77,6 +77,10 @@ const BadConfig kBadConfigs[] = {
      "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ntype = \"call\"\ncall = \"KorvelFlashOpen\"\n"
      "code = 513\nnth = 0\n",
      8, "system.board.fault.nth", "1..0xFFFFFFFF"},
+    {"fault_call_status_without_flash_status",
+     "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ntype = \"call\"\ncall = \"KorvelReadRegister\"\n"
+     "code = 513\nstatus = 4\n",
+     8, "system.board.fault.status", "reports no flash status"},
     {"fault_sector_beyond",
      "[[system]]\n[[system.board]]\nkind = 36\nflash_size = 0x80000\n[[system.board.fault]]\n"
      "type = \"flash_write_status\"\nsector = 8\nstatus = 4\n",
@@ -93,6 +97,10 @@ const BadConfig kBadConfigs[] = {
      "[[system]]\n[[system.board]]\nkind = 36\nflash_size = 0x40000\n[[system.board.fault]]\ntype = \"readback\"\n"
      "address = 0x40000\n",
      7, "system.board.fault.address", "inside the flash"},
+    {"controller_fault_block_beyond_flash",
+     "[[system]]\n[[system.board]]\nkind = 25\nflash_size = 0x100000\n[[system.board.controller.fault]]\n"
+     "type = \"no_unlock\"\nsector = 4\n",
+     7, "system.board.controller.fault.sector", "0..3"},
     {"syntax_error", "[[system]]\n[[system.board]]\nkind = = 3\n", 3, nullptr, nullptr},
 };
 

@@ -10,7 +10,7 @@ namespace zenapi_sim {
 // The controller keeps a reference to its settings, so both live together.
 struct ControllerSlot {
     ControllerSlot(NorFlash &flash, const toml::table *board, const std::string &file)
-        : config(parse_sector_controller_config(board, file)),
+        : config(parse_sector_controller_config(board, file, flash.size())),
           controller(flash, config) {}
 
     SectorControllerConfig config;

@@ -90,9 +90,11 @@ struct SectorControllerConfig {
 };
 
 // Reads the controller settings of one board table (null: defaults).
+// With the board's flash size, fault blocks beyond the flash are refused too.
 // Throws ConfigError naming file, line and key.
 ZENAPI_SIM_VISIBLE SectorControllerConfig parse_sector_controller_config(const toml::table *board,
-                                                                         const std::string &file);
+                                                                         const std::string &file,
+                                                                         uint64_t flash_size = 0);
 
 // The code of a controller command given by name ("ERASE_BLOCK"), or -1.
 int sector_controller_command_code(const std::string &name);

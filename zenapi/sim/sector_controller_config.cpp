@@ -114,7 +114,8 @@ bool listed(const std::vector<std::string> &keys, const std::string &key) {
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-ControllerFault parse_fault(const std::string &file, const toml::table &table) {
+// `blocks`: 256 KB blocks of the board's flash (0: not known here).
+ControllerFault parse_fault(const std::string &file, const toml::table &table, uint64_t blocks) {
     const FaultKind &kind = fault_kind(file, table);
     ControllerFault fault;
     fault.type = kind.type;
@@ -132,17 +133,22 @@ ControllerFault parse_fault(const std::string &file, const toml::table &table) {
     }
     for (const std::string &key : kind.required)
         if (!table.contains(key)) fail(file, table, fault_key + "." + key, fmt::format("missing for a \"{}\" fault", kind.name));
+    // A fault on a block the flash does not have would never fire.
+    if (blocks && fault.sector >= 0 && uint64_t(fault.sector) >= blocks)
+        fail(file, *table.get("sector"), fault_key + ".sector",
+             fmt::format("must be an integer 0..{} (a 256 KB block of the board's flash)", blocks - 1));
     return fault;
 }
 
-void parse_faults(const std::string &file, const toml::node &node, std::vector<ControllerFault> &faults) {
+void parse_faults(const std::string &file, const toml::node &node, uint64_t blocks,
+                  std::vector<ControllerFault> &faults) {
     const toml::array *array = node.as_array();
     if (!array || !array->is_array_of_tables())
         fail(file, node, fault_key, "must be an array of tables ([[system.board.controller.fault]])");
-    for (const toml::node &element : *array) faults.push_back(parse_fault(file, *element.as_table()));
+    for (const toml::node &element : *array) faults.push_back(parse_fault(file, *element.as_table(), blocks));
 }
 
-void parse_setting(const std::string &file, const std::string &key, const toml::node &node,
+void parse_setting(const std::string &file, const std::string &key, const toml::node &node, uint64_t blocks,
                    SectorControllerConfig &config) {
     const std::string full_key = table_key + "." + key;
     for (const NumberKey &number : number_keys) {
@@ -154,19 +160,21 @@ void parse_setting(const std::string &file, const std::string &key, const toml::
         config.rcr = uint16_t(integer_in(file, node, full_key, 0, 0xFFFF));
         return;
     }
-    if (key == "fault") return parse_faults(file, node, config.faults);
+    if (key == "fault") return parse_faults(file, node, blocks, config.faults);
     fail(file, node, full_key, "unknown key");
 }
 
 } // namespace
 
-SectorControllerConfig parse_sector_controller_config(const toml::table *board, const std::string &file) {
+SectorControllerConfig parse_sector_controller_config(const toml::table *board, const std::string &file,
+                                                      uint64_t flash_size) {
     SectorControllerConfig config;
     const toml::node *node = board ? board->get("controller") : nullptr;
     if (!node) return config;
     const toml::table *table = node->as_table();
     if (!table) fail(file, *node, table_key, "must be a table ([system.board.controller])");
-    for (auto &&[name, value] : *table) parse_setting(file, std::string(name.str()), value, config);
+    const uint64_t blocks = (flash_size + 0x3FFFF) / 0x40000;
+    for (auto &&[name, value] : *table) parse_setting(file, std::string(name.str()), value, blocks, config);
     return config;
 }
 
