@@ -1,10 +1,14 @@
 // The update entry against the simulated machine: each programming path the
 // driver's features choose, ending in "Update succeeded.".
+#include <algorithm>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/options.hpp"
 #include "engine/romwright.h"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/process.hpp"
@@ -96,5 +100,133 @@ TEST_F(Entry, NullBoardAfterTheHeader) {
     EXPECT_EQ(recorder_.lines[4].text, "File size = 10\n");
     EXPECT_EQ(recorder_.lines[6], (Line{ROMWRIGHT_LOG_ERROR, "Board is null"}));
 }
+
+// Each of the seven options of the record reaches the register path: which
+// sectors an update rewrites, whether it reads back, how much it logs and how
+// often it tries. A page-mode board whose flash starts with a known pattern;
+// the file declares page_0 in sectors 1 to 3 and page_1 in sectors 4 and 5,
+// and its option bits lie in sector 7.
+constexpr uint32_t kPageSector = 0x20000;
+constexpr uint32_t kPageFlashSize = 0x800000;
+
+std::vector<uint8_t> flash_pattern() {
+    std::vector<uint8_t> bytes(kPageFlashSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 13 + (i >> 11)) ^ 0x5A);
+    return bytes;
+}
+
+struct OptionCase {
+    const char *name;
+    bool without_record;                                 // pass no record at all
+    std::function<void(romwright::options &)> change;    // else: the defaults with this change
+    std::string fault;                                   // extra board description
+    std::set<uint32_t> rewritten;                        // sectors that end up different
+    bool verified;
+    bool debug_lines;
+    std::size_t attempts;
+};
+
+void PrintTo(const OptionCase &c, std::ostream *out) { *out << c.name; }
+
+class EntryOptions : public ::testing::TestWithParam<OptionCase> {
+protected:
+    void start(const std::string &fault) {
+        machine_ = std::make_unique<testsupport::SimMachine>(
+            "[[system]]\n" +
+            board("p1", 13, "[]",
+                  "revision = \"1.3\"\ncpld = \"3.1\"\nksopc_signature = 0x04050000\nserial = 512001\n" + fault +
+                      "[system.board.timing]\npage_erase_ms = 0\n"));
+        machine_->preset_flash("p1", kPageFlashSize, 0, flash_pattern());
+        machine_->activate();
+        path_ = dir_.file("fw-ZEN5120.rpd");
+        const auto made = testsupport::run_process(
+            testsupport::bin_path("romwright-mkimage"),
+            {"--board", "ZEN5120", "--word2", "90", "--size", "0x100000", "--page0", "0x20000:0x80000", "--page1",
+             "0x80000:0xC0000", "--out", path_});
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+    }
+
+    std::set<uint32_t> rewritten_sectors() const {
+        const std::vector<uint8_t> before = flash_pattern();
+        const std::vector<uint8_t> after = machine_->flash("p1");
+        EXPECT_EQ(after.size(), before.size());
+        std::set<uint32_t> sectors;
+        for (std::size_t at = 0; at < std::min(after.size(), before.size()); at += kPageSector)
+            if (!std::equal(before.begin() + at, before.begin() + at + kPageSector, after.begin() + at))
+                sectors.insert(static_cast<uint32_t>(at / kPageSector));
+        return sectors;
+    }
+
+    std::unique_ptr<testsupport::SimMachine> machine_;
+    testsupport::TempDir dir_{"entry-options"};
+    std::string path_;
+    CallbackRecorder recorder_;
+};
+
+TEST_P(EntryOptions, ReachTheRegisterPath) {
+    const OptionCase &c = GetParam();
+    start(c.fault);
+    romwright::options options;
+    if (c.change) c.change(options);
+    const ROMWRIGHT_RC rc = romwright_update_firmware(
+        path_.c_str(), KorvelGetBoardBySystemID(1, 1), CallbackRecorder::on_operation, CallbackRecorder::on_progress,
+        CallbackRecorder::on_log, c.without_record ? nullptr : options.record(), &recorder_);
+
+    std::string log;
+    for (const Line &line : recorder_.lines) log += line.text;
+    EXPECT_EQ(rc, c.attempts == 1 ? ROMWRIGHT_RC_SUCCESS : ROMWRIGHT_RC_ERROR) << log;
+    EXPECT_EQ(rewritten_sectors(), c.rewritten);
+    const bool verified = std::count(recorder_.operations.begin(), recorder_.operations.end(),
+                                     ROMWRIGHT_OPERATION_VERIFYING) > 0;
+    EXPECT_EQ(verified, c.verified);
+    EXPECT_EQ(log.find(" pages in ") != std::string::npos, c.debug_lines) << log;
+    std::size_t attempts = 0;
+    for (const Line &line : recorder_.lines) attempts += line.text.rfind("Erasing ", 0) == 0;
+    EXPECT_EQ(attempts, c.attempts) << log;
+}
+
+const std::string kBadPage = "[[system.board.fault]]\ntype = \"page_program_error\"\naddress = 0x40010\ntimes = 100\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, EntryOptions,
+    ::testing::Values(
+        OptionCase{"no_record_means_page0_and_option_bits_verified", true, nullptr, "", {1, 2, 3, 7}, true, false, 1},
+        OptionCase{"default_record", false, nullptr, "", {1, 2, 3, 7}, true, false, 1},
+        OptionCase{"bool_1_is_page1",
+                   false,
+                   [](romwright::options &o) {
+                       o.set_bool(0, false);
+                       o.set_bool(1, true);
+                   },
+                   "",
+                   {4, 5, 7},
+                   true,
+                   false,
+                   1},
+        OptionCase{"bool_2_is_page0",
+                   false,
+                   [](romwright::options &o) {
+                       o.set_bool(0, false);
+                       o.set_bool(2, true);
+                   },
+                   "",
+                   {1, 2, 3, 7},
+                   true,
+                   false,
+                   1},
+        OptionCase{"no_option_bits", false, [](romwright::options &o) { o.set_bool(3, false); }, "", {1, 2, 3},
+                   true, false, 1},
+        OptionCase{"no_page_and_no_option_bits", false,
+                   [](romwright::options &o) {
+                       o.set_bool(0, false);
+                       o.set_bool(3, false);
+                   },
+                   "", {}, true, false, 1},
+        OptionCase{"no_verify", false, [](romwright::options &o) { o.set_bool(4, false); }, "", {1, 2, 3, 7}, false,
+                   false, 1},
+        OptionCase{"debug", false, [](romwright::options &o) { o.set_bool(5, true); }, "", {1, 2, 3, 7}, true, true, 1},
+        OptionCase{"max_retries", false, [](romwright::options &o) { o.set_int(0, 2); }, kBadPage, {1, 2, 3, 7},
+                   true, false, 3}),
+    [](const ::testing::TestParamInfo<OptionCase> &info) { return std::string(info.param.name); });
 
 } // namespace
