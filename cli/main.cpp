@@ -63,6 +63,10 @@ int32_t id_option(const Arguments &args, const std::string &key) {
     long number = 0;
     try {
         number = value.asLong();
+    } catch (const std::out_of_range &) {
+        // Beyond long, which is only 32 bits wide on some platforms: the
+        // same refusal as any other number that does not fit.
+        throw std::runtime_error(fmt::format("{} {} is out of range", key, value.asString()));
     } catch (const std::exception &) {
         throw std::runtime_error(fmt::format("{} must be a whole number, not \"{}\"", key, value.asString()));
     }

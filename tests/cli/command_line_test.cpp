@@ -87,4 +87,14 @@ TEST_F(Cli, IdBeyondThirtyTwoBitsIsRefusedRatherThanWrapped) {
     EXPECT_TRUE(trace_of("KorvelGetBoardBySystemID").empty());
 }
 
+TEST_F(Cli, IdBeyondAnyIntegerIsOutOfRangeToo) {
+    // A whole number all the same, so not "must be a whole number".
+    for (const std::string option : {"--system", "--board"}) {
+        const auto result = run({"update", option + "=-99999999999999999999", "fw-ZEN5190.rpd"});
+        EXPECT_EQ(result.exit_code, 1) << option;
+        EXPECT_EQ(result.out, "\nError: " + option + " -99999999999999999999 is out of range\n");
+    }
+    EXPECT_TRUE(trace_of("KorvelGetBoardBySystemID").empty());
+}
+
 } // namespace
