@@ -113,7 +113,8 @@ int run(const Arguments &args) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A program may be started with no argument vector at all (argc 0).
+    const std::vector<std::string> arguments(argc > 1 ? argv + 1 : argv, argc > 1 ? argv + argc : argv);
     // Help, version and a command line that does not match end inside the parser.
     const Arguments args =
         docopt::docopt(romwright::cli::kUsage, arguments, true, romwright::cli::kVersionText, false);
