@@ -63,8 +63,9 @@ const BadConfig kBadConfigs[] = {
     {"fault_type_missing", "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ncall = \"x\"\n", 4,
      "system.board.fault.type", "is missing"},
     {"fault_key_unknown",
-     "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ntype = \"zero_sector_size\"\nsector = 1\n", 6,
-     "system.board.fault.sector", "unknown key"},
+     "[[system]]\n[[system.board]]\nkind = 36\nfeatures = [2]\n[[system.board.fault]]\ntype = \"zero_sector_size\"\n"
+     "sector = 1\n",
+     7, "system.board.fault.sector", "unknown key"},
     {"fault_call_unknown",
      "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ntype = \"call\"\ncall = \"KorvelFlashOpne\"\n"
      "code = 513\n",
@@ -82,9 +83,9 @@ const BadConfig kBadConfigs[] = {
      "code = 513\nstatus = 4\n",
      8, "system.board.fault.status", "reports no flash status"},
     {"fault_sector_beyond",
-     "[[system]]\n[[system.board]]\nkind = 36\nflash_size = 0x80000\n[[system.board.fault]]\n"
+     "[[system]]\n[[system.board]]\nkind = 36\nfeatures = [2]\nflash_size = 0x80000\n[[system.board.fault]]\n"
      "type = \"flash_write_status\"\nsector = 8\nstatus = 4\n",
-     7, "system.board.fault.sector", "0..7"},
+     8, "system.board.fault.sector", "0..7"},
     {"fault_residue_outside_sector",
      "[[system]]\n[[system.board]]\nkind = 11\n[[system.board.fault]]\ntype = \"page_erase_residue\"\nsector = 1\n"
      "address = 0x100\nvalue = 0\ntimes = 1\n",
@@ -94,9 +95,24 @@ const BadConfig kBadConfigs[] = {
      "address = 0x101\nvalue = 0\ntimes = 1\n",
      7, "system.board.fault.address", "even"},
     {"fault_readback_beyond",
-     "[[system]]\n[[system.board]]\nkind = 36\nflash_size = 0x40000\n[[system.board.fault]]\ntype = \"readback\"\n"
-     "address = 0x40000\n",
-     7, "system.board.fault.address", "inside the flash"},
+     "[[system]]\n[[system.board]]\nkind = 36\nfeatures = [2]\nflash_size = 0x40000\n[[system.board.fault]]\n"
+     "type = \"readback\"\naddress = 0x40000\n",
+     8, "system.board.fault.address", "inside the flash"},
+    {"service_fault_without_the_service",
+     "[[system]]\n[[system.board]]\nkind = 13\n[[system.board.fault]]\ntype = \"readback\"\naddress = 0x40010\n", 5,
+     "system.board.fault.type", "needs driver feature 2"},
+    {"service_fault_on_an_upgrade_board",
+     "[[system]]\n[[system.board]]\nkind = 35\nfeatures = [5]\n[[system.board.fault]]\ntype = \"flash_write_status\"\n"
+     "sector = 1\nstatus = 4\n",
+     6, "system.board.fault.type", "needs driver feature 2"},
+    {"page_fault_on_a_sector_mode_board",
+     "[[system]]\n[[system.board]]\nkind = 25\n[[system.board.fault]]\ntype = \"page_program_error\"\naddress = 0x20\n"
+     "times = 1\n",
+     5, "system.board.fault.type", "kind 25 is not page mode"},
+    {"page_fault_on_a_service_board",
+     "[[system]]\n[[system.board]]\nkind = 36\nfeatures = [2]\n[[system.board.fault]]\ntype = \"page_erase_residue\"\n"
+     "sector = 0\naddress = 0\nvalue = 0\ntimes = 1\n",
+     6, "system.board.fault.type", "kind 36 is not page mode"},
     {"controller_fault_block_beyond_flash",
      "[[system]]\n[[system.board]]\nkind = 25\nflash_size = 0x100000\n[[system.board.controller.fault]]\n"
      "type = \"no_unlock\"\nsector = 4\n",
@@ -233,6 +249,11 @@ type = "zero_sector_size"
 type = "capability"
 capability = 0x10000024
 code = 533
+
+# Page-mode faults belong to a page-mode board.
+[[system.board]]
+name = "every_key.2"
+kind = 13
 
 [[system.board.fault]]
 type = "page_erase_residue"

@@ -244,21 +244,44 @@ void read_page_program_error(Section &fault, BoardConfig &board) {
     board.faults.page_program_errors.push_back(f);
 }
 
+// What a fault acts on. A fault on a board without it could never fire, and
+// a test relying on it would pass or fail for the wrong reason.
+enum class FaultTarget { any_board, flash_service, page_flash };
+
 struct FaultType {
     const char *name;
     FaultReader read;
+    FaultTarget target;
 };
 
 constexpr FaultType kFaultTypes[] = {
-    {"call", read_call_fault},
-    {"flash_write_status", read_flash_write_status},
-    {"flash_read_status", read_flash_read_status},
-    {"readback", read_readback},
-    {"zero_sector_size", read_zero_sector_size},
-    {"capability", read_capability},
-    {"page_erase_residue", read_page_erase_residue},
-    {"page_program_error", read_page_program_error},
+    {"call", read_call_fault, FaultTarget::any_board},
+    {"flash_write_status", read_flash_write_status, FaultTarget::flash_service},
+    {"flash_read_status", read_flash_read_status, FaultTarget::flash_service},
+    {"readback", read_readback, FaultTarget::flash_service},
+    {"zero_sector_size", read_zero_sector_size, FaultTarget::flash_service},
+    {"capability", read_capability, FaultTarget::any_board},
+    {"page_erase_residue", read_page_erase_residue, FaultTarget::page_flash},
+    {"page_program_error", read_page_program_error, FaultTarget::page_flash},
 };
+
+void check_fault_target(Section &fault, const FaultType &type, const BoardConfig &board) {
+    constexpr uint32_t kFlashServiceFeature = 2;
+    switch (type.target) {
+    case FaultTarget::any_board: return;
+    case FaultTarget::flash_service:
+        if (board.features & (1u << kFlashServiceFeature)) return;
+        fault.fail(fault.table().get("type"), "type",
+                   fmt::format("\"{}\" acts on the flash-sector service, which needs driver feature 2 "
+                               "(features = [2]) on this board",
+                               type.name));
+    case FaultTarget::page_flash:
+        if (board.kind->access == FlashAccess::page) return;
+        fault.fail(fault.table().get("type"), "type",
+                   fmt::format("\"{}\" acts on page-mode flash (kinds 11..24, 32, 34); kind {} is not page mode",
+                               type.name, board.kind->kind));
+    }
+}
 
 std::string fault_type_list() {
     std::string list;
@@ -272,6 +295,7 @@ void read_fault(const toml::table &table, const std::string &file, BoardConfig &
     if (!type) fault.fail(nullptr, "type", "is missing (one of " + fault_type_list() + ")");
     for (const FaultType &known : kFaultTypes) {
         if (*type == known.name) {
+            check_fault_target(fault, known, board);
             known.read(fault, board);
             fault.reject_unknown();
             return;
