@@ -140,25 +140,21 @@ std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
     return {major, shown_minor};
 }
 
-void CRomwright::GetFPGAType() {
+CRomwright::FpgaType CRomwright::GetFPGAType() {
     const uint32_t kind = KorvelGetBoardKind(board);
     const BoardKindRow *row = find_kind(kind);
     if (!row) {
         if (kind <= kLastUnsupportedKind) throw std::runtime_error("Error: Unsupported board type");
         throw std::runtime_error("Unknown board type");
     }
-    uint32_t variant = 0;
+    FpgaType type{kind, 0, row->model, row->board_id, row->sector_mode};
     if (kind == kZen5170Kind) {
         uint32_t value = 0;
         zen::check_call(KorvelReadRegister(board, kBoardRegister0, &value, ZENAPI_REGISTER_ACCESS_CODE),
                         "CRomwright::GetFPGAType");
-        variant = value & 0xFFu;
+        type.variant = value & 0xFFu;
     }
-    board_kind = kind;
-    board_variant = variant;
-    board_model = row->model;
-    board_id = row->board_id;
-    sector_mode = row->sector_mode;
+    return type;
 }
 
 void CRomwright::GetSerialNumber() {
@@ -171,9 +167,17 @@ void CRomwright::GetSerialNumber() {
 
 void CRomwright::IdentifyBoard(void *handle) {
     OpenBoard(handle);
-    GetFPGAType();
-    ksopc_signature = GetKsopcSignature();
+    const FpgaType type = GetFPGAType();
+    const uint32_t signature = GetKsopcSignature();
     const auto revision = ReadBoardRevision();
+    // Nothing is stored until every query has answered: a board that fails
+    // one of them leaves the members as they were.
+    board_kind = type.kind;
+    board_variant = type.variant;
+    board_model = type.model;
+    ksopc_signature = signature;
+    board_id = type.board_id;
+    sector_mode = type.sector_mode;
     if (sector_mode && !sector_buffer) {
         sector_buffer = romwright::platform::allocate_aligned(kSectorBufferSize);
         if (!sector_buffer) throw std::runtime_error("Allocate memory failed");

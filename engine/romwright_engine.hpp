@@ -89,8 +89,18 @@ public:
     CFlashPC28F flash;
 
 private:
+    // What the board kind says about the board, stored only once the whole
+    // identification has succeeded.
+    struct FpgaType {
+        uint32_t kind = 0;
+        uint32_t variant = 0;
+        const char *model = "";
+        uint16_t board_id = 0;
+        bool sector_mode = false;
+    };
+
     romwright::LogSink log() const { return romwright::LogSink(log_callback, user_data); }
-    void GetFPGAType();
+    FpgaType GetFPGAType();
     void GetSerialNumber();
     void LoadFirmwareFile(const std::string &path);
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);

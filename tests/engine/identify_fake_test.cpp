@@ -204,6 +204,10 @@ TEST_F(Identify, FailedSignatureQueryNamesGetKsopcSignature) {
     fakezen::Board &b = board(11);
     b.capabilities.erase(kKsopc);
     EXPECT_EQ(identify_error(b), "Error in CRomwright::GetKsopcSignature: " + library_text(fakezen::kUnsupported));
+    // The kind was known, but a board that fails identification is not identified.
+    EXPECT_EQ(engine.board_kind, 0u);
+    EXPECT_EQ(engine.board_model, "");
+    EXPECT_EQ(engine.board_id, 0u);
     fakezen::Board &gated = board(25);
     gated.capabilities.erase(kKsopc);
     CRomwright other(nullptr, nullptr, clock);
@@ -241,6 +245,13 @@ TEST_F(Identify, FailedRevisionQueryHasItsOwnMessage) {
     fakezen::Board &b = board(13);
     fakezen::library().fail_call("KorvelGetBoardRevision", 513);
     EXPECT_EQ(identify_error(b), "Error: reading board revision failed");
+    EXPECT_EQ(engine.board_kind, 0u);
+    EXPECT_EQ(engine.ksopc_signature, 0u);
+    fakezen::Board &sector_board = board(30);
+    CRomwright other(nullptr, nullptr, clock);
+    EXPECT_THROW(other.IdentifyBoard(&sector_board), std::runtime_error);
+    EXPECT_FALSE(other.sector_mode);
+    EXPECT_EQ(other.sector_buffer, nullptr);
 }
 
 TEST_F(Identify, UnavailableSerialIsLoggedAndIdentificationGoesOn) {
