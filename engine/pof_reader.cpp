@@ -84,10 +84,13 @@ private:
 class PofInput {
 public:
     explicit PofInput(const std::string &path) : path_(path) {
-        file_.open(path, std::ios::binary);
+        // The path is UTF-8, as everywhere in the engine; a narrow path would
+        // be taken in the system's code page on Windows.
+        const std::filesystem::path native = std::filesystem::u8path(path);
+        file_.open(native, std::ios::binary);
         if (!file_) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
         // A folder opens for reading but reports a size no read can reach.
-        if (!std::filesystem::is_regular_file(path))
+        if (!std::filesystem::is_regular_file(native))
             throw std::ios_base::failure(fmt::format("Error: POF file {} is not a regular file", path));
         file_.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
         file_.seekg(0, std::ios::end);

@@ -34,10 +34,13 @@ std::optional<uint32_t> find_option_bits(const std::vector<uint8_t> &data) {
 }
 
 std::vector<uint8_t> read_whole_file(const std::string &path, const LogSink &log) {
-    std::ifstream file(path, std::ios::binary);
+    // The path is UTF-8, as everywhere in the engine; a narrow path would be
+    // taken in the system's code page on Windows.
+    const std::filesystem::path native = std::filesystem::u8path(path);
+    std::ifstream file(native, std::ios::binary);
     if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
     // A folder opens for reading but reports a size no read can reach.
-    if (!std::filesystem::is_regular_file(path))
+    if (!std::filesystem::is_regular_file(native))
         throw std::ios_base::failure(fmt::format("Error: Binary file {} is not a regular file", path));
     file.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
     file.seekg(0, std::ios::end);

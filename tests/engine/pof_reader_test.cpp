@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ios>
 #include <numeric>
@@ -291,6 +292,23 @@ TEST(PofReader, SlotWithoutDataPacketKeepsWhatItHeld) {
     EXPECT_EQ(outcome.slots[1].data, (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(outcome.slots[1].option_bits_start, 5u);
     EXPECT_EQ(outcome.slots[1].option_bits_end, 133u);
+}
+
+// Paths reach the engine in UTF-8; the file is written under the name a
+// user sees, whatever the system's code page.
+TEST(PofReader, PathIsUtf8) {
+    testsupport::TempDir dir("pof");
+    const std::string folder = dir.file("Entw\xC3\xBCrfe \xE2\x82\xAC");
+    std::filesystem::create_directory(std::filesystem::u8path(folder));
+    const std::string path = folder + "/image-\xC3\xA9.pof";
+    const auto bytes = pof({data(), terminator()});
+    {
+        std::ofstream out(std::filesystem::u8path(path), std::ios::binary);
+        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ImageSlot slots[2];
+    romwright::load_pof_file(path, slots, false, romwright::LogSink());
+    EXPECT_EQ(slots[0].data, kPrimary);
 }
 
 TEST(PofReader, MissingFileIsAStreamFailure) {

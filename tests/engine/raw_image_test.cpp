@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <ios>
 #include <optional>
@@ -101,6 +102,24 @@ TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(EdgeCases, RawLoaderCases, testing::ValuesIn(kRawCases),
                          [](const testing::TestParamInfo<RawCase> &info) { return std::string(info.param.name); });
+
+// Paths reach the engine in UTF-8; the file is written under the name a
+// user sees, whatever the system's code page.
+TEST(RawLoader, PathIsUtf8) {
+    testsupport::TempDir dir("raw");
+    const std::string folder = dir.file("Entw\xC3\xBCrfe \xE2\x82\xAC");
+    std::filesystem::create_directory(std::filesystem::u8path(folder));
+    const std::string path = folder + "/image-\xC3\xA9.rpd";
+    const auto bytes = raw(0x40000, {0x3F000});
+    {
+        std::ofstream out(std::filesystem::u8path(path), std::ios::binary);
+        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ImageSlot slot;
+    romwright::load_binary_file(path, slot, romwright::LogSink());
+    EXPECT_EQ(slot.data, bytes);
+    EXPECT_EQ(slot.option_bits_start, 0x3F000u);
+}
 
 TEST(RawLoader, MissingFileIsAStreamFailure) {
     testsupport::TempDir dir("raw");
