@@ -78,13 +78,25 @@ CRomwright::~CRomwright() {
         } catch (const std::exception &error) {
             // The update's outcome is already decided; say why the board may
             // keep its flash output enabled and carry on.
-            log().warning("Detaching the flash driver failed: {}\n", error.what());
+            WarnDetachFailed(error.what());
         } catch (...) {
-            log().warning("Detaching the flash driver failed.\n");
+            WarnDetachFailed(nullptr);
         }
     }
     controller_attached = false;
     board = nullptr;
+}
+
+// The destructor may run while a failure unwinds, and the log callback may
+// throw as well (the failure may have come from it): nothing leaves here.
+void CRomwright::WarnDetachFailed(const char *reason) const noexcept {
+    try {
+        if (reason)
+            log().warning("Detaching the flash driver failed: {}\n", reason);
+        else
+            log().warning("Detaching the flash driver failed.\n");
+    } catch (...) {
+    }
 }
 
 void CRomwright::SetOptions(bool auto_select_pages_, bool write_page0_, bool write_page1_, bool write_option_bits_,

@@ -100,6 +100,7 @@ private:
     };
 
     romwright::LogSink log() const { return romwright::LogSink(log_callback, user_data); }
+    void WarnDetachFailed(const char *reason) const noexcept;
     FpgaType GetFPGAType();
     void GetSerialNumber();
     void LoadFirmwareFile(const std::string &path);

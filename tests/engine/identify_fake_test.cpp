@@ -376,6 +376,31 @@ TEST_F(Identify, DestructionDetachesTheFlashDriver) {
     EXPECT_EQ(writes.back() & 0x8u, 0u);
 }
 
+// The entry lets go of the engine while a failure unwinds; a log callback
+// that throws as well must not turn that into termination.
+TEST_F(Identify, DestructionSurvivesALogCallbackThatThrows) {
+    struct Throwing {
+        bool armed = false;
+        int calls = 0;
+        static void log(ROMWRIGHT_LOG_LEVEL, const char *, void *self) {
+            auto *t = static_cast<Throwing *>(self);
+            if (!t->armed) return;
+            ++t->calls;
+            throw std::runtime_error("log sink gone");
+        }
+    } throwing;
+    fakezen::Board &b = board(25);
+    {
+        CRomwright scoped(&Throwing::log, &throwing, clock);
+        scoped.SetOptions(true, true, false, true, true, 15, true);  // verbose driver: Detach logs
+        scoped.IdentifyBoard(&b);
+        scoped.flash.ExecCommand(READ_ARRAY, 0, 1, true);
+        ASSERT_TRUE(scoped.flash.output_enabled());
+        throwing.armed = true;
+    }
+    EXPECT_EQ(throwing.calls, 2);  // the driver's line, then the warning
+}
+
 TEST_F(Identify, DestructionAfterAFailedIdentificationWritesNothing) {
     fakezen::Board &b = board(29);
     b.cpld_minor = 13;
