@@ -264,6 +264,8 @@ TEST_F(FlashFake, BusyBitThatNeverClearsTimesOutAfterFiveSeconds) {
     EXPECT_EQ(log.texts(), (std::vector<std::string>{"--- Just about to wait\n",
                                                      "Timeout was set to 5000 and diff was 5001 ms.\n",
                                                      "--- Wait timeout\n"}));
+    // Trace lines, not errors: the failure itself travels in the exception.
+    for (const auto &line : log.lines) EXPECT_EQ(line.level, ROMWRIGHT_LOG_INFO) << line.text;
     EXPECT_EQ(slept(), 30u + 5001u);
 }
 
@@ -947,6 +949,24 @@ TEST_F(FlashFake, VerboseTransferTrace) {
                                         "--> ClearFifo\n", "--> READ_BURST start 1 count 1\n",
                                         "FlashExecCommand Reg_34 = 0x20E00401\n", "--- Just about to wait\n",
                                         "BurstReadRegister 4 values 0 s\n"}));
+    for (const auto &line : log.lines) EXPECT_EQ(line.level, ROMWRIGHT_LOG_INFO) << line.text;
+}
+
+// Every verbose trace line is information; only the empty read FIFO warns
+// or reports an error.
+TEST_F(FlashFake, VerboseTraceLinesAreInformation) {
+    flash.Attach(board, true);
+    device().status_words = {kLocked, kLocked, kUnlocked, kUnlocked};
+    flash.EraseSector(2);
+    const auto data = pattern(kSectorWords + 1, 3);
+    flash.BurstWriteRegister(2, 1, data.data(), (kSectorWords + 1) * 4);
+    flash.FlashBlockReset();
+    flash.Detach();
+    for (const char *text : {"--> FlashOutputEnable = true\n", "--> BLOCK_UNLOCK start 2 count 1\n",
+                             "--> PROGRAM_BURST start 2 count 1\n", "BurstWriteRegister 65537 values 0 s\n",
+                             "--> FlashBlockReset\n", "--> FlashOutputEnable = false\n"})
+        EXPECT_EQ(log.count(text), 1u) << text;
+    for (const auto &line : log.lines) EXPECT_EQ(line.level, ROMWRIGHT_LOG_INFO) << line.text;
 }
 
 } // namespace
