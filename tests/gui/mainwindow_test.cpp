@@ -286,6 +286,21 @@ TEST_F(MainWindowTest, AnOldLibraryOrDriverIsRefusedBeforeTheFileIsLookedAt) {
     }
 }
 
+// A description the simulated library refuses: it then answers no version query.
+const char *const kUnusableMachine = "[[system]]\n[[system.board]]\nname = \"bad\"\nkind = 0\n";
+
+TEST_F(MainWindowTest, AnUnreadableLibraryVersionEndsTheProgram) {
+    useMachine(kUnusableMachine);
+    writeFirmware(desktop(), "fw-ZEN5191.rpd");
+    open();
+    guitest::MessageBoxAnswerer answerer;
+    updateButton()->click();
+    EXPECT_EQ(guitest::takeFatalErrorText(), "Could not query SDK version");
+    EXPECT_TRUE(answerer.seen().empty());
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(updateButton()->isEnabled());
+}
+
 // system 1: a ZEN5191 board; system 2: a ZEN5190 board.
 class ModelCheckTest : public MainWindowTest, public ::testing::WithParamInterface<romwrite_mode> {
 protected:

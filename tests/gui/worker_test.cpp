@@ -263,6 +263,20 @@ INSTANTIATE_TEST_SUITE_P(Versions, WorkerVersionTest,
                              return name;
                          });
 
+TEST_F(WorkerTest, AnUnreadableLibraryVersionEndsTheRequestWithAnError) {
+    // A description the simulated library refuses: it then answers no version query.
+    useMachine("[[system]]\n[[system.board]]\nname = \"bad\"\nkind = 0\n");
+    request("/nonexistent/firmware-ZEN5191.rpd", all_boards);
+    waitDone(1);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"Start firmware update (v3.5.3)\n",
+                                                 "Uncaught error: Could not query SDK version\n",
+                                                 "Update finished. Return code 1\n"}));
+    ASSERT_EQ(logs.size(), 3u);
+    EXPECT_EQ(logs[1].level, ROMWRIGHT_LOG_ERROR);
+    EXPECT_EQ(done, std::vector<ROMWRIGHT_RC>{ROMWRIGHT_RC_ERROR});
+    EXPECT_TRUE(boards.empty());
+}
+
 TEST_F(WorkerTest, ASecondRequestWaitsUntilTheRunningOneIsDone) {
     BoardSpec slow{"slow", 35, {5}};
     slow.extra = "\n[system.board.upgrade]\npolls = 300\nend_status = 2\nend_percent = 100\n";
