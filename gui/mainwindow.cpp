@@ -125,6 +125,10 @@ MainWindow::~MainWindow() {
     // A running request finishes first: the engine must not be cut off mid-write.
     worker_thread.exit(0);
     worker_thread.wait();
+    // Its last log lines are still queued for this window; write them, so the
+    // log file tells how the update ended. The outcome box is not shown then.
+    closing = true;
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void MainWindow::buildWidgets() {
@@ -351,6 +355,7 @@ void MainWindow::onLog(ROMWRIGHT_LOG_LEVEL level, std::string text) {
 }
 
 void MainWindow::onUpdateDone(ROMWRIGHT_RC return_code) {
+    if (closing) return;
     romwright_gui::guarded([this, return_code] { showOutcome(return_code); });
 }
 

@@ -86,6 +86,7 @@ private:
     FirmwareUpdateWorker worker;
     QThread worker_thread;
     std::string log_file_name = "romwright.log";
+    bool closing = false;  // set once the destructor has waited for the worker
 
     QLineEdit *file_path_edit = nullptr;
     QSpinBox *board_id_box = nullptr;

@@ -642,6 +642,22 @@ TEST_F(MainWindowTest, ReturnDuringARunningUpdateQueuesASecondRequest) {
     EXPECT_LT(first_end, second_start);
 }
 
+TEST_F(MainWindowTest, ClosingTheWindowDuringAnUpdateStillLogsHowItEnded) {
+    BoardSpec slow("slow", 35, {5});
+    slow.extra = "\n[system.board.upgrade]\npolls = 300\nend_status = 2\nend_percent = 100\n";
+    useMachine(guitest::machineToml({{slow}}));
+    writeFirmware(desktop(), "fw-ZEN5190.rpd");
+    open();
+    guitest::MessageBoxAnswerer answerer;
+    updateButton()->click();
+    ASSERT_EQ(requests.size(), 1u);
+    window.reset();  // waits for the running update
+
+    const std::string log = logText();
+    EXPECT_NE(log.find("Update succeeded.\nUpdate finished. Return code 0\n"), std::string::npos) << log;
+    EXPECT_TRUE(answerer.seen().empty());
+}
+
 TEST_F(MainWindowTest, TheExitButtonEndsTheEventLoop) {
     useMachine(guitest::machineToml({}));
     open();
