@@ -85,6 +85,18 @@ TEST(Persistence, AFlashFileOfTheWrongSizeIsAnErrorNamingIt) {
     EXPECT_EQ(testsupport::read_file(machine.flash_path("keeper")).size(), 0x40000u) << "the file was left alone";
 }
 
+// The whole description is checked before any board's flash file is made,
+// the controller's own keys of a later board included.
+TEST(Persistence, ABadDescriptionCreatesNoFlashFile) {
+    SimMachine machine(std::string(kTwoBoards) +
+                       "[[system.board]]\nname = \"controlled\"\nkind = 25\n[system.board.controller]\nerase_time = 1\n");
+    EXPECT_THROW(machine.activate(), std::runtime_error);
+    EXPECT_NE(std::string(ZenSimLastError()).find("system.board.controller.erase_time: unknown key"), std::string::npos)
+        << ZenSimLastError();
+    EXPECT_FALSE(testsupport::file_exists(machine.flash_path("keeper")));
+    EXPECT_FALSE(testsupport::file_exists(machine.flash_path("controlled")));
+}
+
 TEST(Persistence, TheStateFolderIsCreatedWithItsParents) {
     SimMachine machine(kTwoBoards);
     const std::string nested = machine.folder() + "/deep/er/state";

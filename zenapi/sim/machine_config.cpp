@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "zenapi/sim/config_error.hpp"
+#include "zenapi/sim/sector_controller.hpp"
 
 namespace zenapi_sim {
 namespace {
@@ -327,14 +328,16 @@ void read_timing(Section &board_section, BoardConfig &board) {
     timing.reject_unknown();
 }
 
-// The controller's keys belong to the controller model, which checks them
-// when the board is built; here only its place is checked.
+// The controller's keys belong to the controller model, which reads them
+// again when the board is built. They are checked here as well, so that a
+// bad description is refused before any flash file is created.
 void read_controller(Section &board_section, const BoardConfig &board) {
     const toml::table *table = board_section.subtable("controller");
     if (table && board.kind->access != FlashAccess::sector)
         board_section.fail(table, "controller",
                            fmt::format("only sector-mode boards (kinds 25, 29, 30, 33) have a flash controller; kind {} has none",
                                        board.kind->kind));
+    if (table) parse_sector_controller_config(&board_section.table(), board_section.file(), board.flash_size);
 }
 
 void read_identity(Section &section, BoardConfig &board) {
