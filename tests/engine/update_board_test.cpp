@@ -113,6 +113,8 @@ features = []
 struct Outcome {
     std::string error;  // "" when the update succeeded
     Recorder recorder;
+    std::size_t write_map_size = 0;  // the page plan the engine kept
+    int32_t write_count = 0;
 };
 
 class Update : public ::testing::Test {
@@ -162,6 +164,8 @@ protected:
         } catch (const std::exception &error) {
             outcome.error = error.what();
         }
+        outcome.write_map_size = engine.write_map.size();
+        outcome.write_count = engine.write_count;
         return outcome;
     }
     Outcome run(const std::string &path) { return run(path, Options{}); }
@@ -318,6 +322,38 @@ TEST_F(Update, SectorModeProgressFollowsEachStepsRule) {
     EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_VERIFYING), verifying);
     EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Writing 4 of 4\n"));
     EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Verifying 4 sectors\n"));
+    // Sector mode writes whole sectors: no page plan is made.
+    EXPECT_EQ(outcome.write_map_size, 0u);
+    EXPECT_EQ(outcome.write_count, 0);
+}
+
+// The file's first bytes decide how it is read, not its name: a POF file
+// named ".rpd" is read as POF, and a raw image that happens to start with
+// "POF" but no zero byte is read as raw.
+TEST_F(Update, FormatIsToldByTheMagicNotTheName) {
+    BoardText board;
+    board.kind = 25;
+    start(board);
+    mkimage::FileRecipe recipe = recipe_for("ZEN5160", mkimage::Format::rpd);
+    std::vector<uint8_t> image = mkimage::make_image(recipe.primary, mkimage::Format::rpd);
+    image[0] = 'P';
+    image[1] = 'O';
+    image[2] = 'F';
+    image[3] = ' ';
+    const std::string raw = files.file("ZEN5160-raw.pof");
+    testsupport::write_file(raw, image);
+    const Outcome from_raw = run(raw);
+    ASSERT_EQ(from_raw.error, "") << from_raw.recorder.joined();
+    EXPECT_THAT(from_raw.recorder.texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Loading binary file {} bytes.\n",
+                                                                                  image.size())));
+    EXPECT_EQ(first_difference(flash(), expected_flash(recipe.primary, image, true)), kFlashSize);
+
+    recipe.format = mkimage::Format::pof;
+    const Outcome from_pof = run(make_file(recipe, "ZEN5160-pof.rpd"));
+    ASSERT_EQ(from_pof.error, "") << from_pof.recorder.joined();
+    EXPECT_EQ(from_pof.recorder.count_starting("Loading binary file"), 0u);
+    const std::vector<uint8_t> pof_image = mkimage::make_image(recipe.primary, mkimage::Format::pof);
+    EXPECT_EQ(first_difference(flash(), expected_flash(recipe.primary, pof_image, true)), kFlashSize);
 }
 
 TEST_F(Update, PageModeEraseResidueOnceIsErasedAgain) {
