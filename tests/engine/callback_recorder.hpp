@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,9 @@ struct CallbackRecorder {
         ROMWRIGHT_LOG_LEVEL level;
         std::string text;
         bool operator==(const Line &other) const { return level == other.level && text == other.text; }
+        friend std::ostream &operator<<(std::ostream &out, const Line &line) {
+            return out << "{level " << static_cast<int>(line.level) << ", \"" << line.text << "\"}";
+        }
     };
     // One entry per callback in the order they came: 'o' operation, 'p' progress, 'l' log.
     std::string order;
@@ -39,6 +43,11 @@ struct CallbackRecorder {
         recorder->order += 'l';
     }
 
+    std::vector<std::string> all_texts() const {
+        std::vector<std::string> out;
+        for (const Line &line : lines) out.push_back(line.text);
+        return out;
+    }
     std::vector<std::string> texts(ROMWRIGHT_LOG_LEVEL level) const {
         std::vector<std::string> out;
         for (const Line &line : lines)

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "zenapi/Zenapi.h"
 
@@ -20,23 +21,10 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
+using Line = testsupport::CallbackRecorder::Line;
 
 constexpr uint32_t kKsopc = 0x1000002C;
 constexpr uint32_t kSerial = 0x10000024;
-
-struct Logged {
-    std::vector<Line> lines;
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (const auto &line : lines) out.push_back(line.second);
-        return out;
-    }
-};
-
-void record(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-    static_cast<Logged *>(user_data)->lines.emplace_back(level, text);
-}
 
 class Identify : public ::testing::Test {
 protected:
@@ -63,8 +51,8 @@ protected:
     static std::string library_text(uint32_t code) { return KorvelErrorToText(code); }
 
     romwright::SimulatedClock clock;
-    Logged log;
-    CRomwright engine{record, &log, clock};
+    testsupport::CallbackRecorder log;
+    CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };
 
 struct KindRow {
@@ -268,7 +256,7 @@ TEST_F(Identify, SerialIsShownUnsigned) {
     fakezen::Board &b = board(11);
     b.capabilities[kSerial] = 0xFFFFFFFF;
     ASSERT_EQ(identify_error(b), "");
-    EXPECT_THAT(log.texts(), Contains("Serial number = 4294967295 \n"));
+    EXPECT_THAT(log.all_texts(), Contains("Serial number = 4294967295 \n"));
 }
 
 TEST_F(Identify, NullBoardIsRefused) {

@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "engine/devlib/zen.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "zenapi/Zenapi.h"
 #include "zenapi/zenapi_sim.h"
@@ -48,19 +49,6 @@ features = []
     }
 };
 
-struct Logged {
-    std::vector<std::pair<ROMWRIGHT_LOG_LEVEL, std::string>> lines;
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (const auto &line : lines) out.push_back(line.second);
-        return out;
-    }
-};
-
-void record(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-    static_cast<Logged *>(user_data)->lines.emplace_back(level, text);
-}
-
 class Identify : public ::testing::Test {
 protected:
     // Identifies the board; "" or the refusal's text.
@@ -80,8 +68,8 @@ protected:
     std::unique_ptr<testsupport::SimMachine> machine;
     void *handle = nullptr;
     romwright::SimulatedClock clock;
-    Logged log;
-    CRomwright engine{record, &log, clock};
+    testsupport::CallbackRecorder log;
+    CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };
 
 struct Kind {
@@ -110,7 +98,7 @@ TEST_P(EveryKind, GetsItsModelIdAndMode) {
     // The binding's name table, used by the front ends' file-name check, agrees.
     EXPECT_STREQ(zen::model_name(static_cast<zen::board_kind>(k.kind)), k.model);
     EXPECT_EQ(ZenSimCallCount(1, 1, "ZEN5110FlashSectorPageRead"), k.sector_mode ? 0u : 1u);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{fmt::format("Board type = {} {{1, 3}}\n", k.model),
+    EXPECT_EQ(log.all_texts(), (std::vector<std::string>{fmt::format("Board type = {} {{1, 3}}\n", k.model),
                                                      "Serial number = 777 \n", "KSoPC signature = 0x0E080000\n",
                                                      "Current firmware version = 8.14\n"}));
 }
@@ -183,12 +171,12 @@ TEST_F(Identify, RevisionMinor15IsShownAs0) {
     Board board;
     board.revision = "1.15";
     ASSERT_EQ(identify(board), "");
-    EXPECT_EQ(log.texts().at(0), "Board type = ZEN5120 {1, 0}\n");
+    EXPECT_EQ(log.all_texts().at(0), "Board type = ZEN5120 {1, 0}\n");
 }
 
 TEST_F(Identify, Zen5120Revision13Line) {
     ASSERT_EQ(identify(Board{}), "");
-    EXPECT_EQ(log.lines.at(0), (std::pair<ROMWRIGHT_LOG_LEVEL, std::string>{ROMWRIGHT_LOG_INFO,
+    EXPECT_EQ(log.lines.at(0), (testsupport::CallbackRecorder::Line{ROMWRIGHT_LOG_INFO,
                                                                            "Board type = ZEN5120 {1, 3}\n"}));
 }
 
@@ -197,9 +185,9 @@ TEST_F(Identify, UnavailableSerialIsAnErrorLineOnly) {
     board.serial = "\"unavailable\"";
     ASSERT_EQ(identify(board), "");
     EXPECT_EQ(log.lines.at(1),
-              (std::pair<ROMWRIGHT_LOG_LEVEL, std::string>{ROMWRIGHT_LOG_ERROR, "Serial number unavailable\n"}));
-    EXPECT_EQ(log.texts().at(2), "KSoPC signature = 0x0E080000\n");
-    EXPECT_EQ(log.texts().at(3), "Current firmware version = 8.14\n");
+              (testsupport::CallbackRecorder::Line{ROMWRIGHT_LOG_ERROR, "Serial number unavailable\n"}));
+    EXPECT_EQ(log.all_texts().at(2), "KSoPC signature = 0x0E080000\n");
+    EXPECT_EQ(log.all_texts().at(3), "Current firmware version = 8.14\n");
 }
 
 TEST_F(Identify, Zen5170VariantComesFromRegister0) {
