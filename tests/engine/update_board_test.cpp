@@ -110,6 +110,21 @@ features = []
     }
 };
 
+// A ZEN5160 whose flash controller leaves `mask` wrong at byte `offset` of
+// `sector` after an erase or program ("erase_bits" / "program_bits"), for the
+// first `times` attempts (0: every attempt).
+BoardText sector_board_with_bit_fault(const char *type, uint32_t sector, uint32_t offset, uint32_t mask,
+                                      uint32_t times) {
+    BoardText board;
+    board.kind = 25;
+    board.extra = fmt::format(
+        "\n[system.board.controller]\n[[system.board.controller.fault]]\ntype = \"{}\"\nsector = {}\n"
+        "offset = 0x{:X}\nmask = 0x{:02X}\n",
+        type, sector, offset, mask);
+    if (times) board.extra += fmt::format("times = {}\n", times);
+    return board;
+}
+
 struct Outcome {
     std::string error;  // "" when the update succeeded
     Recorder recorder;
@@ -466,18 +481,7 @@ TEST_F(Update, WithoutVerifyNothingIsReadBackAfterWriting) {
 }
 
 TEST_F(Update, SectorModeEraseThatLeavesABitIsErasedAgain) {
-    BoardText board;
-    board.kind = 25;
-    board.extra = R"(
-[system.board.controller]
-[[system.board.controller.fault]]
-type = "erase_bits"
-sector = 2
-offset = 0x1235
-mask = 0x01
-times = 1
-)";
-    start(board);
+    start(sector_board_with_bit_fault("erase_bits", 2, 0x1235, 0x01, 1));
     const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
     EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
@@ -489,18 +493,7 @@ times = 1
 }
 
 TEST_F(Update, SectorModeVerifyMismatchOnceThenSuccess) {
-    BoardText board;
-    board.kind = 25;
-    board.extra = R"(
-[system.board.controller]
-[[system.board.controller.fault]]
-type = "program_bits"
-sector = 2
-offset = 0x54
-mask = 0x10
-times = 1
-)";
-    start(board);
+    start(sector_board_with_bit_fault("program_bits", 2, 0x54, 0x10, 1));
     const mkimage::FileRecipe recipe = recipe_for("ZEN5160", mkimage::Format::rpd);
     const Outcome outcome = run(make_file(recipe, "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
@@ -516,17 +509,7 @@ times = 1
 }
 
 TEST_F(Update, SectorModeBoardThatAlwaysFailsVerification) {
-    BoardText board;
-    board.kind = 25;
-    board.extra = R"(
-[system.board.controller]
-[[system.board.controller.fault]]
-type = "program_bits"
-sector = 1
-offset = 0x100
-mask = 0x80
-)";
-    start(board);
+    start(sector_board_with_bit_fault("program_bits", 1, 0x100, 0x80, 0));
     Options options;
     options.max_retries = 2;
     const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"), options);
