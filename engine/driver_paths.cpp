@@ -46,11 +46,10 @@ float fraction_of(uint64_t done, uint64_t total) { return static_cast<float>(don
 // The whole file; a file that cannot be read is an error naming it rather
 // than an empty image, which a driver might accept and program.
 std::vector<uint8_t> read_whole_file(const std::string &path) {
-    const int64_t size = platform::file_size(path);
+    platform::SharedFile file = platform::open_shared(path, "rb");
+    const int64_t size = platform::file_size(file.get());
     if (size < 0) throw std::runtime_error(fmt::format("Could not open file {}", path));
     zen::fit_u32(static_cast<uint64_t>(size));  // neither service takes more; refuse before allocating
-    platform::SharedFile file = platform::open_shared(path, "rb");
-    if (!file) throw std::runtime_error(fmt::format("Could not open file {}", path));
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
     if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
         throw std::runtime_error(fmt::format("Could not read file {}", path));

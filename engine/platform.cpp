@@ -74,16 +74,18 @@ SharedFile open_shared(const std::string &path, const char *mode) noexcept {
 
 #endif
 
-int64_t file_size(const std::string &path) noexcept {
-    SharedFile file = open_shared(path, "rb");
+int64_t file_size(std::FILE *file) noexcept {
     if (!file) return -1;
 #if defined(_WIN32)
-    if (_fseeki64(file.get(), 0, SEEK_END) != 0) return -1;
-    return _ftelli64(file.get());
+    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+    const int64_t size = _ftelli64(file);
+    if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
 #else
-    if (fseeko(file.get(), 0, SEEK_END) != 0) return -1;
-    return static_cast<int64_t>(ftello(file.get()));
+    if (fseeko(file, 0, SEEK_END) != 0) return -1;
+    const int64_t size = static_cast<int64_t>(ftello(file));
+    if (fseeko(file, 0, SEEK_SET) != 0) return -1;
 #endif
+    return size;
 }
 
 } // namespace romwright::platform

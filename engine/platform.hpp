@@ -35,7 +35,8 @@ using SharedFile = std::unique_ptr<std::FILE, FileCloser>;
 // other programs may read and write it meanwhile. Null when it cannot be opened.
 SharedFile open_shared(const std::string &path, const char *mode) noexcept;
 
-// Size in bytes of the file at path, or -1 when it cannot be opened.
-int64_t file_size(const std::string &path) noexcept;
+// Size in bytes of an open file (its position is left at the start), or -1
+// when it cannot be told (a folder, say).
+int64_t file_size(std::FILE *file) noexcept;
 
 } // namespace romwright::platform

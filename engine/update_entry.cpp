@@ -37,9 +37,9 @@ struct FileFacts {
 // Size and Adler-32 of the whole file, read in bounded chunks so that a file
 // of any size needs at most one chunk of memory.
 FileFacts file_facts(const std::string &path) {
-    const int64_t size = platform::file_size(path);
-    platform::SharedFile file = size < 0 ? nullptr : platform::open_shared(path, "rb");
-    if (!file) throw std::runtime_error("Could not open file");
+    platform::SharedFile file = platform::open_shared(path, "rb");
+    const int64_t size = platform::file_size(file.get());
+    if (size < 0) throw std::runtime_error("Could not open file");
     const uint64_t total = static_cast<uint64_t>(size);
     std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min(total, kChecksumChunk)));
     uLong adler = adler32(0L, Z_NULL, 0);
