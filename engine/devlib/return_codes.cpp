@@ -1,189 +1,144 @@
-// The device library's return codes with their display texts. Most texts
-// follow from the identifier (blanks for underscores, a capital first letter,
-// acronyms and model words in capitals); a handful of rows were named by hand
-// long ago and keep their own spelling.
+// The device library's return codes with their display texts: one literal
+// row per code. Each row names its enumerator, so a row for a code that the
+// enumeration lacks does not compile, and the checks below tie the table to
+// the enumeration's 86 values in ascending order.
 #include <algorithm>
-#include <cctype>
-#include <cstring>
+#include <iterator>
 #include <ostream>
-#include <string>
 
 #include "engine/devlib/zen.hpp"
 
 namespace zen {
 namespace {
 
-struct CodeName {
-    uint32_t code;
+struct Row {
+    return_code code;
     const char *identifier;
+    const char *display_text;
 };
 
-// Ascending code order; lookups rely on it.
-constexpr CodeName kCodeNames[] = {
-    {512, "success"},
-    {513, "failed"},
-    {514, "access_denied"},
-    {515, "dma_channel_unavailable"},
-    {516, "dma_channel_invalid"},
-    {517, "dma_channel_type_error"},
-    {518, "dma_in_progress"},
-    {519, "dma_done"},
-    {520, "dma_paused"},
-    {521, "dma_not_paused"},
-    {522, "dma_command_invalid"},
-    {531, "null_param"},
-    {533, "unsupported_function"},
-    {534, "invalid_pci_space"},
-    {535, "invalid_iop_space"},
-    {536, "invalid_size"},
-    {537, "invalid_address"},
-    {538, "invalid_access_type"},
-    {539, "invalid_index"},
-    {543, "invalid_register"},
-    {550, "config_access_failed"},
-    {551, "invalid_device_info"},
-    {552, "no_active_driver"},
-    {553, "insufficient_resources"},
-    {556, "not_initialized"},
-    {558, "invalid_power_state"},
-    {559, "power_down"},
-    {561, "not_support_this_channel"},
-    {562, "no_action"},
-    {563, "hs_not_supported"},
-    {565, "vpd_not_enabled"},
-    {567, "invalid_offset"},
-    {569, "pci_timeout"},
-    {572, "invalid_handle"},
-    {573, "buffer_not_ready"},
-    {574, "invalid_data"},
-    {575, "do_nothing"},
-    {576, "dma_sgl_build_failed"},
-    {577, "pm_not_supported"},
-    {578, "invalid_driver_version"},
-    {579, "wait_timeout"},
-    {580, "wait_canceled"},
-    {581, "buffer_too_small"},
-    {582, "buffer_overflow"},
-    {583, "invalid_buffer"},
-    {584, "invalid_records_per_buffer"},
-    {585, "dma_pending"},
-    {586, "lock_and_probe_pages_failed"},
-    {589, "transfer_complete"},
-    {590, "pll_not_locked"},
-    {591, "not_supported_in_dual_channel_mode"},
-    {592, "not_supported_in_quad_channel_mode"},
-    {593, "file_io_error"},
-    {594, "invalid_clock_frequency"},
-    {595, "invalid_skip_table"},
-    {596, "invalid_dsp_module"},
-    {597, "des_only_supported_in_single_channel_mode"},
-    {598, "inconsistent_channel"},
-    {599, "dsp_finite_records_per_acquisition"},
-    {600, "not_enough_npt_footers"},
-    {601, "invalid_npt_footer"},
-    {602, "oct_ignore_bad_clock_not_supported"},
-    {603, "error1"},
-    {604, "error2"},
-    {605, "oct_no_trigger_detected"},
-    {606, "oct_trigger_too_fast"},
-    {607, "network_error"},
-    {608, "fft_size_too_large"},
-    {609, "gpu_error"},
-    {610, "acquisition_mode_only_supported_in_fifo_streaming"},
-    {611, "interleave_not_supported_in_traditional_mode"},
-    {612, "record_headers_not_supported"},
-    {613, "record_footers_not_supported"},
-    {614, "fast_buffer_lock_count_exceeded"},
-    {615, "invalid_state_do_retry"},
-    {616, "invalid_input_range"},
-    {617, "busy"},
-    {618, "no_rc_path_variable"},
-    {619, "on_fpga_fft_option_missing"},
-    {620, "reference_clock_pll_not_locked"},
-    {621, "adc_jesd_pll_not_locked"},
-    {622, "adc_jesd_link_not_locked"},
-    {623, "fpga_jesd_link_not_locked"},
-    {624, "invalid_firmware_for_zen5162"},
-    {625, "hardware_removed"},
-    {626, "invalid_firmware_for_zen5190"},
+#define ZEN_RC_ROW(name, text) Row{return_code::name, #name, text}
+
+constexpr Row kRows[] = {
+    ZEN_RC_ROW(success, "Success"),
+    ZEN_RC_ROW(failed, "Failed"),
+    ZEN_RC_ROW(access_denied, "Access denied"),
+    ZEN_RC_ROW(dma_channel_unavailable, "DMA channel unavailable"),
+    ZEN_RC_ROW(dma_channel_invalid, "DMA channel invalid"),
+    ZEN_RC_ROW(dma_channel_type_error, "DMA channel type_error"),
+    ZEN_RC_ROW(dma_in_progress, "DMA in progress"),
+    ZEN_RC_ROW(dma_done, "DMA done"),
+    ZEN_RC_ROW(dma_paused, "DMA paused"),
+    ZEN_RC_ROW(dma_not_paused, "DMA not paused"),
+    ZEN_RC_ROW(dma_command_invalid, "DMA command invalid"),
+    ZEN_RC_ROW(null_param, "NULL parameter"),
+    ZEN_RC_ROW(unsupported_function, "Unsupported function"),
+    ZEN_RC_ROW(invalid_pci_space, "Invalid PCI space"),
+    ZEN_RC_ROW(invalid_iop_space, "Invalid IOP space"),
+    ZEN_RC_ROW(invalid_size, "Invalid size"),
+    ZEN_RC_ROW(invalid_address, "Invalid address"),
+    ZEN_RC_ROW(invalid_access_type, "Invalid access type"),
+    ZEN_RC_ROW(invalid_index, "Invalid index"),
+    ZEN_RC_ROW(invalid_register, "Invalid register"),
+    ZEN_RC_ROW(config_access_failed, "Config access failed"),
+    ZEN_RC_ROW(invalid_device_info, "Invalid device info"),
+    ZEN_RC_ROW(no_active_driver, "No active driver"),
+    ZEN_RC_ROW(insufficient_resources, "Insufficient resources"),
+    ZEN_RC_ROW(not_initialized, "Not initialized"),
+    ZEN_RC_ROW(invalid_power_state, "Invalid power state"),
+    ZEN_RC_ROW(power_down, "Powerdown"),
+    ZEN_RC_ROW(not_support_this_channel, "Not support this channel"),
+    ZEN_RC_ROW(no_action, "No action"),
+    ZEN_RC_ROW(hs_not_supported, "HS not supported"),
+    ZEN_RC_ROW(vpd_not_enabled, "VPD not enabled"),
+    ZEN_RC_ROW(invalid_offset, "Invalid offset"),
+    ZEN_RC_ROW(pci_timeout, "PCI timeout"),
+    ZEN_RC_ROW(invalid_handle, "Invalid handle"),
+    ZEN_RC_ROW(buffer_not_ready, "Buffer not ready"),
+    ZEN_RC_ROW(invalid_data, "Invalid data"),
+    ZEN_RC_ROW(do_nothing, "Do nothing"),
+    ZEN_RC_ROW(dma_sgl_build_failed, "Dma SGL build failed"),
+    ZEN_RC_ROW(pm_not_supported, "PM not supported"),
+    ZEN_RC_ROW(invalid_driver_version, "Invalid driver version"),
+    ZEN_RC_ROW(wait_timeout, "Wait timeout"),
+    ZEN_RC_ROW(wait_canceled, "Wait canceled"),
+    ZEN_RC_ROW(buffer_too_small, "Buffer too small"),
+    ZEN_RC_ROW(buffer_overflow, "Buffer overflow"),
+    ZEN_RC_ROW(invalid_buffer, "Invalid buffer"),
+    ZEN_RC_ROW(invalid_records_per_buffer, "Invalid records per buffer"),
+    ZEN_RC_ROW(dma_pending, "DMA pending"),
+    ZEN_RC_ROW(lock_and_probe_pages_failed, "Lock and probe pages failed"),
+    ZEN_RC_ROW(transfer_complete, "Transfer complete"),
+    ZEN_RC_ROW(pll_not_locked, "PLL not locked"),
+    ZEN_RC_ROW(not_supported_in_dual_channel_mode, "Not supported in dual channel mode"),
+    ZEN_RC_ROW(not_supported_in_quad_channel_mode, "Not supported in quad channel mode"),
+    ZEN_RC_ROW(file_io_error, "File I/O error"),
+    ZEN_RC_ROW(invalid_clock_frequency, "Invalid clock frequency"),
+    ZEN_RC_ROW(invalid_skip_table, "Invalid skip table"),
+    ZEN_RC_ROW(invalid_dsp_module, "Invalid dsp module"),
+    ZEN_RC_ROW(des_only_supported_in_single_channel_mode, "DES only supported in single channel mode"),
+    ZEN_RC_ROW(inconsistent_channel, "Inconsistent channel"),
+    ZEN_RC_ROW(dsp_finite_records_per_acquisition, "DSP finite records per acquisition"),
+    ZEN_RC_ROW(not_enough_npt_footers, "Not enough NPT footers"),
+    ZEN_RC_ROW(invalid_npt_footer, "Invalid NPT footer"),
+    ZEN_RC_ROW(oct_ignore_bad_clock_not_supported, "OCT ignore bad clock not supported"),
+    ZEN_RC_ROW(error1, "Error1"),
+    ZEN_RC_ROW(error2, "Error2"),
+    ZEN_RC_ROW(oct_no_trigger_detected, "OCT no trigger detected"),
+    ZEN_RC_ROW(oct_trigger_too_fast, "OCT trigger too fast"),
+    ZEN_RC_ROW(network_error, "Network error"),
+    ZEN_RC_ROW(fft_size_too_large, "FFT size too large"),
+    ZEN_RC_ROW(gpu_error, "GPU error"),
+    ZEN_RC_ROW(acquisition_mode_only_supported_in_fifo_streaming, "Acquisition mode only supported in fifo streaming"),
+    ZEN_RC_ROW(interleave_not_supported_in_traditional_mode, "Interleave not supported in traditional mode"),
+    ZEN_RC_ROW(record_headers_not_supported, "Record headers not supported"),
+    ZEN_RC_ROW(record_footers_not_supported, "Record footers not supported"),
+    ZEN_RC_ROW(fast_buffer_lock_count_exceeded, "Fast buffer lock count exceeded"),
+    ZEN_RC_ROW(invalid_state_do_retry, "Invalid state do retry"),
+    ZEN_RC_ROW(invalid_input_range, "Invalid input range"),
+    ZEN_RC_ROW(busy, "Busy"),
+    ZEN_RC_ROW(no_rc_path_variable, "No RC path variable"),
+    ZEN_RC_ROW(on_fpga_fft_option_missing, "On-FPGA FFT Option Missing"),
+    ZEN_RC_ROW(reference_clock_pll_not_locked, "Reference clock PLL not locked"),
+    ZEN_RC_ROW(adc_jesd_pll_not_locked, "ADC JESD PLL not locked"),
+    ZEN_RC_ROW(adc_jesd_link_not_locked, "ADC JESD link not locked"),
+    ZEN_RC_ROW(fpga_jesd_link_not_locked, "FPGA JESD link not locked"),
+    ZEN_RC_ROW(invalid_firmware_for_zen5162, "Invalid firmware for ZEN5162"),
+    ZEN_RC_ROW(hardware_removed, "Hardware removed"),
+    ZEN_RC_ROW(invalid_firmware_for_zen5190, "Invalid firmware for ZEN5190"),
 };
 
-// Words that read in capitals wherever they stand.
-constexpr const char *kCapitalWords[] = {
-    "dma", "pci", "iop", "hs",  "vpd", "pm",   "pll",  "des",     "dsp",     "npt",
-    "oct", "fft", "gpu", "rc",  "adc", "jesd", "fpga", "zen5162", "zen5190",
-};
+#undef ZEN_RC_ROW
 
-// Rows whose display text does not follow from the identifier.
-constexpr CodeName kIrregularTexts[] = {
-    {517, "DMA channel type_error"},
-    {531, "NULL parameter"},
-    {559, "Powerdown"},
-    {576, "Dma SGL build failed"},
-    {593, "File I/O error"},
-    {596, "Invalid dsp module"},
-    {619, "On-FPGA FFT Option Missing"},
-};
-
-bool is_capital_word(const std::string &word) {
-    return std::any_of(std::begin(kCapitalWords), std::end(kCapitalWords),
-                       [&](const char *capital) { return word == capital; });
+constexpr bool ascending() {
+    for (std::size_t i = 1; i < std::size(kRows); ++i)
+        if (static_cast<uint32_t>(kRows[i - 1].code) >= static_cast<uint32_t>(kRows[i].code)) return false;
+    return true;
 }
 
-std::string upper(std::string word) {
-    for (char &c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return word;
-}
-
-std::string text_from_identifier(const std::string &identifier) {
-    std::string text;
-    std::size_t start = 0;
-    while (start <= identifier.size()) {
-        std::size_t end = identifier.find('_', start);
-        if (end == std::string::npos) end = identifier.size();
-        std::string word = identifier.substr(start, end - start);
-        if (!text.empty()) text += ' ';
-        text += is_capital_word(word) ? upper(word) : word;
-        start = end + 1;
-    }
-    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    return text;
-}
-
-std::string display_text_for(const CodeName &row) {
-    for (const CodeName &irregular : kIrregularTexts)
-        if (irregular.code == row.code) return irregular.identifier;
-    return text_from_identifier(row.identifier);
-}
-
-struct Table {
-    std::vector<std::string> texts;   // owns the display texts the rows point into
-    std::vector<return_code_row> rows;
-
-    Table() {
-        texts.reserve(std::size(kCodeNames));
-        for (const CodeName &name : kCodeNames) texts.push_back(display_text_for(name));
-        rows.reserve(texts.size());
-        for (std::size_t i = 0; i < texts.size(); ++i)
-            rows.push_back({kCodeNames[i].code, kCodeNames[i].identifier, texts[i].c_str()});
-    }
-};
-
-const Table &table() {
-    static const Table instance;
-    return instance;
-}
+static_assert(std::size(kRows) == 86, "one row per return code of the device library");
+static_assert(ascending(), "rows in ascending code order, each code once");
+static_assert(kRows[0].code == return_code::success && static_cast<uint32_t>(kRows[0].code) == 512,
+              "512 is success");
+static_assert(static_cast<uint32_t>(kRows[std::size(kRows) - 1].code) == 626, "626 is the last code");
 
 } // namespace
 
-const std::vector<return_code_row> &return_code_table() { return table().rows; }
+const std::vector<return_code_row> &return_code_table() {
+    static const std::vector<return_code_row> rows = [] {
+        std::vector<return_code_row> built;
+        built.reserve(std::size(kRows));
+        for (const Row &row : kRows) built.push_back({static_cast<uint32_t>(row.code), row.identifier, row.display_text});
+        return built;
+    }();
+    return rows;
+}
 
 const char *display_text(return_code code) {
-    const auto &rows = return_code_table();
-    const uint32_t value = static_cast<uint32_t>(code);
-    auto row = std::lower_bound(rows.begin(), rows.end(), value,
-                                [](const return_code_row &r, uint32_t v) { return r.code < v; });
-    if (row == rows.end() || row->code != value) return nullptr;
+    const auto row = std::lower_bound(std::begin(kRows), std::end(kRows), code, [](const Row &r, return_code c) {
+        return static_cast<uint32_t>(r.code) < static_cast<uint32_t>(c);
+    });
+    if (row == std::end(kRows) || row->code != code) return nullptr;
     return row->display_text;
 }
 
