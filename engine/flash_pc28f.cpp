@@ -269,7 +269,7 @@ void CFlashPC28F::ClearFifo() {
     write_register(handle_, flash_reg::kFifoControl, control | kFifoRunBit, where);
 }
 
-void CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
+uint32_t CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
     const char *where = "CFlashPC28F::BurstReadRegister";
     const uint32_t words = bytes / 4;
     const int64_t started_at = clock_.wall_seconds();
@@ -297,6 +297,7 @@ void CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
     }
     if (verbose_)
         log_.info("BurstReadRegister {} values {} s\n", words, static_cast<double>(clock_.wall_seconds() - started_at));
+    return read;
 }
 
 void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes) {
@@ -342,12 +343,12 @@ void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void 
         log_.info("BurstWriteRegister {} values {} s\n", words, static_cast<double>(clock_.wall_seconds() - started_at));
 }
 
-void CFlashPC28F::ReadSector(uint32_t sector, void *destination, uint32_t bytes) {
+uint32_t CFlashPC28F::ReadSector(uint32_t sector, void *destination, uint32_t bytes) {
     ExecCommand(READ_ARRAY, sector, 1, true);
     // Words an earlier, shortened read left behind must not reach this one.
     ClearFifo();
     ExecCommand(READ_BURST, sector, 1, false);
-    BurstReadRegister(destination, bytes);
+    return BurstReadRegister(destination, bytes);
 }
 
 void CFlashPC28F::WriteSector(uint32_t sector, const void *source, uint32_t bytes) {

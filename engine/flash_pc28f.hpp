@@ -59,9 +59,11 @@ public:
 
     void ClearFifo();
     // destination and source hold bytes / 4 words of 32 bits, in buffer order.
-    void BurstReadRegister(void *destination, uint32_t bytes);
+    // A read returns the number of words that came; the rest of the
+    // destination keeps what it held.
+    uint32_t BurstReadRegister(void *destination, uint32_t bytes);
     void BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes);
-    void ReadSector(uint32_t sector, void *destination, uint32_t bytes);
+    uint32_t ReadSector(uint32_t sector, void *destination, uint32_t bytes);
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
 
     void *handle() const { return handle_; }

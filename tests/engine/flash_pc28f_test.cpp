@@ -284,6 +284,14 @@ TEST_F(FlashSim, StalledReadFifoEndsTheReadWithAnErrorLine) {
     EXPECT_EQ(read_sector(flash_, 0), expected);
 }
 
+TEST_F(FlashSim, ReadOfASectorBeyondTheFlashReportsNoWords) {
+    start();
+    flash_.Attach(board_, false);
+    std::vector<uint32_t> words(kSectorWords);
+    EXPECT_EQ(flash_.ReadSector(kFlashBytes / kSectorBytes, words.data(), kSectorBytes), 0u);
+    EXPECT_EQ(flash_.ReadSector(0, words.data(), kSectorBytes), kSectorWords);
+}
+
 TEST_F(FlashSim, SetRcrConfiguresTheFlashAndReadsItBack) {
     start();
     flash_.Attach(board_, false);
