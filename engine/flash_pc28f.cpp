@@ -143,12 +143,7 @@ void CFlashPC28F::ExecCommand(uint32_t command, uint32_t start, uint32_t count, 
     FlashOutputEnable(true);
     // The clear pulse empties the controller's state left by the previous
     // command, failed or not.
-    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
-    clock_.sleep_ms(kSettleMs);
-    write_register(handle_, flash_reg::kCommand, kIdleCommand | kClearPulseBit, where);
-    clock_.sleep_ms(kSettleMs);
-    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
-    clock_.sleep_ms(kSettleMs);
+    ClearPulse(where);
     write_register(handle_, flash_reg::kCommand, command_word(command, start, count), where);
     const uint32_t echo = read_register(handle_, flash_reg::kCommand, where);
     if (verbose_) log_.info("FlashExecCommand Reg_34 = 0x{:08X}\n", echo);
@@ -202,6 +197,25 @@ void CFlashPC28F::FlashBlockReset() {
     clock_.sleep_ms(kSettleMs);
     write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
     clock_.sleep_ms(kSettleMs);
+}
+
+void CFlashPC28F::ClearPulse(const char *where) {
+    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
+    clock_.sleep_ms(kSettleMs);
+    write_register(handle_, flash_reg::kCommand, kIdleCommand | kClearPulseBit, where);
+    clock_.sleep_ms(kSettleMs);
+    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
+    clock_.sleep_ms(kSettleMs);
+}
+
+// The clear pulse alone does not stop a command that still runs (a read
+// burst whose FIFO nobody drains any more never ends), and a go written
+// meanwhile is ignored; only the block reset ends it. Words left in the
+// FIFOs by the aborted transfer would reach the next one.
+void CFlashPC28F::ResetController() {
+    FlashBlockReset();
+    ClearPulse("CFlashPC28F::ResetController");
+    ClearFifo();
 }
 
 void CFlashPC28F::FlashOutputEnable(bool enable) {

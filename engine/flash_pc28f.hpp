@@ -52,6 +52,10 @@ public:
     bool WaitCommandComplete(uint32_t timeout_ms);
     void ReadStatusRegisters(uint32_t values[2], bool check);
     void FlashBlockReset();
+    // Brings the controller to a known state after a failure: aborts a
+    // running command (block reset), drops pending result words and a latched
+    // FIFO error (clear pulse) and empties both FIFOs (FIFO reset).
+    void ResetController();
     void FlashOutputEnable(bool enable);
     void SetRCR();
     void EraseSector(uint32_t sector);
@@ -73,6 +77,8 @@ public:
     bool verbose() const { return verbose_; }
 
 private:
+    void ClearPulse(const char *where);
+
     void *handle_ = nullptr;
     bool output_enabled_ = false;
     bool defer_rcr_ = true;

@@ -56,6 +56,9 @@ public:
     // inside when the board holds data in it past the image's end, or when it
     // cannot be read.
     void CheckTrailingSector();
+    // Erase, write and verify with the plan made, retried as a whole up to
+    // max_retries times; throws "Max retries reached." when all attempts fail.
+    void EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
     void EraseSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
     void WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress);
     void WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
@@ -109,6 +112,7 @@ private:
     void GetSerialNumber();
     void LoadFirmwareFile(const std::string &path);
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
+    void ResetControllerForRetry(int32_t retry);
     // Returns the first device-library result that was not success, else success.
     uint32_t ReadPage(uint32_t word_address, uint8_t out[32]);
     // The image's bytes of a page or sector; past the image's end they read

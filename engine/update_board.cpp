@@ -147,7 +147,7 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
     firmware_path = path;
     const int64_t start = clock_.wall_seconds();
 
-    // Nothing below is retried: a refusal here comes before any erase.
+    // Nothing here is retried: a refusal comes before any erase.
     IdentifyBoard(handle);
     CheckImage();
     ReadPageLayout();
@@ -155,11 +155,22 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
     if (!sector_mode) PlanPages();
     CheckTrailingSector();
 
-    // The same plan for every attempt; each starts again from the first erase.
+    EraseWriteVerifyWithRetries(operation_callback, progress_callback);
+
+    if (controller_attached) flash.Detach();
+    controller_attached = false;
+    board = nullptr;
+    log().info("Board update time = {}s\n", clock_.wall_seconds() - start);
+}
+
+// The same plan for every attempt; each starts again from the first erase.
+void CRomwright::EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operation,
+                                             ROMWRIGHT_PROGRESS_CALLBACK progress) {
     for (int32_t attempt = 0;; ++attempt) {
+        if (attempt > 0) ResetControllerForRetry(attempt);
         try {
-            EraseWriteVerify(operation_callback, progress_callback);
-            break;
+            EraseWriteVerify(operation, progress);
+            return;
         } catch (const std::exception &error) {
             log().error("{}\n", error.what());
         } catch (...) {
@@ -167,11 +178,21 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
         }
         if (attempt >= max_retries) throw std::runtime_error("Max retries reached.");
     }
+}
 
-    if (controller_attached) flash.Detach();
-    controller_attached = false;
-    board = nullptr;
-    log().info("Board update time = {}s\n", clock_.wall_seconds() - start);
+// A failed attempt may leave the controller in the middle of a command (a
+// read burst nobody drains, a program still waiting for words) with words in
+// its FIFOs; the next attempt's commands would then be ignored until they
+// time out, every time. Page mode has no such state to clear.
+void CRomwright::ResetControllerForRetry(int32_t retry) {
+    if (!sector_mode || !controller_attached) return;
+    try {
+        flash.ResetController();
+        log().info("Flash controller reset for retry {} of {}.\n", retry, max_retries);
+    } catch (const std::exception &error) {
+        // The attempt still runs; if the controller is unusable, it fails and counts.
+        log().warning("Warning: Resetting the flash controller for retry {} failed: {}\n", retry, error.what());
+    }
 }
 
 namespace {

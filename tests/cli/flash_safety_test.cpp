@@ -1,6 +1,6 @@
 // Updates through romwright-cli that must not lose or leave out a byte: an
-// image that ends inside an erase sector. The flash files are compared byte
-// for byte afterwards.
+// image that ends inside an erase sector, and a transient register failure on
+// a sector-mode board. The flash files are compared byte for byte afterwards.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +26,12 @@ std::vector<uint8_t> old_contents() {
 std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
     if (a.size() != b.size()) return 0;
     return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+}
+
+std::size_t count_of(const std::string &text, const std::string &part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
 }
 
 struct Board {
@@ -208,5 +214,34 @@ INSTANTIATE_TEST_SUITE_P(
                                      "bytes ends, could not be read: ",
                                      "0 of 262144 bytes came back."}),
     [](const ::testing::TestParamInfo<SmallFlashCase> &info) { return std::string(info.param.name); });
+
+// ------------------------------------------------- transient register failure
+
+// One register read fails in the middle of the erase check's burst read (the
+// 40th read of the update, with a controller that answers at once), leaving
+// the read burst running. The retry starts from a reset controller, so the
+// update succeeds on its second attempt instead of waiting out the command
+// time-out on every one.
+TEST_F(FlashSafety, SectorModeSurvivesOneFailedRegisterRead) {
+    one_board(kZen5160,
+              "[[system.board.fault]]\ntype = \"call\"\ncall = \"KorvelReadRegister\"\ncode = 513\nnth = 40\n");
+    const std::vector<uint8_t> before = old_contents();
+    machine_->preset_flash(kZen5160.name, kFlashSize, 0, before);
+    const std::string file = firmware(kZen5160, 0x100000, {});
+
+    const auto result = update(file);
+    ASSERT_EQ(result.exit_code, 0) << result.out << log();
+    const std::string text = log();
+    EXPECT_TRUE(contains(text, "Error in CFlashPC28F::BurstReadRegister: ")) << text;
+    EXPECT_TRUE(contains(text, "Flash controller reset for retry 1 of 15.\n")) << text;
+    EXPECT_EQ(count_of(text, "Erasing 4 of 4 sectors.\n"), 2u) << text;
+    EXPECT_FALSE(contains(text, "Wait timed out.")) << text;
+    EXPECT_TRUE(contains(text, "Update succeeded.\n"));
+
+    const std::vector<uint8_t> image = testsupport::read_file(file);
+    std::vector<uint8_t> expected = before;
+    std::copy(image.begin(), image.end(), expected.begin());
+    EXPECT_EQ(first_difference(flash(kZen5160.name), expected), kFlashSize);
+}
 
 } // namespace
