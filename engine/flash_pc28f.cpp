@@ -143,12 +143,7 @@ void CFlashPC28F::ExecCommand(uint32_t command, uint32_t start, uint32_t count, 
     FlashOutputEnable(true);
     // The clear pulse empties the controller's state left by the previous
     // command, failed or not.
-    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
-    clock_.sleep_ms(kSettleMs);
-    write_register(handle_, flash_reg::kCommand, kIdleCommand | kClearPulseBit, where);
-    clock_.sleep_ms(kSettleMs);
-    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
-    clock_.sleep_ms(kSettleMs);
+    ClearPulse(where);
     write_register(handle_, flash_reg::kCommand, command_word(command, start, count), where);
     const uint32_t echo = read_register(handle_, flash_reg::kCommand, where);
     if (verbose_) log_.info("FlashExecCommand Reg_34 = 0x{:08X}\n", echo);
@@ -202,6 +197,25 @@ void CFlashPC28F::FlashBlockReset() {
     clock_.sleep_ms(kSettleMs);
     write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
     clock_.sleep_ms(kSettleMs);
+}
+
+void CFlashPC28F::ClearPulse(const char *where) {
+    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
+    clock_.sleep_ms(kSettleMs);
+    write_register(handle_, flash_reg::kCommand, kIdleCommand | kClearPulseBit, where);
+    clock_.sleep_ms(kSettleMs);
+    write_register(handle_, flash_reg::kCommand, kIdleCommand, where);
+    clock_.sleep_ms(kSettleMs);
+}
+
+// The clear pulse alone does not stop a command that still runs (a read
+// burst whose FIFO nobody drains any more never ends), and a go written
+// meanwhile is ignored; only the block reset ends it. Words left in the
+// FIFOs by the aborted transfer would reach the next one.
+void CFlashPC28F::ResetController() {
+    FlashBlockReset();
+    ClearPulse("CFlashPC28F::ResetController");
+    ClearFifo();
 }
 
 void CFlashPC28F::FlashOutputEnable(bool enable) {
@@ -269,7 +283,7 @@ void CFlashPC28F::ClearFifo() {
     write_register(handle_, flash_reg::kFifoControl, control | kFifoRunBit, where);
 }
 
-void CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
+uint32_t CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
     const char *where = "CFlashPC28F::BurstReadRegister";
     const uint32_t words = bytes / 4;
     const int64_t started_at = clock_.wall_seconds();
@@ -297,6 +311,7 @@ void CFlashPC28F::BurstReadRegister(void *destination, uint32_t bytes) {
     }
     if (verbose_)
         log_.info("BurstReadRegister {} values {} s\n", words, static_cast<double>(clock_.wall_seconds() - started_at));
+    return read;
 }
 
 void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes) {
@@ -342,12 +357,12 @@ void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void 
         log_.info("BurstWriteRegister {} values {} s\n", words, static_cast<double>(clock_.wall_seconds() - started_at));
 }
 
-void CFlashPC28F::ReadSector(uint32_t sector, void *destination, uint32_t bytes) {
+uint32_t CFlashPC28F::ReadSector(uint32_t sector, void *destination, uint32_t bytes) {
     ExecCommand(READ_ARRAY, sector, 1, true);
     // Words an earlier, shortened read left behind must not reach this one.
     ClearFifo();
     ExecCommand(READ_BURST, sector, 1, false);
-    BurstReadRegister(destination, bytes);
+    return BurstReadRegister(destination, bytes);
 }
 
 void CFlashPC28F::WriteSector(uint32_t sector, const void *source, uint32_t bytes) {

@@ -52,6 +52,10 @@ public:
     bool WaitCommandComplete(uint32_t timeout_ms);
     void ReadStatusRegisters(uint32_t values[2], bool check);
     void FlashBlockReset();
+    // Brings the controller to a known state after a failure: aborts a
+    // running command (block reset), drops pending result words and a latched
+    // FIFO error (clear pulse) and empties both FIFOs (FIFO reset).
+    void ResetController();
     void FlashOutputEnable(bool enable);
     void SetRCR();
     void EraseSector(uint32_t sector);
@@ -59,9 +63,11 @@ public:
 
     void ClearFifo();
     // destination and source hold bytes / 4 words of 32 bits, in buffer order.
-    void BurstReadRegister(void *destination, uint32_t bytes);
+    // A read returns the number of words that came; the rest of the
+    // destination keeps what it held.
+    uint32_t BurstReadRegister(void *destination, uint32_t bytes);
     void BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes);
-    void ReadSector(uint32_t sector, void *destination, uint32_t bytes);
+    uint32_t ReadSector(uint32_t sector, void *destination, uint32_t bytes);
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
 
     void *handle() const { return handle_; }
@@ -71,6 +77,8 @@ public:
     bool verbose() const { return verbose_; }
 
 private:
+    void ClearPulse(const char *where);
+
     void *handle_ = nullptr;
     bool output_enabled_ = false;
     bool defer_rcr_ = true;

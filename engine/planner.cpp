@@ -2,7 +2,9 @@
 // covers it; a page is a candidate unless a range whose option is off covers
 // it, and is programmed only when it holds data. Page mode never programs the
 // first 128 KB of the flash nor the pages of a range whose option is off, so
-// it refuses a plan that would erase either.
+// it refuses a plan that would erase either. An image that ends inside a
+// sector (or a page) plans that last partial unit like any other: what lies
+// past the image's end is taken as erased (0xFF).
 #include "engine/planner.hpp"
 
 #include <algorithm>
@@ -62,6 +64,15 @@ uint32_t sector_size(const PlanInput &input) {
     return input.sector_mode ? kSectorModeSectorSize : kPageModeSectorSize;
 }
 
+// Units of `unit` bytes that hold any byte of an image of `length` bytes.
+// The address just past the last one must still be a 32-bit address.
+uint32_t units_reached(uint32_t length, uint32_t unit) {
+    const uint64_t units = length / unit + (length % unit != 0 ? 1 : 0);
+    if (units * unit > std::numeric_limits<uint32_t>::max())
+        throw std::runtime_error(fmt::format("Error: Image of {} bytes does not fit a 32-bit flash", length));
+    return static_cast<uint32_t>(units);
+}
+
 std::vector<PlanRun> runs_of(const std::vector<bool> &map, uint32_t unit) {
     std::vector<PlanRun> runs;
     std::size_t i = 0;
@@ -78,8 +89,11 @@ std::vector<PlanRun> runs_of(const std::vector<bool> &map, uint32_t unit) {
     return runs;
 }
 
-bool page_is_blank(const uint8_t *page) {
-    return std::all_of(page, page + kPageSize, [](uint8_t byte) { return byte == 0xFF; });
+// A page that the image ends inside is blank when the bytes it has are.
+bool page_is_blank(const std::vector<uint8_t> &data, uint32_t page) {
+    const auto first = data.begin() + static_cast<std::ptrdiff_t>(std::size_t{page} * kPageSize);
+    const auto last = data.end() - first > std::ptrdiff_t{kPageSize} ? first + kPageSize : data.end();
+    return std::all_of(first, last, [](uint8_t byte) { return byte == 0xFF; });
 }
 
 // Page mode writes nothing below 0x20000, so erasing sector 0 there would
@@ -114,8 +128,9 @@ void refuse_erasing_unwritten_ranges(const Ranges &ranges, const std::vector<boo
 
 SectorPlan plan_sectors(const PlanInput &input) {
     const uint32_t size = sector_size(input);
-    const uint32_t sectors = image_length(input.data) / size;
-    if (sectors < 1) throw std::runtime_error("Error: Invalid sector count.");
+    const uint32_t length = image_length(input.data);
+    if (length / size < 1) throw std::runtime_error("Error: Invalid sector count.");
+    const uint32_t sectors = units_reached(length, size);
 
     const Ranges ranges = ranges_of(input, size);
     if (!input.sector_mode) refuse_page_mode_sector0(ranges);
@@ -136,22 +151,16 @@ SectorPlan plan_sectors(const PlanInput &input) {
 
 PagePlan plan_pages(const PlanInput &input) {
     const uint32_t length = image_length(input.data);
-    const uint32_t pages = length / kPageSize;
-    if (pages < kFirstProgrammablePage) throw std::runtime_error("Error: Invalid page count");
-
-    // Pages past the last whole sector lie in a part that is never erased,
-    // so they are never programmed either.
-    const uint32_t size = sector_size(input);
-    const uint32_t pages_in_sectors = length / size * (size / kPageSize);
-    const uint32_t end = std::min(pages, pages_in_sectors);
+    if (length / kPageSize < kFirstProgrammablePage) throw std::runtime_error("Error: Invalid page count");
+    const uint32_t pages = units_reached(length, kPageSize);
 
     const Ranges ranges = ranges_of(input, kPageSize);
     PagePlan plan;
     plan.write_map.assign(pages, false);
-    for (uint32_t p = kFirstProgrammablePage; p < end; ++p) {
+    for (uint32_t p = kFirstProgrammablePage; p < pages; ++p) {
         const bool excluded = std::any_of(std::begin(ranges.items), std::end(ranges.items),
                                           [p](const UnitRange &r) { return !r.option_on && r.covers(p); });
-        if (excluded || page_is_blank(input.data.data() + static_cast<std::size_t>(p) * kPageSize)) continue;
+        if (excluded || page_is_blank(input.data, p)) continue;
         plan.write_map[p] = true;
         ++plan.write_count;
     }

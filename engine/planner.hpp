@@ -45,9 +45,13 @@ struct PagePlan {
     std::vector<PlanRun> runs;
 };
 
-// Throws std::runtime_error "Error: Invalid sector count." below one sector.
+// One bit per sector the image reaches, its trailing partial sector
+// included. Throws std::runtime_error "Error: Invalid sector count." below
+// one whole sector.
 SectorPlan plan_sectors(const PlanInput &input);
-// Page mode only. Throws std::runtime_error "Error: Invalid page count" below 4096 pages.
+// Page mode only. One bit per page the image reaches; a last partial page
+// counts as padded with 0xFF. Throws std::runtime_error "Error: Invalid page
+// count" below 4096 whole pages.
 PagePlan plan_pages(const PlanInput &input);
 
 } // namespace romwright

@@ -52,6 +52,13 @@ public:
     void PlanPages();
 
     // Flash steps.
+    // Before the first erase: refuses a planned sector that the image ends
+    // inside when the board holds data in it past the image's end, or when it
+    // cannot be read.
+    void CheckTrailingSector();
+    // Erase, write and verify with the plan made, retried as a whole up to
+    // max_retries times; throws "Max retries reached." when all attempts fail.
+    void EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
     void EraseSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
     void WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress);
     void WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
@@ -105,10 +112,20 @@ private:
     void GetSerialNumber();
     void LoadFirmwareFile(const std::string &path);
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void ReadPage(uint32_t word_address, uint8_t out[32]);
+    void ResetControllerForRetry(int32_t retry);
+    // Returns the first device-library result that was not success, else success.
+    uint32_t ReadPage(uint32_t word_address, uint8_t out[32]);
+    // The image's bytes of a page or sector; past the image's end they read
+    // 0xFF, as the flash does after the erase.
+    void PageImage(uint32_t page, uint8_t out[32]) const;
+    const uint8_t *SectorImage(uint32_t sector);
+    void CheckTrailingPages(uint32_t sector, uint32_t length);
+    void CheckTrailingSectorRead(uint32_t sector, uint32_t length);
     // Erase check of one sector: true when it reads erased, else logs where not.
     bool SectorReadsErased(uint32_t sector);
     void Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float fraction) const;
 
     romwright::Clock &clock_;
+    // The last sector of an image that ends inside it, padded with 0xFF.
+    std::vector<uint8_t> padded_sector_;
 };

@@ -284,6 +284,43 @@ TEST_F(FlashSim, StalledReadFifoEndsTheReadWithAnErrorLine) {
     EXPECT_EQ(read_sector(flash_, 0), expected);
 }
 
+// A read burst abandoned half way (its reader failed) keeps the controller
+// busy, so the next command is ignored and times out; the clear pulse before
+// every command does not end it. The controller reset does, and empties the
+// FIFOs, so the following commands and reads work again.
+TEST_F(FlashSim, ResetControllerEndsAnAbandonedReadBurst) {
+    start();
+    flash_.Attach(board_, false);
+    flash_.ExecCommand(READ_ARRAY, 2, 1, true);
+    flash_.ClearFifo();
+    flash_.ExecCommand(READ_BURST, 2, 1, false);
+    std::vector<uint32_t> first_words(16);
+    ASSERT_EQ(flash_.BurstReadRegister(first_words.data(), 64), 16u);
+    try {
+        flash_.ExecCommand(BLOCK_LOCK_STATUS, 3, 1, true);
+        FAIL() << "the command ran beside the read burst";
+    } catch (const std::runtime_error &e) {
+        EXPECT_STREQ(e.what(), "Wait timed out.");
+    }
+
+    flash_.ResetController();
+    flash_.ExecCommand(BLOCK_LOCK_STATUS, 3, 1, true);
+    uint32_t values[2] = {};
+    flash_.ReadStatusRegisters(values, true);
+    EXPECT_EQ(values[0] & 0xFFu, 1u);  // locked since power-up
+    std::vector<uint32_t> expected(kSectorWords);
+    ASSERT_EQ(ZenSimReadFlash(1, 1, kSectorBytes, expected.data(), kSectorBytes), 0);
+    EXPECT_EQ(read_sector(flash_, 1), expected);
+}
+
+TEST_F(FlashSim, ReadOfASectorBeyondTheFlashReportsNoWords) {
+    start();
+    flash_.Attach(board_, false);
+    std::vector<uint32_t> words(kSectorWords);
+    EXPECT_EQ(flash_.ReadSector(kFlashBytes / kSectorBytes, words.data(), kSectorBytes), 0u);
+    EXPECT_EQ(flash_.ReadSector(0, words.data(), kSectorBytes), kSectorWords);
+}
+
 TEST_F(FlashSim, SetRcrConfiguresTheFlashAndReadsItBack) {
     start();
     flash_.Attach(board_, false);

@@ -192,33 +192,125 @@ TEST(PlanSectors, ImageShorterThan128KBIsRefusedInPageMode) {
     EXPECT_EQ(error_of(pages, l.input()), "Error: Invalid page count");
 }
 
-TEST(Plan, Image3FFFFInPageModePlansOneSectorAnd8191Pages) {
+TEST(Plan, Image3FFFFInPageModePlansItsPartialSecondSectorAnd8192Pages) {
     Layout l;
     l.image = blank_image(0x3FFFF);
     l.layout = PageLayout{0x20000, 0x3E000, 0, 0, false};
     l.option_bits_start = 0x3E000;
     l.option_bits_end = 0x3E080;
     fill_pages(l.image, 0x20000, 0x3FFE0);
+    fill_pages(l.image, 0x3FFE0, 0x3FFFF);  // the last page lacks its last byte
     const auto sector_plan = romwright::plan_sectors(l.input());
-    EXPECT_EQ(sector_plan.erase_map.size(), 1u);
-    EXPECT_EQ(sector_plan.erase_count, 0);
+    EXPECT_EQ(sector_plan.erase_map.size(), 2u);
+    EXPECT_EQ(set_bits(sector_plan.erase_map), std::vector<uint32_t>{1});
     const auto page_plan = romwright::plan_pages(l.input());
-    EXPECT_EQ(page_plan.write_map.size(), 8191u);
-    // The part past the last whole sector is never erased, so nothing in it
-    // is programmed either.
-    EXPECT_EQ(page_plan.write_count, 0);
+    EXPECT_EQ(page_plan.write_map.size(), 8192u);
+    EXPECT_EQ(set_bits(page_plan.write_map), range(4096, 8191));
 }
 
-TEST(Plan, PagesOfATrailingPartialSectorAreNotProgrammed) {
+TEST(Plan, PagesOfATrailingPartialSectorAreProgrammed) {
     Layout l;
     l.image = blank_image(0x400000 + 0x1000);
     fill_pages(l.image, 0x3FFFE0, 0x401000);
     l.layout = PageLayout{0x20000, 0x401000, 0, 0, false};
     const auto plan = romwright::plan_pages(l.input());
     EXPECT_EQ(plan.write_map.size(), 0x401000u / kPage);
-    EXPECT_EQ(set_bits(plan.write_map), std::vector<uint32_t>{0x3FFFE0 / kPage});
-    EXPECT_EQ(romwright::plan_sectors(l.input()).erase_map.size(), 32u);
+    EXPECT_EQ(set_bits(plan.write_map), range(0x3FFFE0 / kPage, 0x401000 / kPage - 1));
+    const auto sectors = romwright::plan_sectors(l.input());
+    EXPECT_EQ(sectors.erase_map.size(), 33u);
+    EXPECT_EQ(set_bits(sectors.erase_map), join(range(1, 31), {32}));
 }
+
+// An image that ends inside a sector: that sector is planned like any other,
+// by the same range rules, and the runs reach its end.
+struct TailCase {
+    const char *name;
+    uint32_t size;
+    bool sector_mode;
+    PageLayout layout;
+    uint32_t option_bits_start;
+    bool write_page1;
+    std::size_t map_size;
+    std::vector<uint32_t> sectors;
+    std::vector<PlanRun> runs;
+    const char *refusal;  // null: planned
+};
+
+void PrintTo(const TailCase &c, std::ostream *out) { *out << c.name; }
+
+class TrailingSector : public ::testing::TestWithParam<TailCase> {};
+
+TEST_P(TrailingSector, IsPlannedByTheRangeRules) {
+    const TailCase &c = GetParam();
+    Layout l;
+    l.image = blank_image(c.size);
+    l.sector_mode = c.sector_mode;
+    l.layout = c.layout;
+    l.option_bits_start = c.option_bits_start;
+    l.option_bits_end = c.option_bits_start + 0x80;
+    l.write_page1 = c.write_page1;
+    if (c.refusal) {
+        EXPECT_EQ(error_of(sectors, l.input()), c.refusal);
+        return;
+    }
+    const auto plan = romwright::plan_sectors(l.input());
+    EXPECT_EQ(plan.erase_map.size(), c.map_size);
+    EXPECT_EQ(set_bits(plan.erase_map), c.sectors);
+    ASSERT_EQ(plan.runs.size(), c.runs.size());
+    for (std::size_t i = 0; i < c.runs.size(); ++i)
+        EXPECT_THAT(plan.runs[i], IsRun(c.runs[i].units, c.runs[i].begin, c.runs[i].end)) << "run " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, TrailingSector,
+    ::testing::Values(
+        TailCase{"page_mode_F0000", 0xF0000, false, {0x20000, 0xEE000, 0, 0, false}, 0xEE000, false, 8,
+                 range(1, 7), {{7, 0x20000, 0x100000}}, nullptr},
+        TailCase{"sector_mode_3E0000", 0x3E0000, true, {0x20000, 0x300000, 0, 0, false}, 0x3DE000, false, 16,
+                 join(range(0, 11), {15}), {{12, 0, 0x300000}, {1, 0x3C0000, 0x400000}}, nullptr},
+        TailCase{"raw_cut_FE080", 0xFE080, false, {0x20000, 0xFE000, 0, 0, false}, 0xFE000, false, 8, range(1, 7),
+                 {{7, 0x20000, 0x100000}}, nullptr},
+        TailCase{"outside_every_range", 0xF0000, false, {0x20000, 0x80000, 0, 0, false}, 0x60000, false, 8,
+                 range(1, 3), {{3, 0x20000, 0x80000}}, nullptr},
+        TailCase{"shared_with_a_range_that_is_off", 0xF0000, false, {0x20000, 0xC0000, 0xC0000, 0xEC000, true},
+                 0xEE000, false, 8, {}, {},
+                 "Error: Erasing sector 7 would destroy the part of the page_1 range 0x000C0000 to 0x000EC000 that "
+                 "lies in it, as that range is not being written"}),
+    [](const ::testing::TestParamInfo<TailCase> &info) { return std::string(info.param.name); });
+
+struct PartialPageCase {
+    const char *name;
+    uint32_t size;
+    uint32_t data_at;  // a non-blank byte, or 0 for none
+    bool last_page_written;
+};
+
+void PrintTo(const PartialPageCase &c, std::ostream *out) { *out << c.name; }
+
+class LastPartialPage : public ::testing::TestWithParam<PartialPageCase> {};
+
+// The page the image ends inside counts as padded with 0xFF: it is programmed
+// when the bytes the image has for it hold data.
+TEST_P(LastPartialPage, IsProgrammedWhenItsBytesHoldData) {
+    const PartialPageCase &c = GetParam();
+    Layout l;
+    l.image = blank_image(c.size);
+    if (c.data_at) l.image[c.data_at] = 0x00;
+    l.layout = PageLayout{0x20000, 0xE0000, 0, 0, false};
+    l.option_bits_start = l.option_bits_end = 0x80000;
+    const auto plan = romwright::plan_pages(l.input());
+    const uint32_t last = (c.size - 1) / kPage;
+    ASSERT_EQ(plan.write_map.size(), last + 1);
+    EXPECT_EQ(plan.write_map[last], c.last_page_written);
+    EXPECT_EQ(plan.write_count, c.last_page_written ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, LastPartialPage,
+    ::testing::Values(PartialPageCase{"one_byte_with_data", 0xF0001, 0xF0000, true},
+                      PartialPageCase{"last_of_31_bytes_with_data", 0xF001F, 0xF001E, true},
+                      PartialPageCase{"31_blank_bytes", 0xF001F, 0, false}),
+    [](const ::testing::TestParamInfo<PartialPageCase> &info) { return std::string(info.param.name); });
 
 TEST(Plan, AllBlankImageErasesButProgramsNothing) {
     Layout l;
@@ -413,6 +505,23 @@ TEST(EnginePlan, DebugLogsEveryRunOfSectorsAndPages) {
     EXPECT_THAT(log.lines, ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
                                        Line{ROMWRIGHT_LOG_INFO, "Found 1 sectors to erase from 0x003E0000 to 0x00400000\n"},
                                        Line{ROMWRIGHT_LOG_INFO, "Found 3 modified pages from 131072 to 131168\n"}));
+}
+
+TEST(EnginePlan, DebugRunsReachTheEndOfATrailingPartialSector) {
+    LogRecord log;
+    CRomwright engine(record, &log);
+    set_worked_layout(engine);
+    engine.images[0].data.resize(0x3F0000);  // the option bits stay in sector 31
+    engine.images[0].option_bits_start = 0x3EE000;
+    engine.images[0].option_bits_end = 0x3EE080;
+    engine.debug = true;
+    engine.PlanSectors();
+    EXPECT_EQ(engine.erase_count, 16);
+    EXPECT_EQ(engine.erase_map.size(), 32u);
+    using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
+    EXPECT_THAT(log.lines,
+                ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
+                            Line{ROMWRIGHT_LOG_INFO, "Found 1 sectors to erase from 0x003E0000 to 0x00400000\n"}));
 }
 
 TEST(EnginePlan, WithoutDebugNothingIsLogged) {

@@ -481,4 +481,81 @@ TEST_F(SectorSteps, EraseCheckFailureDumpsTheBlockHoldingTheFirstUnerasedWord) {
     EXPECT_EQ(erases, 2u);
 }
 
+// A register read that fails in the middle of the erase check's burst read
+// leaves the controller inside a command, with words in its read FIFO. The
+// second attempt starts with the block reset, the clear pulse and the FIFO
+// reset, in that order, before its first command; the first attempt with none.
+TEST_F(SectorSteps, TheRetryStartsFromAResetController) {
+    engine.erase_map = map_of(4, {1});
+    engine.erase_count = 1;
+    uint32_t fifo_reads = 0;
+    board->result_hook = [&fifo_reads](const fakezen::RegisterAccess &access) {
+        const bool fifo_read =
+            access.kind == fakezen::RegisterAccess::Kind::read && access.offset == fakezen::reg::kReadFifoData;
+        return fifo_read && ++fifo_reads == 100 ? fakezen::kFailed : fakezen::kSuccess;
+    };
+    fakezen::library().clear_log();
+    engine.EraseWriteVerifyWithRetries(nullptr, nullptr);
+
+    ASSERT_GE(recorder.engine_lines().size(), 3u);
+    EXPECT_EQ(recorder.engine_lines()[1],
+              (Recorder::Line{ROMWRIGHT_LOG_ERROR, "Error in CFlashPC28F::BurstReadRegister: " +
+                                                       std::string(KorvelErrorToText(fakezen::kFailed)) + "\n"}));
+    EXPECT_EQ(recorder.engine_lines()[2],
+              (Recorder::Line{ROMWRIGHT_LOG_INFO, "Flash controller reset for retry 1 of 15.\n"}));
+    const auto &log = fakezen::library().register_log();
+    const auto failed = std::find_if(log.begin(), log.end(), [](const fakezen::RegisterAccess &a) {
+        return a.result != fakezen::kSuccess;
+    });
+    ASSERT_NE(failed, log.end());
+    // The writes to the command and FIFO control registers, from `from` up to
+    // the first command word (go bit set).
+    const auto writes_until_go = [&log](std::vector<fakezen::RegisterAccess>::const_iterator from) {
+        std::vector<std::pair<uint32_t, uint32_t>> writes;
+        for (auto a = from; a != log.end(); ++a) {
+            if (a->kind != fakezen::RegisterAccess::Kind::write) continue;
+            if (a->offset == fakezen::reg::kCommand && (a->value & fakezen::reg::kGo)) break;
+            if (a->offset == fakezen::reg::kCommand) writes.emplace_back(a->offset, a->value);
+            if (a->offset == fakezen::reg::kFifoControl)
+                writes.emplace_back(a->offset, a->value & fakezen::reg::kFifoRun);
+        }
+        return writes;
+    };
+    using Write = std::pair<uint32_t, uint32_t>;
+    const Write block_reset{fakezen::reg::kCommand, 0x60000000}, idle{fakezen::reg::kCommand, 0x20000000},
+        clear_pulse{fakezen::reg::kCommand, 0x30000000}, fifo_stop{fakezen::reg::kFifoControl, 0},
+        fifo_run{fakezen::reg::kFifoControl, fakezen::reg::kFifoRun};
+    // The first attempt starts with the output enable and the clear pulse of its first command only.
+    EXPECT_EQ(writes_until_go(log.begin()),
+              (std::vector<Write>{{fakezen::reg::kCommand, 0}, idle, idle, clear_pulse, idle}));
+    EXPECT_EQ(writes_until_go(failed + 1), (std::vector<Write>{idle, block_reset, idle, idle, clear_pulse, idle,
+                                                               fifo_stop, fifo_run, idle, clear_pulse, idle}));
+    // The second attempt erased, wrote and verified the sector.
+    EXPECT_TRUE(std::equal(flash.begin() + kBigSector, flash.begin() + 2 * kBigSector,
+                           engine.images[0].data.begin() + kBigSector));
+}
+
+// A reset that fails does not stop the retry; it is reported as a warning.
+TEST_F(SectorSteps, AFailedResetLetsTheRetryRun) {
+    engine.erase_map = map_of(4, {2});
+    engine.erase_count = 1;
+    engine.max_retries = 1;
+    uint32_t status_reads = 0;
+    board->result_hook = [&status_reads](const fakezen::RegisterAccess &access) {
+        const bool block_reset = access.kind == fakezen::RegisterAccess::Kind::write &&
+                                 access.offset == fakezen::reg::kCommand && access.value == 0x60000000u;
+        const bool first_status =
+            access.kind == fakezen::RegisterAccess::Kind::read && access.offset == fakezen::reg::kStatus &&
+            ++status_reads == 1;
+        return block_reset || first_status ? fakezen::kFailed : fakezen::kSuccess;
+    };
+    engine.EraseWriteVerifyWithRetries(nullptr, nullptr);
+    const std::string text = recorder.joined();
+    EXPECT_THAT(text, HasSubstr("Warning: Resetting the flash controller for retry 1 failed: Error in "
+                                "CFlashPC28F::FlashBlockReset: "));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("Flash controller reset for retry")));
+    EXPECT_TRUE(std::equal(flash.begin() + 2 * kBigSector, flash.begin() + 3 * kBigSector,
+                           engine.images[0].data.begin() + 2 * kBigSector));
+}
+
 } // namespace
