@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -75,7 +74,6 @@ void showTooOld() {
     QMessageBox::critical(nullptr, QString::fromLatin1(kTooOldTitle),
                           QString::fromLatin1(kTooOldText), QMessageBox::Ok);
 }
-
 
 } // namespace
 

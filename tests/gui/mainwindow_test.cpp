@@ -495,21 +495,22 @@ TEST_F(MainWindowTest, LogLinesAreAppendedWholeWithErrorBeforeLevelThree) {
     useMachine(guitest::machineToml({}));
     open();
     const struct {
-        ROMWRIGHT_LOG_LEVEL level;  // -1: the worker reports the board done
+        bool board_done;            // the worker reports the board done, instead of a line
+        ROMWRIGHT_LOG_LEVEL level;
         const char *text;
         const char *on_disk;        // the whole file afterwards
     } steps[] = {
-        {ROMWRIGHT_LOG_DEBUG, "detail\n", "detail\n"},
-        {ROMWRIGHT_LOG_INFO, "info\n", "detail\ninfo\n"},
+        {false, ROMWRIGHT_LOG_DEBUG, "detail\n", "detail\n"},
+        {false, ROMWRIGHT_LOG_INFO, "info\n", "detail\ninfo\n"},
         // No line end: kept until its line is complete.
-        {ROMWRIGHT_LOG_WARNING, "Disabling API logging failed", "detail\ninfo\n"},
-        {ROMWRIGHT_LOG_ERROR, "bad\n", "detail\ninfo\nDisabling API logging failedError: bad\n"},
-        {ROMWRIGHT_LOG_ERROR, "Board is null", "detail\ninfo\nDisabling API logging failedError: bad\n"},
-        {static_cast<ROMWRIGHT_LOG_LEVEL>(-1), "",
+        {false, ROMWRIGHT_LOG_WARNING, "Disabling API logging failed", "detail\ninfo\n"},
+        {false, ROMWRIGHT_LOG_ERROR, "bad\n", "detail\ninfo\nDisabling API logging failedError: bad\n"},
+        {false, ROMWRIGHT_LOG_ERROR, "Board is null", "detail\ninfo\nDisabling API logging failedError: bad\n"},
+        {true, ROMWRIGHT_LOG_INFO, "",
          "detail\ninfo\nDisabling API logging failedError: bad\nError: Board is null\n"},
     };
     for (const auto &step : steps) {
-        if (step.level < 0)
+        if (step.board_done)
             ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onBoardDone", Qt::DirectConnection,
                                                   Q_ARG(int, 1)));
         else
