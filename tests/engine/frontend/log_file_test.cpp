@@ -136,24 +136,4 @@ INSTANTIATE_TEST_SUITE_P(
                 "Couldn't create Korvelon dir in Documents"}),
     [](const ::testing::TestParamInfo<Blocked> &info) { return std::string(info.param.name); });
 
-// The warning names the file as the user would look for it.
-TEST(UnwritableLogPath, ARelativePathIsNamedInFull) {
-    testsupport::TempDir dir("log-file");
-    char previous[4096] = {};
-    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(::mkdir(dir.file("romwright-cli.log").c_str(), 0755), 0);
-    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> warnings(std::tmpfile(), &std::fclose);
-    {
-        LogFile log("romwright-cli", std::string("romwright-cli.log"), "ab", warnings.get());
-        log.append("line\n");
-    }
-    ASSERT_EQ(::chdir(previous), 0);
-    std::rewind(warnings.get());
-    char text[1024] = {};
-    const std::size_t length = std::fread(text, 1, sizeof text - 1, warnings.get());
-    EXPECT_EQ(std::string(text, length),
-              "romwright-cli: cannot write the log file " + dir.file("romwright-cli.log") + ": Is a directory\n");
-}
-
 } // namespace
