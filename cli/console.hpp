@@ -1,16 +1,15 @@
-// What romwright-cli shows and records while boards are updated: the progress
-// bar driven by the engine's operation and progress reports, the log file,
-// the board list, and the wrapper that calls the update entry with callables.
+// What romwright-cli shows and records while boards are updated: the
+// progress bar driven by the engine's operation and progress reports and by
+// board changes, the log lines it keeps, and the pages the command line forces.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "cli/progress_bar.hpp"
+#include "engine/frontend/log_file.hpp"
 #include "engine/options.hpp"
 #include "engine/romwright.h"
 
@@ -44,30 +43,14 @@ private:
     std::shared_ptr<ProgressBar> bar_;
 };
 
-// Appends one engine log line to romwright-cli.log in the working directory;
-// debug lines are dropped. The file is opened and closed for every line.
-void append_log_line(ROMWRIGHT_LOG_LEVEL level, const char *text);
+// The engine's log lines go to this file in the working directory.
 inline constexpr const char *kLogFileName = "romwright-cli.log";
 
-// The boards a system ID and board ID select (0 meaning all), in order.
-std::vector<void *> select_boards(int32_t system_id, int32_t board_id);
-
-// Refuses a firmware path that is empty, is neither ".rpd" nor ".pof", or
-// lacks the model designation of the board.
-void check_firmware_path(const std::string &path, void *board);
+// The console's log sink: lines of levels 1 to 3 go to the log as received
+// (no time stamp, level mark or line break of its own); debug lines are dropped.
+void log_line(frontend::LogFile &log, ROMWRIGHT_LOG_LEVEL level, const std::string &text);
 
 // "--page0" / "--page1": each forced page turns automatic page selection off.
 void force_pages(bool page0, bool page1, romwright::options &options);
-
-struct UpdateCallbacks {
-    std::function<void(ROMWRIGHT_OPERATION)> operation;
-    std::function<void(float)> progress;
-    std::function<void(ROMWRIGHT_LOG_LEVEL, const char *)> log;
-};
-
-// Runs the update entry for one board with the given private options copy,
-// which is released afterwards; a non-zero result raises romwright::exception.
-void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
-                  std::unique_ptr<romwright::options> options);
 
 } // namespace romwright::cli

@@ -13,14 +13,24 @@
 #include <fmt/format.h>
 
 #include "cli/console.hpp"
+#include "cli/output.hpp"
 #include "cli/usage.hpp"
+#include "engine/frontend/board_selection.hpp"
+#include "engine/frontend/board_update.hpp"
+#include "engine/frontend/firmware_name.hpp"
+#include "engine/frontend/log_file.hpp"
+#include "engine/frontend/stop_request.hpp"
+#include "engine/frontend/version_gate.hpp"
 #include "engine/options.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 
 using Arguments = std::map<std::string, docopt::value>;
 using romwright::cli::Console;
+using romwright::cli::print;
+namespace frontend = romwright::frontend;
+
+constexpr const char *kProgram = "romwright-cli";
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
@@ -31,26 +41,6 @@ constexpr const char *kTooOld =
     "       a safe update of your system. Please update\n"
     "       to the latest version from Korvelon's\n"
     "       website and run this program again.\n";
-
-struct Version {
-    uint8_t major = 0, minor = 0, revision = 0;
-};
-
-using VersionQuery = uint32_t (*)(uint8_t *, uint8_t *, uint8_t *);
-
-Version query_version(VersionQuery query, const char *failure) {
-    Version version;
-    if (query(&version.major, &version.minor, &version.revision) != ZENAPI_SUCCESS) throw std::runtime_error(failure);
-    return version;
-}
-
-// 7.1 is the oldest library and driver that update a board safely.
-bool recent_enough(const Version &version) { return version.major > 7 || (version.major == 7 && version.minor >= 1); }
-
-bool library_and_driver_recent_enough() {
-    if (!recent_enough(query_version(KorvelGetSDKVersion, "Could not query SDK version"))) return false;
-    return recent_enough(query_version(KorvelGetDriverVersion, "Could not query driver version"));
-}
 
 bool flag(const Arguments &args, const std::string &key) {
     auto found = args.find(key);
@@ -75,17 +65,45 @@ int32_t id_option(const Arguments &args, const std::string &key) {
     return static_cast<int32_t>(number);
 }
 
-void update_boards(const std::vector<void *> &boards, const std::string &path, const romwright::options &options,
-                   Console &console) {
-    const romwright::cli::UpdateCallbacks callbacks{
+// Ends the log entry of one board, however its update ends: what the
+// engine left without a line break gets one.
+class BoardLogEntry {
+public:
+    explicit BoardLogEntry(frontend::LogFile &log) : log_(log) {}
+    ~BoardLogEntry() { log_.end_entry(); }
+    BoardLogEntry(const BoardLogEntry &) = delete;
+    BoardLogEntry &operator=(const BoardLogEntry &) = delete;
+
+private:
+    frontend::LogFile &log_;
+};
+
+// A stop requested meanwhile ends the run here, before board `next` is
+// touched; the reason goes to the log as well as to the screen.
+void stop_before_board(std::size_t next, std::size_t count, frontend::LogFile &log) {
+    try {
+        frontend::stop_if_requested(next, count);
+    } catch (const frontend::stop_requested_error &stop) {
+        log.append(std::string(stop.what()) + "\n");
+        throw;
+    }
+}
+
+void update_boards(const frontend::BoardList &boards, const std::string &path, const romwright::options &options,
+                   Console &console, frontend::LogFile &log) {
+    const frontend::UpdateCallbacks callbacks{
         [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
         [&console](float progress) { console.on_progress(progress); },
-        [](ROMWRIGHT_LOG_LEVEL level, const char *text) { romwright::cli::append_log_line(level, text); },
+        [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
     };
     for (std::size_t i = 0; i < boards.size(); ++i) {
+        stop_before_board(i, boards.size(), log);
         console.begin_board(static_cast<int32_t>(i));
-        romwright::cli::check_firmware_path(path, boards[i]);
-        romwright::cli::update_board(path, boards[i], callbacks, std::make_unique<romwright::options>(options));
+        frontend::check_firmware_path(path, boards[i]);
+        {
+            const BoardLogEntry entry(log);
+            frontend::update_board(path, boards[i], callbacks, options);
+        }
         std::fflush(stdout);
     }
     console.drop_bar();
@@ -95,24 +113,28 @@ int run(const Arguments &args) {
     romwright::options options;
     const int32_t system_id = id_option(args, "--system");
     const int32_t board_id = id_option(args, "--board");
-    if (!library_and_driver_recent_enough()) {
-        fmt::print("{}", kTooOld);
+    if (!frontend::library_and_driver_recent_enough()) {
+        print("{}", kTooOld);
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");
     romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
-    const std::vector<void *> boards = romwright::cli::select_boards(system_id, board_id);
+    const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
-    update_boards(boards, args.at("<file>").asString(), options, console);
-    if (!quiet) fmt::print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
+    frontend::LogFile log(kProgram, romwright::cli::kLogFileName);
+    update_boards(boards, args.at("<file>").asString(), options, console, log);
+    if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+    // From here on Ctrl+C, SIGTERM and a closed terminal wait for the board
+    // being written, and a closed output pipe does not end the program.
+    frontend::defer_stop_requests(kProgram);
     // A program may be started with no argument vector at all (argc 0).
     const std::vector<std::string> arguments(argc > 1 ? argv + 1 : argv, argc > 1 ? argv + argc : argv);
     // Help, version and a command line that does not match end inside the parser.
@@ -122,9 +144,9 @@ int main(int argc, char **argv) {
     try {
         return run(args);
     } catch (const std::exception &error) {
-        fmt::print("\nError: {}\n", error.what());
+        print("\nError: {}\n", error.what());
     } catch (...) {
-        fmt::print("\nUnknown error\n");
+        print("\nUnknown error\n");
     }
     return kExitFailure;
 }

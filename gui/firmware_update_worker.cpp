@@ -2,77 +2,40 @@
 
 #include <memory>
 #include <stdexcept>
-#include <vector>
 
 #include <fmt/format.h>
 
+#include "engine/frontend/board_selection.hpp"
+#include "engine/frontend/stop_request.hpp"
+#include "engine/frontend/version_gate.hpp"
 #include "engine/version.hpp"
-#include "gui/library_version.hpp"
 #include "gui/progress_throttle.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 
-using board_list = std::vector<void *>;
-
-// Counts are asked again before every comparison: the library's view of the
-// machine is the truth, not a snapshot.
-board_list boardsOfSystem(uint32_t system_id) {
-    board_list boards;
-    for (uint32_t board = 1; board <= KorvelBoardsInSystemBySystemID(system_id); ++board)
-        boards.push_back(KorvelGetBoardBySystemID(system_id, board));
-    return boards;
-}
-
-board_list boardsOfAllSystems() {
-    board_list boards;
-    for (uint32_t system = 1; system <= KorvelNumOfSystems(); ++system) {
-        const board_list of_system = boardsOfSystem(system);
-        boards.insert(boards.end(), of_system.begin(), of_system.end());
-    }
-    return boards;
-}
+namespace frontend = romwright::frontend;
 
 // Null handles stay in the list: the engine reports them per board.
-board_list selectBoards(romwrite_mode mode, int system_id, int board_id) {
+frontend::BoardList selectBoards(romwrite_mode mode, int system_id, int board_id) {
     switch (mode) {
     case all_boards:
-        return boardsOfAllSystems();
+        return frontend::boards_of_all_systems();
     case board_system:
-        return boardsOfSystem(static_cast<uint32_t>(system_id));
+        return frontend::boards_of_system(static_cast<uint32_t>(system_id));
     case single_board:
-        return {KorvelGetBoardBySystemID(static_cast<uint32_t>(system_id),
-                                         static_cast<uint32_t>(board_id))};
+        return frontend::one_board(static_cast<uint32_t>(system_id), static_cast<uint32_t>(board_id));
     }
     return {};
 }
 
 void refuseOldLibraryOrDriver() {
-    using namespace romwright_gui;
-    const bool too_old = isTooOld(querySdkVersion()) || isTooOld(queryDriverVersion());
-    if (too_old)
+    if (!frontend::library_and_driver_recent_enough())
         throw std::runtime_error(
             "Library or driver is too old to update the firmware safely. Please download and "
             "install the lastet Zenapi driver from the Korvelon website.");
 }
 
-engine_callbacks &callbacksOf(void *user_data) {
-    return *static_cast<engine_callbacks *>(user_data);
-}
-
 } // namespace
-
-void engine_operation_callback(ROMWRIGHT_OPERATION operation, void *user_data) {
-    callbacksOf(user_data).on_operation(operation);
-}
-
-void engine_progress_callback(float progress, void *user_data) {
-    callbacksOf(user_data).on_progress(progress);
-}
-
-void engine_log_callback(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-    callbacksOf(user_data).on_log(level, text ? std::string(text) : std::string());
-}
 
 FirmwareUpdateWorker::FirmwareUpdateWorker() : QObject(nullptr) {}
 
@@ -111,28 +74,41 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
     // Everything is caught here: a request always ends with exactly one
     // update_done, and no exception may leave a slot on the worker thread.
     try {
-        const board_list boards = selectBoards(mode, system_id, board_id);
+        const frontend::BoardList boards = selectBoards(mode, system_id, board_id);
         refuseOldLibraryOrDriver();
         const int total = static_cast<int>(boards.size());
         emit log(ROMWRIGHT_LOG_INFO, fmt::format("Will update {} boards\n", total));
         for (int i = 0; i < total; ++i) {
+            // A stop requested meanwhile ends the request here: the board
+            // before was finished whole, this one is not touched.
+            frontend::stop_if_requested(static_cast<std::size_t>(i), boards.size());
             emit board_changed(i + 1, total);
             engine_callbacks callbacks = makeEngineCallbacks(verbose_log);
             emit log(ROMWRIGHT_LOG_INFO, fmt::format("Update board board {}\n", i));
-            const romwright::options board_options(options);
-            const ROMWRIGHT_RC result = romwright_update_firmware(
-                path.c_str(), boards[static_cast<size_t>(i)], engine_operation_callback,
-                engine_progress_callback, engine_log_callback, board_options.record(), &callbacks);
-            if (result != ROMWRIGHT_RC_SUCCESS)
-                throw romwright::exception(result);
+            updateBoard(path, boards[static_cast<std::size_t>(i)], i + 1, callbacks, options);
         }
     } catch (const romwright::exception &error) {
         return error.code();
+    } catch (const frontend::stop_requested_error &stop) {
+        emit log(ROMWRIGHT_LOG_ERROR, std::string(stop.what()) + "\n");
+        return ROMWRIGHT_RC_ERROR;
     } catch (const std::exception &error) {
         emit log(ROMWRIGHT_LOG_ERROR, fmt::format("Uncaught error: {}\n", error.what()));
         return ROMWRIGHT_RC_ERROR;
     }
     return ROMWRIGHT_RC_SUCCESS;
+}
+
+void FirmwareUpdateWorker::updateBoard(const std::string &path, void *board, int current_board,
+                                       const engine_callbacks &callbacks,
+                                       const romwright::options &options) {
+    try {
+        frontend::update_board(path, board, callbacks, options);
+    } catch (...) {
+        emit board_done(current_board);
+        throw;
+    }
+    emit board_done(current_board);
 }
 
 void FirmwareUpdateWorker::send_operation_changed(ROMWRIGHT_OPERATION operation) {

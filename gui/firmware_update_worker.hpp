@@ -3,28 +3,24 @@
 // reports back through signals that reach the GUI thread queued.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include <QObject>
 
+#include "engine/frontend/board_update.hpp"
 #include "engine/options.hpp"
 #include "engine/romwright.h"
 #include "gui/update_request.hpp"
 
 // What the engine's plain-function callbacks forward to. Its address is the
 // user data pointer of one engine call.
-struct engine_callbacks {
-    std::function<void(ROMWRIGHT_OPERATION)> on_operation;
-    std::function<void(float)> on_progress;
-    std::function<void(ROMWRIGHT_LOG_LEVEL, std::string)> on_log;
-};
+using engine_callbacks = romwright::frontend::UpdateCallbacks;
 
 // The engine's callback signatures, forwarding into the engine_callbacks
 // record that user_data points at.
-void engine_operation_callback(ROMWRIGHT_OPERATION operation, void *user_data);
-void engine_progress_callback(float progress, void *user_data);
-void engine_log_callback(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data);
+inline constexpr ROMWRIGHT_OPERATION_CALLBACK engine_operation_callback = romwright::frontend::forward_operation;
+inline constexpr ROMWRIGHT_PROGRESS_CALLBACK engine_progress_callback = romwright::frontend::forward_progress;
+inline constexpr ROMWRIGHT_LOG_CALLBACK engine_log_callback = romwright::frontend::forward_log;
 
 class FirmwareUpdateWorker : public QObject {
     Q_OBJECT
@@ -44,6 +40,10 @@ signals:
     void progress_changed(float progress);
     void update_done(ROMWRIGHT_RC return_code);
     void log(ROMWRIGHT_LOG_LEVEL level, std::string text);
+    // The engine's work on board current_board (counted from 1) has ended,
+    // well or not: its log lines are all sent, so a text it left without a
+    // line break can be ended.
+    void board_done(int current_board);
 
 public slots:
     void update_firmware(std::string path, ba::endpoint host, int system_id, int board_id,
@@ -56,4 +56,7 @@ private:
     ROMWRIGHT_RC updateBoards(const std::string &path, int system_id, int board_id,
                               const romwright::options &options, romwrite_mode mode,
                               bool verbose_log);
+    // One board through the engine; board_done follows however it ends.
+    void updateBoard(const std::string &path, void *board, int current_board,
+                     const engine_callbacks &callbacks, const romwright::options &options);
 };

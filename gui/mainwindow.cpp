@@ -1,14 +1,11 @@
 #include "gui/mainwindow.hpp"
 
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <algorithm>
 #include <stdexcept>
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -23,15 +20,17 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <fmt/format.h>
 
-#include "engine/devlib/zen.hpp"
+#include "engine/frontend/firmware_name.hpp"
+#include "engine/frontend/stop_request.hpp"
+#include "engine/frontend/version_gate.hpp"
 #include "engine/version.hpp"
 #include "gui/fatal_error.hpp"
-#include "gui/library_version.hpp"
 #include "gui/options_dialog.hpp"
 #include "gui/update_progress_widget.hpp"
 #include "zenapi/Zenapi.h"
@@ -51,6 +50,8 @@ const char *const kFailedText =
 
 constexpr int kBrowseButtonWidth = 30;
 constexpr int kPathFieldMinimumWidth = 380;
+// How often the window looks for a stop request (SIGTERM, Ctrl+C, ...).
+constexpr int kStopPollMs = 100;
 
 QSpinBox *newIdBox(QWidget *parent, const char *name) {
     auto *box = new QSpinBox(parent);
@@ -72,10 +73,6 @@ QFormLayout *addIndentedForm(QVBoxLayout *column) {
 void showTooOld() {
     QMessageBox::critical(nullptr, QString::fromLatin1(kTooOldTitle),
                           QString::fromLatin1(kTooOldText), QMessageBox::Ok);
-}
-
-std::string localPath(const QString &path) {
-    return QFile::encodeName(path).toStdString();
 }
 
 } // namespace
@@ -106,7 +103,10 @@ QString logFilePath(const std::string &name) {
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent),
       options_dialog(new OptionsDialog(this)),
-      progress_widget(new UpdateProgressWidget(this)) {
+      progress_widget(new UpdateProgressWidget(this)),
+      // Text mode, as a log the user reads in an editor.
+      log_file("romwright-gui",
+               [this] { return logFilePath(log_file_name).toUtf8().toStdString(); }, "a") {
     settings.file_path = defaultFirmwareFilePath();
     buildWidgets();
     connectControls();
@@ -119,6 +119,7 @@ MainWindow::MainWindow(QWidget *parent)
     connectWorker();
     worker.moveToThread(&worker_thread);
     worker_thread.start(QThread::InheritPriority);
+    watchForStopRequests();
 }
 
 MainWindow::~MainWindow() {
@@ -227,6 +228,7 @@ void MainWindow::connectWorker() {
             &UpdateProgressWidget::onProgressChanged);
     connect(&worker, &FirmwareUpdateWorker::update_done, this, &MainWindow::onUpdateDone);
     connect(&worker, &FirmwareUpdateWorker::log, this, &MainWindow::onLog);
+    connect(&worker, &FirmwareUpdateWorker::board_done, this, &MainWindow::onBoardDone);
     connect(this, &MainWindow::start_update_firmware, &worker,
             &FirmwareUpdateWorker::update_firmware);
     connect(options_dialog, &OptionsDialog::optionsChanged, this, &MainWindow::onOptionsChanged);
@@ -284,16 +286,10 @@ void MainWindow::on_filePathLineEdit_textChanged(QString text) {
 }
 
 bool MainWindow::libraryAndDriverAccepted() {
-    using namespace romwright_gui;
-    if (isTooOld(querySdkVersion())) {
-        showTooOld();
-        return false;
-    }
-    if (isTooOld(queryDriverVersion())) {
-        showTooOld();
-        return false;
-    }
-    return true;
+    if (romwright::frontend::library_and_driver_recent_enough())
+        return true;
+    showTooOld();
+    return false;
 }
 
 bool MainWindow::firmwareFileUsable() {
@@ -316,13 +312,7 @@ bool MainWindow::firmwareFileUsable() {
 void MainWindow::checkBoardModel() const {
     void *board = KorvelGetBoardBySystemID(static_cast<uint32_t>(settings.system_id),
                                            static_cast<uint32_t>(settings.board_id));
-    const zen::board_kind kind = zen::from_c<zen::board_kind>(KorvelGetBoardKind(board));
-    std::ostringstream designation;
-    designation << kind;
-    const std::string model = designation.str();
-    const std::string path = settings.file_path.toUtf8().toStdString();
-    if (model.empty() || path.find(model) == std::string::npos)
-        throw std::runtime_error("Invalid firmware board type");
+    romwright::frontend::check_board_model(settings.file_path.toUtf8().toStdString(), board);
 }
 
 void MainWindow::update() {
@@ -335,28 +325,50 @@ void MainWindow::checkAndStart() {
     checkBoardModel();
     update_button->setEnabled(false);
     progress_widget->show();
+    ++running_requests;
     emit start_update_firmware(settings.file_path.toUtf8().toStdString(), settings.host,
                                settings.system_id, settings.board_id, settings.opts,
                                settings.mode, settings.verbose_log);
 }
 
 void MainWindow::onLog(ROMWRIGHT_LOG_LEVEL level, std::string text) {
-    try {
-        std::ofstream file;
-        file.exceptions(std::ios::failbit | std::ios::badbit);
-        file.open(localPath(logFilePath(log_file_name)), std::ios::out | std::ios::app);
-        if (level == ROMWRIGHT_LOG_ERROR)
-            file << "Error: ";
-        file << text;
-        file.close();
-    } catch (const std::exception &error) {
-        std::cerr << error.what() << text;
-    }
+    log_file.append(level == ROMWRIGHT_LOG_ERROR ? "Error: " + text : text);
+}
+
+void MainWindow::onBoardDone(int /*current_board*/) {
+    log_file.end_entry();
 }
 
 void MainWindow::onUpdateDone(ROMWRIGHT_RC return_code) {
+    log_file.end_entry();
     if (closing) return;
+    running_requests = std::max(0, running_requests - 1);
+    if (romwright::frontend::stop_requested()) {
+        endAfterStop(return_code);
+        return;
+    }
     romwright_gui::guarded([this, return_code] { showOutcome(return_code); });
+}
+
+// A stop request (SIGTERM, Ctrl+C, a closed session) ends the program at
+// once while no update runs; during one, the worker stops before its next
+// board and onUpdateDone ends the program when the last request is done.
+void MainWindow::watchForStopRequests() {
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (running_requests == 0 && romwright::frontend::stop_requested())
+            QCoreApplication::exit(stop_status);
+    });
+    poll->start(kStopPollMs);
+}
+
+// No message box: nobody may be there to answer it. The status tells whether
+// a board was left undone.
+void MainWindow::endAfterStop(ROMWRIGHT_RC return_code) {
+    if (return_code != ROMWRIGHT_RC_SUCCESS)
+        stop_status = 1;
+    if (running_requests == 0)
+        QCoreApplication::exit(stop_status);
 }
 
 void MainWindow::showOutcome(ROMWRIGHT_RC return_code) {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QThread>
 
+#include "engine/frontend/log_file.hpp"
 #include "engine/options.hpp"
 #include "engine/romwright.h"
 #include "gui/firmware_update_worker.hpp"
@@ -58,6 +59,7 @@ private slots:
     void onUpdateDone(ROMWRIGHT_RC return_code);
     void onOptionsChanged(romwright::options options, bool verbose_log);
     void onLog(ROMWRIGHT_LOG_LEVEL level, std::string text);
+    void onBoardDone(int current_board);
     void on_filePathLineEdit_textChanged(QString text);
     // Checks the request and starts it. Hides QWidget::update on purpose:
     // the window never asks for a repaint by that name.
@@ -79,6 +81,8 @@ private:
     bool firmwareFileUsable();
     void checkBoardModel() const;
     void showFailure(ROMWRIGHT_RC return_code);
+    void watchForStopRequests();
+    void endAfterStop(ROMWRIGHT_RC return_code);
 
     OptionsDialog *options_dialog;
     UpdateProgressWidget *progress_widget;
@@ -86,7 +90,10 @@ private:
     FirmwareUpdateWorker worker;
     QThread worker_thread;
     std::string log_file_name = "romwright.log";
+    romwright::frontend::LogFile log_file;
     bool closing = false;  // set once the destructor has waited for the worker
+    int running_requests = 0;  // sent to the worker and not yet done
+    int stop_status = 0;       // exit status after a stop request: 1 once a board was left undone
 
     QLineEdit *file_path_edit = nullptr;
     QSpinBox *board_id_box = nullptr;

@@ -1,5 +1,8 @@
 // The console's progress display: which bar is shown when, driven by the
-// operation and progress reports of the engine and by board changes.
+// operation and progress reports of the engine and by board changes; and
+// what its log sink keeps.
+#include <cstdio>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -157,38 +160,45 @@ TEST(ForcePages, EachFlagForcesItsPageAndTurnsAutoSelectOff) {
     }
 }
 
-// Runs the test body in a fresh working directory, where the log file goes.
-class LogFile : public ::testing::Test {
+// The console's log sink, writing to a log file in a folder of the test's own.
+class ConsoleLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_NE(::getcwd(previous_, sizeof previous_), nullptr);
-        ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-    }
-    void TearDown() override { ASSERT_EQ(::chdir(previous_), 0); }
-    std::string log() const { return testsupport::read_text(dir_.file("romwright-cli.log")); }
+    std::string log() const { return testsupport::read_text(path_); }
+    void line(ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(file_, level, text); }
 
     testsupport::TempDir dir_{"cli-log"};
-    char previous_[4096] = {};
+    std::string path_ = dir_.file(romwright::cli::kLogFileName);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> warnings_{std::tmpfile(), &std::fclose};
+    romwright::frontend::LogFile file_{"romwright-cli", path_, "ab", warnings_.get()};
 };
 
-TEST_F(LogFile, LinesAreAppendedExactlyAsReceived) {
-    testsupport::write_text(dir_.file("romwright-cli.log"), "earlier run\n");
-    romwright::cli::append_log_line(ROMWRIGHT_LOG_INFO, "Update succeeded.\n");
-    romwright::cli::append_log_line(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
-    romwright::cli::append_log_line(ROMWRIGHT_LOG_ERROR, "Board is null");
-    EXPECT_EQ(log(), "earlier run\nUpdate succeeded.\nDisabling API logging failedBoard is null");
+TEST_F(ConsoleLog, LinesAreAppendedAsReceivedButOnlyWhole) {
+    testsupport::write_text(path_, "earlier run\n");
+    line(ROMWRIGHT_LOG_INFO, "Update succeeded.\n");
+    line(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
+    line(ROMWRIGHT_LOG_ERROR, "Board is null");
+    // The two texts without a line break wait for the end of their line...
+    EXPECT_EQ(log(), "earlier run\nUpdate succeeded.\n");
+    // ...which the end of the board's entry gives them.
+    file_.end_entry();
+    EXPECT_EQ(log(), "earlier run\nUpdate succeeded.\nDisabling API logging failedBoard is null\n");
 }
 
-TEST_F(LogFile, DebugLinesAreDropped) {
-    romwright::cli::append_log_line(ROMWRIGHT_LOG_DEBUG, "detail\n");
-    EXPECT_FALSE(testsupport::file_exists(dir_.file("romwright-cli.log")));
-    romwright::cli::append_log_line(ROMWRIGHT_LOG_INFO, "kept\n");
+TEST_F(ConsoleLog, DebugLinesAreDropped) {
+    line(ROMWRIGHT_LOG_DEBUG, "detail\n");
+    EXPECT_FALSE(testsupport::file_exists(path_));
+    line(ROMWRIGHT_LOG_INFO, "kept\n");
     EXPECT_EQ(log(), "kept\n");
 }
 
-TEST_F(LogFile, UnwritableLogLosesTheLineQuietly) {
-    ASSERT_EQ(::mkdir(dir_.file("romwright-cli.log").c_str(), 0755), 0);  // a folder where the file should be
-    EXPECT_NO_THROW(romwright::cli::append_log_line(ROMWRIGHT_LOG_ERROR, "lost\n"));
+TEST_F(ConsoleLog, UnwritableLogLosesTheLinesWithOneWarning) {
+    ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);  // a folder where the file should be
+    EXPECT_NO_THROW(line(ROMWRIGHT_LOG_ERROR, "lost\n"));
+    EXPECT_NO_THROW(line(ROMWRIGHT_LOG_INFO, "lost too\n"));
+    std::rewind(warnings_.get());
+    char text[512] = {};
+    const std::size_t length = std::fread(text, 1, sizeof text - 1, warnings_.get());
+    EXPECT_EQ(std::string(text, length), "romwright-cli: cannot write the log file " + path_ + ": Is a directory\n");
 }
 
 } // namespace

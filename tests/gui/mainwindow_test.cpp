@@ -1,6 +1,7 @@
 // The main window: its controls, the checks before a request, the request it
 // sends, the log file and the boxes that end an update.
 #include <algorithm>
+#include <csignal>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,6 +21,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "engine/frontend/stop_request.hpp"
+#include "engine/platform.hpp"
 #include "gui/mainwindow.hpp"
 #include "gui/options_dialog.hpp"
 #include "gui/update_progress_widget.hpp"
@@ -442,10 +446,11 @@ TEST_F(MainWindowTest, AFailedUpdateEndsWithTheFailureBoxWhoseOpenButtonShowsThe
     EXPECT_FALSE(progressWindow()->isVisible());
     EXPECT_TRUE(erased(flashOf("board")));
 
-    // Level-3 lines carry "Error: "; lines without a line end run into the next.
+    // Level-3 lines carry "Error: "; the engine's last text, which has no
+    // line end, gets one when the board's work is done.
     const std::string log = logText();
     EXPECT_NE(log.find("\nError: Unable to open Flash, "), std::string::npos) << log;
-    EXPECT_NE(log.find("\nError: Update Flash image failedUpdate finished. Return code 1\n"),
+    EXPECT_NE(log.find("\nError: Update Flash image failed\nUpdate finished. Return code 1\n"),
               std::string::npos)
         << log;
 }
@@ -476,39 +481,49 @@ TEST_F(MainWindowTest, TheFailureBoxFallsBackToAPlainTextWhenTheLogHasNoFolder) 
     EXPECT_EQ(answerer.seen()[0].title, "Update failed");
     EXPECT_EQ(answerer.seen()[0].text, "The update has failed.");
     EXPECT_EQ(answerer.seen()[0].buttons, QMessageBox::Ok);
-    EXPECT_NE(err.find("Couldn't create Korvelon dir in DocumentsStart firmware update (v3.5.3)\n"),
-              std::string::npos)
-        << err;
+    // One warning for the whole run, not one per lost line (the rest of
+    // standard error is Qt's own).
+    const std::string warning =
+        "romwright-gui: cannot write the log file: Couldn't create Korvelon dir in Documents\n";
+    const auto first = err.find(warning);
+    EXPECT_NE(first, std::string::npos) << err;
+    EXPECT_EQ(err.find(warning, first + 1), std::string::npos) << err;
+    EXPECT_EQ(err.find("Start firmware update"), std::string::npos) << err;
 }
 
-TEST_F(MainWindowTest, LogLinesAreAppendedOnePerCallWithErrorBeforeLevelThree) {
+TEST_F(MainWindowTest, LogLinesAreAppendedWholeWithErrorBeforeLevelThree) {
     useMachine(guitest::machineToml({}));
     open();
     const struct {
+        bool board_done;            // the worker reports the board done, instead of a line
         ROMWRIGHT_LOG_LEVEL level;
         const char *text;
-        const char *written;
-    } lines[] = {
-        {ROMWRIGHT_LOG_DEBUG, "detail\n", "detail\n"},
-        {ROMWRIGHT_LOG_INFO, "info\n", "info\n"},
-        {ROMWRIGHT_LOG_WARNING, "Disabling API logging failed", "Disabling API logging failed"},
-        {ROMWRIGHT_LOG_ERROR, "bad\n", "Error: bad\n"},
-        {ROMWRIGHT_LOG_ERROR, "Board is null", "Error: Board is null"},
+        const char *on_disk;        // the whole file afterwards
+    } steps[] = {
+        {false, ROMWRIGHT_LOG_DEBUG, "detail\n", "detail\n"},
+        {false, ROMWRIGHT_LOG_INFO, "info\n", "detail\ninfo\n"},
+        // No line end: kept until its line is complete.
+        {false, ROMWRIGHT_LOG_WARNING, "Disabling API logging failed", "detail\ninfo\n"},
+        {false, ROMWRIGHT_LOG_ERROR, "bad\n", "detail\ninfo\nDisabling API logging failedError: bad\n"},
+        {false, ROMWRIGHT_LOG_ERROR, "Board is null", "detail\ninfo\nDisabling API logging failedError: bad\n"},
+        {true, ROMWRIGHT_LOG_INFO, "",
+         "detail\ninfo\nDisabling API logging failedError: bad\nError: Board is null\n"},
     };
-    std::string expected;
-    for (const auto &line : lines) {
-        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onLog", Qt::DirectConnection,
-                                              Q_ARG(ROMWRIGHT_LOG_LEVEL, line.level),
-                                              Q_ARG(std::string, line.text)));
-        expected += line.written;
-        // Closed after each line: what is on disk is everything so far.
-        EXPECT_EQ(logText(), expected);
+    for (const auto &step : steps) {
+        if (step.board_done)
+            ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onBoardDone", Qt::DirectConnection,
+                                                  Q_ARG(int, 1)));
+        else
+            ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onLog", Qt::DirectConnection,
+                                                  Q_ARG(ROMWRIGHT_LOG_LEVEL, step.level),
+                                                  Q_ARG(std::string, step.text)));
+        // Closed after each write: what is on disk is every whole line so far.
+        EXPECT_EQ(logText(), step.on_disk) << step.text;
     }
 }
 
-TEST_F(MainWindowTest, AnUnwritableLogSendsTheLineToStandardError) {
+TEST_F(MainWindowTest, AnUnwritableLogIsReportedOnceOnStandardError) {
     useMachine(guitest::machineToml({}));
-    open();
     const struct {
         const char *file_in_the_way;
         const char *error;
@@ -517,19 +532,21 @@ TEST_F(MainWindowTest, AnUnwritableLogSendsTheLineToStandardError) {
         {"/Documents", "Couldn't create Korvelon dir in Documents"},
     };
     for (const auto &c : cases) {
+        window.reset();
         QDir(QString::fromStdString(home() + "/Documents")).removeRecursively();
         QFile::remove(QString::fromStdString(home() + "/Documents"));
-        QDir().mkpath(QString::fromStdString(home() + "/Documents"));
-        QDir(QString::fromStdString(home() + "/Documents")).removeRecursively();
         if (std::string(c.file_in_the_way) == "/Documents/Korvelon")
             QDir().mkpath(QString::fromStdString(home() + "/Documents"));
         testsupport::write_text(home() + c.file_in_the_way, "in the way");
-        testing::internal::CaptureStderr();
+        open();
         EXPECT_THROW(logFilePath("romwright.log"), std::runtime_error);
-        ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onLog", Qt::DirectConnection,
-                                              Q_ARG(ROMWRIGHT_LOG_LEVEL, ROMWRIGHT_LOG_ERROR),
-                                              Q_ARG(std::string, std::string("lost line\n"))));
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.error) + "lost line\n");
+        testing::internal::CaptureStderr();
+        for (const char *text : {"lost line\n", "lost as well\n"})
+            ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "onLog", Qt::DirectConnection,
+                                                  Q_ARG(ROMWRIGHT_LOG_LEVEL, ROMWRIGHT_LOG_ERROR),
+                                                  Q_ARG(std::string, std::string(text))));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  std::string("romwright-gui: cannot write the log file: ") + c.error + "\n");
     }
 }
 
@@ -665,6 +682,98 @@ TEST_F(MainWindowTest, TheExitButtonEndsTheEventLoop) {
     QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
     EXPECT_EQ(QApplication::exec(), 0);
 }
+
+// SIGTERM, Ctrl+C or a closed session, deferred as the program does.
+class MainWindowStopTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        romwright::frontend::defer_stop_requests("gui_tests");
+        romwright::platform::forget_stop_request();
+    }
+    void TearDown() override {
+        romwright::platform::forget_stop_request();
+        MainWindowTest::TearDown();
+    }
+
+    // Runs the application's event loop as the program does; 99 when
+    // nothing ended it within the time limit.
+    static int runEventLoop() {
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        limit.start(60000);
+        return QApplication::exec();
+    }
+};
+
+TEST_F(MainWindowStopTest, WithNoUpdateRunningAStopEndsTheProgramAtOnce) {
+    useMachine(guitest::machineToml({}));
+    open();
+    guitest::MessageBoxAnswerer answerer;
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_EQ(runEventLoop(), 0);
+    EXPECT_TRUE(answerer.seen().empty());
+}
+
+struct StopCase {
+    const char *name;
+    int boards;
+    int exit_status;  // 1 when a board was left undone
+};
+
+void PrintTo(const StopCase &c, std::ostream *out) { *out << c.name; }
+
+class StopDuringAnUpdate : public MainWindowStopTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopDuringAnUpdate, TheBoardIsFinishedAndTheProgramEndsWithoutABox) {
+    const StopCase &c = GetParam();
+    std::vector<BoardSpec> system;
+    for (int i = 1; i <= c.boards; ++i) {
+        BoardSpec slow("b" + std::to_string(i), 35, {5});
+        slow.extra = "\n[system.board.upgrade]\npolls = 1000\nend_status = 2\nend_percent = 100\n";
+        system.push_back(slow);
+    }
+    useMachine(guitest::machineToml({system}));
+    const std::string file = writeFirmware(desktop(), "fw-ZEN5190.rpd");
+    open();
+    selectMode(all_boards);
+    guitest::MessageBoxAnswerer answerer;
+    // The signal comes once the progress window shows the first board being written.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [this] {
+        const auto labels = progressWindow()->findChildren<QLabel *>();
+        if (labels.size() > 1 && labels.at(1)->text().startsWith("Writing board 1 of") &&
+            !romwright::frontend::stop_requested())
+            std::raise(SIGTERM);
+    });
+    watch.start(5);
+    QTimer::singleShot(0, updateButton(), &QPushButton::click);
+    EXPECT_EQ(runEventLoop(), c.exit_status);
+    EXPECT_TRUE(answerer.seen().empty()) << answerer.seen()[0].title.toStdString();
+
+    const std::string log = logText();
+    EXPECT_NE(log.find("Update succeeded.\n"), std::string::npos) << log;
+    const auto image = testsupport::read_file(file);
+    const auto first = flashOf("b1");
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), first.begin()));
+    if (c.boards == 2) {
+        EXPECT_NE(log.find("Error: Stopped by SIGTERM before board 2 of 2; the boards before it were "
+                           "updated.\nUpdate finished. Return code 1\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_TRUE(erased(flashOf("b2")));
+    } else {
+        EXPECT_NE(log.find("Update finished. Return code 0\n"), std::string::npos) << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, StopDuringAnUpdate,
+                         ::testing::Values(StopCase{"the_last_board", 1, 0},
+                                           StopCase{"the_first_of_two_boards", 2, 1}),
+                         [](const ::testing::TestParamInfo<StopCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // Answers the file dialog: checks what it offers, then picks or cancels.
 void answerFileDialog(const QString &pick, QStringList *seen) {

@@ -1,6 +1,9 @@
 // The real romwright-gui program, run as a process: the update it starts by
 // itself with ROMWRIGHT_GUI_SCREENSHOT_DIR, its exit status, its log and the
 // pictures of its windows (under Xvfb, for the README).
+#include <signal.h>
+
+#include <algorithm>
 #include <string>
 
 #include <QColor>
@@ -106,6 +109,37 @@ TEST_F(ProgramTest, AFailedUpdateEndsWithTheFailureBoxAndStatusZero) {
     const std::string log = testsupport::read_text(logPath());
     EXPECT_THAT(log, HasSubstr("Error: Write sector failed, Flash program failed\n"));
     EXPECT_THAT(log, HasSubstr("Update finished. Return code 1\n"));
+}
+
+// SIGTERM while the program writes a board: the board is finished, and the
+// program ends by itself, with status 0 as nothing was left undone and no
+// box waiting for an answer.
+TEST_F(ProgramTest, ASignalDuringTheUpdateLetsTheBoardFinish) {
+    BoardSpec slow("board", 35, {5});
+    slow.extra = "\n[system.board.upgrade]\npolls = 1000\nend_status = 2\nend_percent = 100\n";
+    useMachine(guitest::machineToml({{slow}}));
+    const std::string file = makeFirmware("ZEN5190");
+    auto run = options("offscreen");
+    const std::string trace = temp_->file("trace.log");
+    run.env["ZENAPI_SIM_TRACE"] = trace;
+    run.unset_env.erase(std::remove(run.unset_env.begin(), run.unset_env.end(), "ZENAPI_SIM_TRACE"),
+                        run.unset_env.end());
+    run.send_signal = SIGTERM;
+    run.send_when = [&trace](const std::string &) {
+        return testsupport::file_exists(trace) &&
+               testsupport::read_text(trace).find("KorvelFirmwareUpgradeExecAndGetStatus") != std::string::npos;
+    };
+    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {}, run);
+    ASSERT_TRUE(result.signal_sent);
+    EXPECT_EQ(result.signal, 0) << "the signal ended the program";
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("romwright-gui: stop requested; a board being written is finished first\n"));
+    EXPECT_FALSE(testsupport::file_exists(shots() + "/update-succeeded.png"));
+    EXPECT_THAT(testsupport::read_text(logPath()), HasSubstr("Update succeeded.\nUpdate finished. Return code 0\n"));
+    const auto image = testsupport::read_file(file);
+    const auto flash = flashOf("board");
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
 // Runs the program on an X server of its own and keeps the pictures of its

@@ -2,6 +2,7 @@
 // selection, the version gate, the per-board loop and what reaches the GUI
 // thread.
 #include <algorithm>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "engine/frontend/stop_request.hpp"
+#include "engine/platform.hpp"
 #include "gui/firmware_update_worker.hpp"
 #include "gui/update_progress_widget.hpp"
 #include "tests/gui/gui_test_support.hpp"
@@ -299,6 +302,74 @@ TEST_F(WorkerTest, ASecondRequestWaitsUntilTheRunningOneIsDone) {
     EXPECT_LT(first_done, second_start);
     EXPECT_LT(second_start, events.size());
     EXPECT_EQ(events[first_done - 1], "Update finished. Return code 0\n");
+}
+
+// SIGTERM, Ctrl+C or a closed session during an update, as the program
+// defers them: the worker finishes the board being written and stops before
+// the next one.
+class WorkerStopTest : public WorkerTest {
+protected:
+    void SetUp() override {
+        WorkerTest::SetUp();
+        romwright::frontend::defer_stop_requests("gui_tests");
+        romwright::platform::forget_stop_request();
+    }
+    void TearDown() override {
+        romwright::platform::forget_stop_request();
+        WorkerTest::TearDown();
+    }
+
+    std::size_t times(const std::string &text) const {
+        const auto all = texts();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), text));
+    }
+};
+
+TEST_F(WorkerStopTest, AStopDuringTheFirstBoardEndsTheRequestBeforeTheSecond) {
+    useMachine(guitest::machineToml({{BoardSpec{"first"}, BoardSpec{"second"}}}));
+    const std::string file = writeFirmware(temp_->path(), "fw-ZEN5191.rpd", 0x18000);
+    // Raised on the worker thread as the first board starts writing.
+    QObject::connect(
+        &worker, &FirmwareUpdateWorker::operation_changed, &worker,
+        [](ROMWRIGHT_OPERATION) {
+            if (!romwright::frontend::stop_requested())
+                std::raise(SIGTERM);
+        },
+        Qt::DirectConnection);
+    request(file, all_boards);
+    waitDone(1);
+
+    EXPECT_EQ(done, std::vector<ROMWRIGHT_RC>{ROMWRIGHT_RC_ERROR});
+    EXPECT_EQ(boards, (std::vector<std::pair<int, int>>{{1, 2}}));
+    EXPECT_EQ(times("Update succeeded.\n"), 1u);
+    const std::string stopped =
+        "Stopped by SIGTERM before board 2 of 2; the boards before it were updated.\n";
+    EXPECT_TRUE(std::any_of(logs.begin(), logs.end(), [&](const LogLine &l) {
+        return l.level == ROMWRIGHT_LOG_ERROR && l.text == stopped;
+    }));
+    EXPECT_FALSE(logged("Update board board 1\n"));
+    EXPECT_EQ(texts().back(), "Update finished. Return code 1\n");
+
+    const auto image = guitest::firmwareBytes(0x18000);
+    const auto first = flashOf("first");
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), first.begin()));
+    EXPECT_TRUE(erased(flashOf("second")));
+}
+
+TEST_F(WorkerStopTest, AStopBeforeTheRequestTouchesNoBoard) {
+    useMachine(guitest::machineToml({{BoardSpec{"first"}, BoardSpec{"second"}}}));
+    const std::string file = writeFirmware(temp_->path(), "fw-ZEN5191.rpd");
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    request(file, all_boards);
+    waitDone(1);
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "Start firmware update (v3.5.3)\n", "Will update 2 boards\n",
+                           "Stopped by SIGINT before board 1 of 2; no board was touched.\n",
+                           "Update finished. Return code 1\n"}));
+    EXPECT_EQ(done, std::vector<ROMWRIGHT_RC>{ROMWRIGHT_RC_ERROR});
+    EXPECT_TRUE(boards.empty());
+    EXPECT_TRUE(erased(flashOf("first")));
+    EXPECT_TRUE(erased(flashOf("second")));
 }
 
 TEST(WorkerCallbacks, LevelZeroLinesReachTheWindowOnlyWithVerboseLog) {

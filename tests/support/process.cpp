@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +44,17 @@ std::string slurp(const std::string &path) {
     return text.str();
 }
 
+// Moves what the pipe holds now into `into`, up to `limit` bytes in all.
+void drain(int fd, std::string &into, std::size_t limit) {
+    char buffer[4096];
+    while (into.size() < limit) {
+        const std::size_t wanted = std::min(sizeof buffer, limit - into.size());
+        const ssize_t got = ::read(fd, buffer, wanted);
+        if (got <= 0) return;
+        into.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
 } // namespace
 
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
@@ -54,7 +66,14 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const bool piped = options.close_stdout_after >= 0;
+    int pipe_fds[2] = {-1, -1};
+    if (piped) {
+        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe for " + program);
+        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
     // posix_spawn has no portable chdir action here, so a shell-free way is to
@@ -80,12 +99,36 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
     pid_t pid = 0;
     int rc = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    int read_fd = -1;
+    if (piped) {
+        ::close(pipe_fds[1]);
+        read_fd = pipe_fds[0];
+        ::fcntl(read_fd, F_SETFL, O_NONBLOCK);
+    }
+    if (rc != 0) {
+        if (read_fd >= 0) ::close(read_fd);
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
+    }
 
     ProcessResult result;
+    std::string piped_out;
+    const auto piped_limit = static_cast<std::size_t>(piped ? options.close_stdout_after : 0);
+    const auto read_pipe = [&] {
+        if (read_fd < 0) return;
+        drain(read_fd, piped_out, piped_limit);
+        if (piped_out.size() < piped_limit) return;
+        ::close(read_fd);  // the reader has had enough, as `head -c` does
+        read_fd = -1;
+    };
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     for (;;) {
+        read_pipe();
+        if (options.send_signal != 0 && options.send_when && !result.signal_sent &&
+            options.send_when(piped ? piped_out : slurp(out_path))) {
+            kill(pid, options.send_signal);
+            result.signal_sent = true;
+        }
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
         if (std::chrono::steady_clock::now() > deadline) {
@@ -97,7 +140,9 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
     }
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.out = slurp(out_path);
+    read_pipe();
+    if (read_fd >= 0) ::close(read_fd);
+    result.out = piped ? piped_out : slurp(out_path);
     result.err = slurp(err_path);
     return result;
 }

@@ -1,6 +1,7 @@
 // Runs a program as a child process and collects what a user would see.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@ struct ProcessResult {
     int signal = 0;          // the signal that ended it, if any
     std::string out;         // standard output
     std::string err;         // standard error
+    bool signal_sent = false;  // ProcessOptions::send_signal was sent
 };
 
 struct ProcessOptions {
@@ -19,6 +21,18 @@ struct ProcessOptions {
     std::map<std::string, std::string> env;      // added to (or replacing in) the environment
     std::vector<std::string> unset_env;          // removed from the environment
     int timeout_seconds = 240;                   // killed after this
+
+    // Sends send_signal to the program once, as soon as send_when returns
+    // true. It is asked every few milliseconds while the program runs, with
+    // the standard output so far; it may look at anything else (a trace file).
+    int send_signal = 0;
+    std::function<bool(const std::string &out_so_far)> send_when;
+
+    // When not negative, standard output is a pipe whose reading end is
+    // closed after that many bytes, as `program | head -c N` does; the
+    // program's later writes to it fail (or raise SIGPIPE). out holds the
+    // bytes read.
+    long close_stdout_after = -1;
 };
 
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,

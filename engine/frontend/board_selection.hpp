@@ -1,0 +1,36 @@
+// Which boards an update takes, in the order it takes them: the handles the
+// device library gives for the systems and boards selected. Counts are asked
+// again before every step, as the library's view of the machine is the truth;
+// they are counted in 64 bits, so a library that claims 0xFFFFFFFF boards
+// cannot make a counter wrap.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace romwright::frontend {
+
+// Board handles as the library returns them, a null handle included: the
+// update entry reports a null one for its board.
+using BoardList = std::vector<void *>;
+
+// No machine holds more boards (or systems) than this; a count beyond it is
+// a library answering nonsense, and following it would ask for billions of
+// handles. Such a count raises std::runtime_error naming the call and value.
+inline constexpr uint64_t kMostBoards = 0x10000;
+
+// Boards 1, 2, ... of one system (none for a system the library does not have).
+BoardList boards_of_system(uint32_t system_id);
+
+// Every board of systems 1, 2, ..., in order.
+BoardList boards_of_all_systems();
+
+// The one board system_id/board_id, as the library gives it.
+BoardList one_board(uint32_t system_id, uint32_t board_id);
+
+// The console's rule for its system ID S and board ID B, 0 meaning all: B
+// not 0 takes board B of system S (system 0 included); else S not 0 takes
+// every board of S; else every board of every system.
+BoardList select_by_ids(int32_t system_id, int32_t board_id);
+
+} // namespace romwright::frontend
