@@ -2,13 +2,14 @@
 
 #include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ios>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 
 namespace romwright {
@@ -79,46 +80,44 @@ private:
     uint16_t state_ = 0xFFFF;
 };
 
-// The file as a stream that knows how much is left, so that no size field
-// read from it can make the reader allocate or read past its end.
+// The input read front to back, knowing how much is left, so that no size
+// field read from it can make the reader allocate or read past its end. Every
+// byte read goes into the CRC.
 class PofInput {
 public:
-    explicit PofInput(const std::string &path) : path_(path) {
-        // The path is UTF-8, as everywhere in the engine; a narrow path would
-        // be taken in the system's code page on Windows.
-        const std::filesystem::path native = std::filesystem::u8path(path);
-        file_.open(native, std::ios::binary);
-        if (!file_) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
-        // A folder opens for reading but reports a size no read can reach.
-        if (!std::filesystem::is_regular_file(native))
-            throw std::ios_base::failure(fmt::format("Error: POF file {} is not a regular file", path));
-        file_.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
-        file_.seekg(0, std::ios::end);
-        size_ = static_cast<uint64_t>(file_.tellg());
-        file_.seekg(0, std::ios::beg);
-    }
+    explicit PofInput(FirmwareSource &source) : source_(source) {}
 
-    uint64_t remaining() const { return size_ - position_; }
-    uint64_t position() const { return position_; }
+    uint64_t remaining() const { return source_.size() - position_; }
 
-    // Reads exactly length bytes; a file that ends first is refused by name.
+    // Reads exactly length bytes; input that ends first is refused by name.
     void read(uint8_t *out, std::size_t length, const std::string &what) {
-        if (length > remaining())
-            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
-                                                     "{}, {} left",
-                                                     path_, what, length, position_, remaining()));
-        file_.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(length));
+        check_left(length, what);
+        source_.read(position_, out, length);
         crc_.update(out, length);
         position_ += length;
     }
 
+    // Reads length bytes into a fresh vector, straight into its final place.
+    std::vector<uint8_t> read_block(std::size_t length, const std::string &what) {
+        check_left(length, what);
+        std::vector<uint8_t> block;
+        append_from(source_, position_, length, block,
+                    [this](const uint8_t *chunk, std::size_t size) { crc_.update(chunk, size); });
+        position_ += length;
+        return block;
+    }
+
     uint16_t crc() const { return crc_.value(); }
-    void close() { file_.close(); }
 
 private:
-    std::string path_;
-    std::ifstream file_;
-    uint64_t size_ = 0;
+    void check_left(std::size_t length, const std::string &what) const {
+        if (length > remaining())
+            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
+                                                     "{}, {} left",
+                                                     source_.name(), what, length, position_, remaining()));
+    }
+
+    FirmwareSource &source_;
     uint64_t position_ = 0;
     Crc16X25 crc_;
 };
@@ -135,8 +134,8 @@ std::string packet_name(const Packet &packet) {
 
 class PofLoader {
 public:
-    PofLoader(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log)
-        : input_(path), slots_(slots), verbose_(debug ? log : LogSink()) {}
+    PofLoader(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log)
+        : input_(source), slots_(slots), verbose_(debug ? log : LogSink()) {}
 
     void load() {
         const uint32_t count = read_file_header();
@@ -181,7 +180,6 @@ private:
         if (computed != stored)
             throw std::runtime_error(fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}",
                                                  computed, stored));
-        input_.close();
     }
 
     void read_payload(const Packet &packet) {
@@ -211,9 +209,7 @@ private:
         verbose_.info("[POF]  LAD32 = 0x{:08X} 0x{:08X} 0x{:08X}\n", le32(words), le32(words + 4), le32(words + 8));
         const std::size_t length = packet.size - kLad32WordsSize;
         verbose_.info("Loading POF data: {} bytes.\n", length);
-        std::vector<uint8_t> data(length, 0);
-        input_.read(data.data(), length, packet_name(packet));
-        slot.data = std::move(data);
+        slot.data = input_.read_block(length, packet_name(packet));
         hex_dump(verbose_, slot.data.data(), std::min(length, kDataDumpBytes), 0, kPieceSize);
     }
 
@@ -264,8 +260,14 @@ bool has_pof_magic(const uint8_t *first_bytes, std::size_t length) {
     return first_bytes != nullptr && length >= sizeof kMagic && std::memcmp(first_bytes, kMagic, sizeof kMagic) == 0;
 }
 
+void load_pof(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
+    PofLoader(source, slots, debug, log).load();
+}
+
 void load_pof_file(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
-    PofLoader(path, slots, debug, log).load();
+    std::optional<FirmwareFile> file = FirmwareFile::open(path);
+    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
+    load_pof(*file, slots, debug, log);
 }
 
 } // namespace romwright

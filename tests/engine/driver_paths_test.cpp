@@ -81,13 +81,14 @@ TEST_F(FlashService, OneByteOverASectorTakesTwoSectors) {
     EXPECT_TRUE(std::all_of(now.begin() + 0x20000, now.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST_F(FlashService, EmptyFileWritesNothingAndSucceeds) {
+// An empty file is no firmware: refused before the service is opened.
+TEST_F(FlashService, EmptyFileIsRefusedBeforeTheServiceIsOpened) {
     start(sector_board(), 0);
-    ASSERT_EQ(run(), "");
-    EXPECT_EQ(calls("KorvelFlashOpen"), 1u);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR),
+              std::vector<std::string>{"Error: Firmware file " + path_ + " is not a regular, non-empty file\n"});
+    EXPECT_EQ(calls("KorvelFlashOpen"), 0u);
     EXPECT_EQ(calls("KorvelFlashSectorWrite"), 0u);
-    EXPECT_EQ(calls("KorvelFlashSectorRead"), 0u);
-    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
     EXPECT_TRUE(recorder_.progress.empty());
     const std::vector<uint8_t> now = flash();
     EXPECT_TRUE(std::all_of(now.begin(), now.end(), [](uint8_t b) { return b == 0xFF; }));

@@ -1,6 +1,7 @@
 // The firmware file as every path reads it: a regular file of at least one
 // byte is read exactly, in pieces or whole; anything else (a FIFO, a device,
-// a folder, an empty file) is refused with one message, without waiting.
+// a folder, an empty file) is refused with one message, without waiting and
+// before any path touches the board.
 #include "engine/firmware_file.hpp"
 
 #include <sys/stat.h>
@@ -13,10 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/driver_paths.hpp"
+#include "engine/romwright_engine.hpp"
 #include "tests/engine/callback_recorder.hpp"
+#include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "zenapi/Zenapi.h"
+#include "zenapi/zenapi_sim.h"
 
 namespace {
+
+using testsupport::CallbackRecorder;
 
 // A FIFO that nobody writes would block an ordinary open for ever; the alarm
 // ends the test process instead of the test run.
@@ -117,6 +125,53 @@ std::string make_kind(Kind kind, const testsupport::TempDir &dir) {
     return path;
 }
 
+// Which of the three programming paths reads the file.
+enum class Path { upgrade_service, flash_service, registers };
+
+struct PathInfo {
+    Path path;
+    const char *name;
+    uint32_t board_id;      // board of the machine below
+    const char *raised;     // what the path raises to the entry ("" : the refusal itself)
+};
+
+const PathInfo kPaths[] = {
+    {Path::upgrade_service, "UpgradeService", 1, "Upgrade firmware failed"},
+    {Path::flash_service, "FlashService", 2, "Update Flash image failed"},
+    {Path::registers, "Registers", 3, ""},
+};
+
+const char *const kMachine = R"(
+[[system]]
+[[system.board]]
+name = "upgrade"
+kind = 35
+features = [5]
+[[system.board]]
+name = "service"
+kind = 36
+features = [2]
+flash_size = 0x100000
+[[system.board]]
+name = "page"
+kind = 11
+flash_size = 0x100000
+)";
+
+struct Refusal {
+    KindInfo kind;
+    PathInfo path;
+};
+
+std::vector<Refusal> refusals() {
+    std::vector<Refusal> all;
+    for (const KindInfo &kind : kKinds)
+        for (const PathInfo &path : kPaths) all.push_back({kind, path});
+    return all;
+}
+
+void PrintTo(const Refusal &refusal, std::ostream *out) { *out << refusal.kind.name << " on " << refusal.path.name; }
+
 class NotAFirmwareFile : public testing::TestWithParam<KindInfo> {};
 
 TEST_P(NotAFirmwareFile, IsRefusedWhenOpened) {
@@ -133,5 +188,59 @@ TEST_P(NotAFirmwareFile, IsRefusedWhenOpened) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NotAFirmwareFile, testing::ValuesIn(kKinds),
                          [](const testing::TestParamInfo<KindInfo> &info) { return std::string(info.param.name); });
+
+class EveryPathRefuses : public testing::TestWithParam<Refusal> {};
+
+// Each path refuses before it calls the library with anything of the file:
+// the flash stays erased, the driver paths log the refusal and raise their
+// own failure, the register path raises the refusal itself.
+TEST_P(EveryPathRefuses, WithTheOneMessage) {
+    const NoHang guard;
+    const testsupport::SimMachine machine(kMachine);
+    machine.activate();
+    testsupport::TempDir dir("firmware-file");
+    const std::string path = make_kind(GetParam().kind.kind, dir);
+    const PathInfo &info = GetParam().path;
+    void *board = KorvelGetBoardBySystemID(1, info.board_id);
+    CallbackRecorder recorder;
+    std::string raised;
+    try {
+        switch (info.path) {
+        case Path::upgrade_service:
+            romwright::UpgradeThroughDriver(path, board, CallbackRecorder::on_operation, CallbackRecorder::on_progress,
+                                            CallbackRecorder::on_log, &recorder);
+            break;
+        case Path::flash_service:
+            romwright::UpdateThroughFlashService(path, board, CallbackRecorder::on_operation,
+                                                 CallbackRecorder::on_progress, CallbackRecorder::on_log, &recorder);
+            break;
+        case Path::registers:
+            CRomwright(CallbackRecorder::on_log, &recorder)
+                .UpdateBoard(path, board, CallbackRecorder::on_operation, CallbackRecorder::on_progress);
+            break;
+        }
+        FAIL() << "updated from " << path;
+    } catch (const std::runtime_error &error) {
+        raised = error.what();
+    }
+    if (info.raised[0] == '\0') {
+        EXPECT_EQ(raised, not_regular(path));
+        EXPECT_TRUE(recorder.lines.empty());
+    } else {
+        EXPECT_EQ(raised, info.raised);
+        EXPECT_EQ(recorder.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{not_regular(path) + "\n"});
+    }
+    EXPECT_TRUE(recorder.operations.empty());
+    for (const char *call : {"KorvelFirmwareUpgradeStart", "KorvelFlashOpen", "KorvelGetBoardKind"})
+        EXPECT_EQ(ZenSimCallCount(1, info.board_id, call), 0u) << call;
+    std::vector<uint8_t> flash(ZenSimFlashSize(1, info.board_id));
+    ASSERT_EQ(ZenSimReadFlash(1, info.board_id, 0, flash.data(), flash.size()), 0);
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(KindsAndPaths, EveryPathRefuses, testing::ValuesIn(refusals()),
+                         [](const testing::TestParamInfo<Refusal> &info) {
+                             return std::string(info.param.kind.name) + "_On" + info.param.path.name;
+                         });
 
 } // namespace
