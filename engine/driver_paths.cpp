@@ -33,6 +33,8 @@ constexpr uint32_t kFullPercent = 100;
 // The service's sector size sizes two buffers; a value no flash has is a
 // fault of the library, not a reason to allocate gigabytes.
 constexpr uint32_t kLargestSectorSize = 0x4000000;  // 64 MiB
+// The flash status with which the service refuses a sector it does not have.
+constexpr uint32_t kFlashInvalidParameter = 6;
 
 void report_operation(ROMWRIGHT_OPERATION_CALLBACK callback, ROMWRIGHT_OPERATION operation, void *user_data) {
     if (callback) callback(operation, user_data);
@@ -101,6 +103,23 @@ void verify_sectors(void *board, const uint8_t *expected, uint32_t first, uint32
     }
 }
 
+// The service tells the sector size but not the flash size: reading the last
+// sector the file needs shows, before anything is written, whether the flash
+// has it. A flash too small would otherwise be overwritten up to its end
+// before the first write beyond it failed.
+void check_flash_holds(void *board, uint64_t file_size, uint32_t sectors, uint32_t sector_size, uint8_t *scratch) {
+    const uint32_t last = sectors - 1;
+    uint32_t status = 0;
+    if (KorvelFlashSectorRead(board, last, 1, scratch, &status) == ZENAPI_SUCCESS) return;
+    if (status == kFlashInvalidParameter)
+        throw std::runtime_error(fmt::format("Error: Firmware file of {} bytes is larger than the board's flash: "
+                                             "sector {} ({} bytes from 0x{:08X}) does not exist (Read sector "
+                                             "failed, {})",
+                                             file_size, last, sector_size, uint64_t{last} * sector_size,
+                                             FlashStatusName(status)));
+    throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+}
+
 // The file's bytes followed by zero bytes up to whole sectors, read straight
 // into their place: only the padding is written before the read.
 ByteBuffer read_into_sectors(FirmwareFile &file, uint32_t sectors, uint32_t sector_size) {
@@ -163,6 +182,7 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         // The file size fits 32 bits and is at least 1, so the count fits too and is at least 1.
         const uint32_t sectors = static_cast<uint32_t>((file.size() + uint64_t{sector_size} - 1) / sector_size);
         ByteBuffer scratch(sector_size);
+        check_flash_holds(board, file.size(), sectors, sector_size, scratch.data());
         const ByteBuffer image = read_into_sectors(file, sectors, sector_size);
 
         report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);

@@ -1,6 +1,7 @@
 // What romwright-cli does with a firmware path that names no firmware file
-// (a FIFO, an empty file, a device, a folder), on each kind of board: it
-// refuses at once, says why in its log, and leaves the flash as it was.
+// (a FIFO, an empty file, a device, a folder), on each kind of board, and
+// with a file larger than a flash-sector board's flash: it refuses at once,
+// says why in its log, and leaves the flash as it was.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,5 +113,45 @@ INSTANTIATE_TEST_SUITE_P(KindsAndBoards, NotAFirmwareFile, testing::ValuesIn(row
                          [](const testing::TestParamInfo<Row> &info) {
                              return std::string(info.param.kind.name) + "_On" + info.param.board.name;
                          });
+
+// ------------------------------------------------------------------ file larger than the flash
+
+constexpr uint64_t kServiceFlash = 0x800000;
+
+std::string service_board_8mib() {
+    return "[[system]]\n" + clitest::board_toml("s1", 36, "[2]", "flash_size = 0x800000\nsector_size = 0x10000\n");
+}
+
+TEST_F(Cli, FileLargerThanTheServiceFlashIsRefusedBeforeWriting) {
+    machine(service_board_8mib());
+    const std::vector<uint8_t> before = pattern(kServiceFlash, 5);
+    machine_->preset_flash("s1", kServiceFlash, 0, before);
+    const std::string path = work_.file("fw-ZEN5191.rpd");
+    testsupport::write_file(path, pattern(kServiceFlash + 0x100000, 6));
+
+    const auto result = run({"update", path});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(contains(result.out, "\nError: Firmware updater error. Code 1\n")) << result.out;
+    EXPECT_TRUE(contains(log(), "Error: Firmware file of 9437184 bytes is larger than the board's flash: sector 143 "
+                                "(65536 bytes from 0x008F0000) does not exist (Read sector failed, Flash invalid "
+                                "parameter)\nUpdate Flash image failed"))
+        << log();
+    EXPECT_TRUE(trace_of("KorvelFlashSectorWrite").empty());
+    EXPECT_EQ(trace_of("KorvelFlashClose").size(), 1u);
+    EXPECT_EQ(flash("s1"), before);
+}
+
+TEST_F(Cli, FileAsLargeAsTheServiceFlashIsWritten) {
+    machine(service_board_8mib());
+    const std::string path = work_.file("fw-ZEN5191.rpd");
+    const std::vector<uint8_t> image = pattern(kServiceFlash, 6);
+    testsupport::write_file(path, image);
+
+    const auto result = run({"update", path});
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_TRUE(contains(log(), "Update succeeded.\n")) << log();
+    EXPECT_EQ(trace_of("KorvelFlashSectorWrite").size(), 128u);
+    EXPECT_EQ(flash("s1"), image);
+}
 
 } // namespace
