@@ -308,6 +308,19 @@ TEST(PofReader, CrcMismatchNamesComputedAndStoredValues) {
               fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}", crc, crc ^ 0x00FF));
 }
 
+// Image data of several read chunks, with an odd length, reaches the slot
+// whole and passes the CRC, from a file and from memory.
+TEST(PofReader, DataOfSeveralChunksIsReadWhole) {
+    const std::vector<uint8_t> image = pattern(2 * romwright::kFirmwareReadChunk + 4097, 5);
+    const auto bytes = pof({creator(), data(image), terminator()});
+    for (const From from : {From::file, From::memory}) {
+        Outcome outcome;
+        load(bytes, outcome, false, from);
+        ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+        EXPECT_EQ(outcome.slots[0].data, image);
+    }
+}
+
 TEST(PofReader, SlotWithoutDataPacketKeepsWhatItHeld) {
     Outcome outcome;
     outcome.slots[1].data = {1, 2, 3};
