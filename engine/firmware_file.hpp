@@ -35,7 +35,8 @@ public:
     // Copies length bytes from offset to out; throws naming the source when
     // they cannot all be had.
     virtual void read(uint64_t offset, uint8_t *out, std::size_t length) = 0;
-    // How messages name the source: the file's path.
+    // How messages name the source: a file's path, or a note that the bytes
+    // are in memory.
     virtual std::string name() const = 0;
 };
 
