@@ -1,36 +1,88 @@
 // Measures what a user waits for and what an update costs in memory:
 //  - planning a large image (pure, no device);
 //  - the log header's checksum of a large file (bounded buffer);
-//  - whole updates through the update entry on the simulated machine, one
-//    page-mode and one sector-mode board, with the device-library call rate.
-// Each case prints its time and the process's peak resident memory after it.
+//  - whole updates through the update entry on the simulated machine: page
+//    mode (4 MiB and 64 MiB images), sector mode, and the flash-sector
+//    service, with the device-library call rate.
+// Each case runs in a child process of its own, so its figures are its own:
+// the time, the processor time, the peak resident memory, the peak of the heap (every operator
+// new of the process, the simulator's included) above what the heap held
+// when the case began, and the page faults the case caused (a page touched
+// for the first time costs one). The simulated boards' flash files are
+// mapped, not allocated, so they count in the resident memory only.
+#include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <fmt/format.h>
 
+#include "engine/image_slot.hpp"
+#include "engine/log_sink.hpp"
 #include "engine/planner.hpp"
+#include "engine/pof_reader.hpp"
+#include "engine/raw_image.hpp"
 #include "engine/romwright.h"
 #include "tools/mkimage/image_maker.hpp"
 #include "zenapi/zenapi_sim.h"
 
 namespace {
 
+std::atomic<std::size_t> heap_now{0};
+std::atomic<std::size_t> heap_peak{0};
+
+void *counted(void *block) {
+    if (!block) throw std::bad_alloc();
+    const std::size_t now = heap_now += malloc_usable_size(block);
+    std::size_t peak = heap_peak.load();
+    while (now > peak && !heap_peak.compare_exchange_weak(peak, now)) {
+    }
+    return block;
+}
+
+void uncounted(void *block) noexcept {
+    if (!block) return;
+    heap_now -= malloc_usable_size(block);
+    std::free(block);
+}
+
+} // namespace
+
+void *operator new(std::size_t bytes) { return counted(std::malloc(bytes ? bytes : 1)); }
+void *operator new[](std::size_t bytes) { return counted(std::malloc(bytes ? bytes : 1)); }
+void operator delete(void *block) noexcept { uncounted(block); }
+void operator delete[](void *block) noexcept { uncounted(block); }
+void operator delete(void *block, std::size_t) noexcept { uncounted(block); }
+void operator delete[](void *block, std::size_t) noexcept { uncounted(block); }
+
+namespace {
+
 namespace fs = std::filesystem;
 
-long peak_rss_kib() {
+constexpr double kMiB = 1024.0 * 1024.0;
+
+rusage own_usage() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return usage;
+}
+
+// Processor time, which other programs on the machine do not lengthen.
+double cpu_seconds(const rusage &usage) {
+    const auto of = [](const timeval &time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+    return of(usage.ru_utime) + of(usage.ru_stime);
 }
 
 double seconds_of(const std::function<void()> &work) {
@@ -39,11 +91,35 @@ double seconds_of(const std::function<void()> &work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void report(const std::string &what, double seconds, const std::string &detail) {
-    fmt::print("{:<44} {:>8.3f} s  {:>8} KiB peak  {}\n", what, seconds, peak_rss_kib(), detail);
+// Only the cases whose name holds this text (all when empty).
+std::string case_filter;
+
+// Runs one case in a child process; the case returns its detail text.
+void run_case(const std::string &what, const std::function<std::string()> &work) {
+    if (what.find(case_filter) == std::string::npos) return;
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        const std::size_t heap_before = heap_now.load();
+        heap_peak = heap_before;
+        const rusage before = own_usage();
+        std::string detail;
+        const double seconds = seconds_of([&] { detail = work(); });
+        const rusage after = own_usage();
+        fmt::print("{:<48} {:>8.3f} s  {:>8.3f} s  {:>8} KiB  {:>8.2f} MiB  {:>8}  {}\n", what, seconds,
+                   cpu_seconds(after) - cpu_seconds(before), after.ru_maxrss,
+                   static_cast<double>(heap_peak.load() - heap_before) / kMiB, after.ru_minflt - before.ru_minflt,
+                   detail);
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fmt::print("{:<48} failed (status {})\n", what, status);
 }
 
-void bench_planner() {
+std::string bench_planner() {
     const uint32_t size = 64u << 20;
     mkimage::ImageRecipe recipe = mkimage::default_recipe("ZEN5110", size);
     recipe.page0 = {0x20000, size - 0x20000};
@@ -51,12 +127,8 @@ void bench_planner() {
     romwright::PlanInput input{image, recipe.option_bits_offset, recipe.option_bits_offset + 128, false,
                                romwright::PageLayout{recipe.page0.start, recipe.page0.end, 0, 0, false},
                                true, false, true};
-    int32_t pages = 0;
-    const double seconds = seconds_of([&] {
-        romwright::plan_sectors(input);
-        pages = romwright::plan_pages(input).write_count;
-    });
-    report("plan 64 MiB page-mode image", seconds, fmt::format("{} pages to write", pages));
+    romwright::plan_sectors(input);
+    return fmt::format("{} pages to write (image of 64 MiB made in the case)", romwright::plan_pages(input).write_count);
 }
 
 struct Machine {
@@ -76,13 +148,27 @@ flash_size = 0x1000000
 name = "sector"
 kind = 30
 flash_size = 0x1000000
+[[system.board]]
+name = "page-64"
+kind = 11
+flash_size = 0x4000000
+[[system.board]]
+name = "service-64"
+kind = 36
+features = [2]
+flash_size = 0x4000000
+sector_size = 0x10000
 )";
         setenv("ZENAPI_SIM_CONFIG", (dir / "machine.toml").c_str(), 1);
         setenv("ZENAPI_SIM_STATE_DIR", (dir / "state").c_str(), 1);
         unsetenv("ZENAPI_SIM_TRACE");
-        if (ZenSimReload() != 0) throw std::runtime_error(ZenSimLastError());
     }
     ~Machine() { fs::remove_all(dir); }
+
+    // In the case's own process, so that its memory is the case's.
+    static void load() {
+        if (ZenSimReload() != 0) throw std::runtime_error(ZenSimLastError());
+    }
 };
 
 uint64_t calls_on(uint32_t board, std::initializer_list<const char *> names) {
@@ -91,49 +177,108 @@ uint64_t calls_on(uint32_t board, std::initializer_list<const char *> names) {
     return total;
 }
 
-void bench_update(const Machine &machine, uint32_t board_id, const char *model, const char *label) {
-    const std::string path = (machine.dir / fmt::format("firmware-{}.rpd", model)).string();
+// A raw image file of `size` bytes for the model; page_0 covers all of it but
+// the first and the last 128 KB when `whole` is set.
+std::string make_firmware(const Machine &machine, const char *model, uint32_t size, bool whole) {
+    const std::string path = (machine.dir / fmt::format("firmware-{}-{}.rpd", model, size)).string();
     mkimage::FileRecipe recipe;
     recipe.format = mkimage::Format::rpd;
-    recipe.primary = mkimage::default_recipe(model, 4u << 20);
+    recipe.primary = mkimage::default_recipe(model, size);
+    if (whole) recipe.primary.page0 = {0x20000, size - 0x20000};
     mkimage::write_file(path, mkimage::make_file(recipe));
+    return path;
+}
 
+std::string bench_update(const std::string &path, uint32_t board_id) {
+    Machine::load();
     void *board = KorvelGetBoardBySystemID(1, board_id);
+    // Front ends always pass a log callback, so the header's checksum is part of the update.
+    const auto ignore = [](ROMWRIGHT_LOG_LEVEL, const char *, void *) {};
     ROMWRIGHT_RC rc = ROMWRIGHT_RC_ERROR;
     const double seconds = seconds_of([&] {
-        rc = romwright_update_firmware(path.c_str(), board, nullptr, nullptr, nullptr, nullptr, nullptr);
+        rc = romwright_update_firmware(path.c_str(), board, nullptr, nullptr, ignore, nullptr, nullptr);
     });
     const uint64_t calls = calls_on(board_id, {"KorvelReadRegister", "KorvelWriteRegister", "SetControlCommand",
                                                "ZEN5110FlashSectorPageRead", "ZEN5110PageWriteToFlash",
-                                               "ZEN5110FlashSectorErase"});
-    report(label, seconds,
-           fmt::format("rc {}, {} library calls, {:.0f} calls/s", rc, calls, static_cast<double>(calls) / seconds));
+                                               "ZEN5110FlashSectorErase", "KorvelFlashSectorWrite",
+                                               "KorvelFlashSectorRead"});
+    return fmt::format("rc {}, {} library calls, {:.0f} calls/s, file {:.1f} MiB", rc, calls,
+                       static_cast<double>(calls) / seconds, static_cast<double>(fs::file_size(path)) / kMiB);
 }
 
-void bench_checksum(const Machine &machine) {
-    const fs::path path = machine.dir / "large-ZEN5190.rpd";
-    {
-        std::ofstream out(path, std::ios::binary);
-        std::vector<char> block(1 << 20, '\x5A');
-        for (int i = 0; i < 256; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    }
+std::string bench_checksum(const fs::path &path) {
     // A log callback makes the entry checksum the file; the null board then ends it.
     const auto ignore = [](ROMWRIGHT_LOG_LEVEL, const char *, void *) {};
-    const double seconds = seconds_of(
-        [&] { romwright_update_firmware(path.c_str(), nullptr, nullptr, nullptr, ignore, nullptr, nullptr); });
-    report("log header checksum of a 256 MiB file", seconds, "read in chunks of at most 64 MiB");
-    fs::remove(path);
+    romwright_update_firmware(path.c_str(), nullptr, nullptr, nullptr, ignore, nullptr, nullptr);
+    return "file 256 MiB";
+}
+
+// Loading an image alone, as the update does before it touches the board:
+// the best of five loads, each into a fresh slot.
+template <typename Load>
+std::string bench_load(const std::string &path, Load load) {
+    double best = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        ImageSlot slots[2];
+        best = std::min(best, seconds_of([&] { load(path, slots); }));
+    }
+    return fmt::format("best of 5: {:.1f} ms, file {:.1f} MiB", best * 1000,
+                       static_cast<double>(fs::file_size(path)) / kMiB);
+}
+
+std::string make_pof(const Machine &machine, uint32_t size) {
+    const std::string path = (machine.dir / fmt::format("firmware-ZEN5110-{}.pof", size)).string();
+    mkimage::FileRecipe recipe;
+    recipe.format = mkimage::Format::pof;
+    recipe.primary = mkimage::default_recipe("ZEN5110", size);
+    mkimage::write_file(path, mkimage::make_file(recipe));
+    return path;
+}
+
+fs::path make_large_file(const Machine &machine) {
+    const fs::path path = machine.dir / "large-ZEN5190.rpd";
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> block(1 << 20, '\x5A');
+    for (int i = 0; i < 256; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    return path;
 }
 
 } // namespace
 
-int main() {
-    fmt::print("{:<44} {:>10}  {:>17}\n", "case", "time", "memory");
-    // The checksum first: the peak memory after it is the bounded read buffer's.
+// bench_update [text]: runs the cases whose name holds the text, or all.
+int main(int argc, char **argv) {
+    if (argc > 1) case_filter = argv[1];
+    fmt::print("{:<48} {:>10}  {:>10}  {:>12}  {:>12}  {:>8}\n", "case", "time", "CPU", "peak RSS", "peak heap",
+               "faults");
     const Machine machine;
-    bench_checksum(machine);
-    bench_planner();
-    bench_update(machine, 1, "ZEN5110", "page-mode update, 4 MiB image (ZEN5110)");
-    bench_update(machine, 2, "ZEN5142", "sector-mode update, 4 MiB image (ZEN5142)");
+    const fs::path large = make_large_file(machine);
+    run_case("log header checksum of a 256 MiB file", [&] { return bench_checksum(large); });
+    fs::remove(large);
+    run_case("plan 64 MiB page-mode image", bench_planner);
+
+    const std::string page4 = make_firmware(machine, "ZEN5110", 4u << 20, false);
+    const std::string sector4 = make_firmware(machine, "ZEN5142", 4u << 20, false);
+    const std::string page64 = make_firmware(machine, "ZEN5110", 64u << 20, true);
+    // Not a whole number of sectors, so the service's image needs padding.
+    const std::string service64 = make_firmware(machine, "ZEN5191", (64u << 20) - 0x8000, false);
+    const std::string pof64 = make_pof(machine, 64u << 20);
+    run_case("baseline: library loaded, nothing done", [] {
+        Machine::load();
+        return std::string("the process without an update");
+    });
+    run_case("load a 64 MiB raw image", [&] {
+        return bench_load(page64, [](const std::string &path, ImageSlot(&slots)[2]) {
+            romwright::load_binary_file(path, slots[0], romwright::LogSink());
+        });
+    });
+    run_case("load a 64 MiB POF image", [&] {
+        return bench_load(pof64, [](const std::string &path, ImageSlot(&slots)[2]) {
+            romwright::load_pof_file(path, slots, false, romwright::LogSink());
+        });
+    });
+    run_case("page-mode update, 4 MiB image (ZEN5110)", [&] { return bench_update(page4, 1); });
+    run_case("sector-mode update, 4 MiB image (ZEN5142)", [&] { return bench_update(sector4, 2); });
+    run_case("page-mode update, 64 MiB image (ZEN5110)", [&] { return bench_update(page64, 3); });
+    run_case("flash-sector service, 64 MiB - 32 KiB file (ZEN5191)", [&] { return bench_update(service64, 4); });
     return 0;
 }

@@ -6,14 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <stdexcept>
-#include <vector>
 
 #include <fmt/format.h>
 
 #include "engine/devlib/zen.hpp"
+#include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
-#include "engine/platform.hpp"
 #include "zenapi/Zenapi.h"
 
 namespace romwright {
@@ -32,6 +33,8 @@ constexpr uint32_t kFullPercent = 100;
 // The service's sector size sizes two buffers; a value no flash has is a
 // fault of the library, not a reason to allocate gigabytes.
 constexpr uint32_t kLargestSectorSize = 0x4000000;  // 64 MiB
+// The flash status with which the service refuses a sector it does not have.
+constexpr uint32_t kFlashInvalidParameter = 6;
 
 void report_operation(ROMWRIGHT_OPERATION_CALLBACK callback, ROMWRIGHT_OPERATION operation, void *user_data) {
     if (callback) callback(operation, user_data);
@@ -43,17 +46,14 @@ void report_progress(ROMWRIGHT_PROGRESS_CALLBACK callback, float fraction, void 
 
 float fraction_of(uint64_t done, uint64_t total) { return static_cast<float>(done) / static_cast<float>(total); }
 
-// The whole file; a file that cannot be read is an error naming it rather
-// than an empty image, which a driver might accept and program.
-std::vector<uint8_t> read_whole_file(const std::string &path) {
-    platform::SharedFile file = platform::open_shared(path, "rb");
-    const int64_t size = platform::file_size(file.get());
-    if (size < 0) throw std::runtime_error(fmt::format("Could not open file {}", path));
-    zen::fit_u32(static_cast<uint64_t>(size));  // neither service takes more; refuse before allocating
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-        throw std::runtime_error(fmt::format("Could not read file {}", path));
-    return bytes;
+// The firmware file, opened and checked. A file that cannot be opened is an
+// error naming it rather than an empty image, which a driver might accept
+// and program.
+FirmwareFile open_firmware(const std::string &path) {
+    std::optional<FirmwareFile> file = FirmwareFile::open(path);
+    if (!file) throw std::runtime_error(fmt::format("Could not open file {}", path));
+    zen::fit_u32(file->size());  // neither service takes more; refuse before allocating
+    return std::move(*file);
 }
 
 // Polls until the driver reports an end; progress goes out on every poll.
@@ -80,7 +80,7 @@ zen::firmware_upgrade_status follow_upgrade(void *board, ROMWRIGHT_PROGRESS_CALL
     }
 }
 
-void write_sectors(void *board, const std::vector<uint8_t> &image, uint32_t count, uint32_t sector_size,
+void write_sectors(void *board, const ByteBuffer &image, uint32_t count, uint32_t sector_size,
                    ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t status = 0;
@@ -89,6 +89,48 @@ void write_sectors(void *board, const std::vector<uint8_t> &image, uint32_t coun
             throw std::runtime_error(fmt::format("Write sector failed, {}", FlashStatusName(status)));
         report_progress(progress, fraction_of(i + 1ull, count), user_data);
     }
+}
+
+void verify_sectors(void *board, const uint8_t *expected, uint32_t first, uint32_t count, uint32_t size,
+                    uint8_t *scratch, ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t status = 0;
+        if (KorvelFlashSectorRead(board, first + k, 1, scratch, &status) != ZENAPI_SUCCESS)
+            throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+        if (std::memcmp(scratch, expected + static_cast<std::size_t>(k) * size, size) != 0)
+            throw std::runtime_error("Verify image failed");
+        report_progress(progress, fraction_of(k + 1ull, count), user_data);
+    }
+}
+
+// The service tells the sector size but not the flash size: reading the last
+// sector the file needs shows, before anything is written, whether the flash
+// has it. A flash too small would otherwise be overwritten up to its end
+// before the first write beyond it failed.
+void check_flash_holds(void *board, uint64_t file_size, uint32_t sectors, uint32_t sector_size, uint8_t *scratch) {
+    const uint32_t last = sectors - 1;
+    uint32_t status = 0;
+    if (KorvelFlashSectorRead(board, last, 1, scratch, &status) == ZENAPI_SUCCESS) return;
+    if (status == kFlashInvalidParameter)
+        throw std::runtime_error(fmt::format("Error: Firmware file of {} bytes is larger than the board's flash: "
+                                             "sector {} ({} bytes from 0x{:08X}) does not exist (Read sector "
+                                             "failed, {})",
+                                             file_size, last, sector_size, uint64_t{last} * sector_size,
+                                             FlashStatusName(status)));
+    throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+}
+
+// The file's bytes followed by zero bytes up to whole sectors, read straight
+// into their place: only the padding is written before the read.
+ByteBuffer read_into_sectors(FirmwareFile &file, uint32_t sectors, uint32_t sector_size) {
+    const uint64_t padded = uint64_t{sectors} * sector_size;
+    if (padded > std::numeric_limits<std::size_t>::max())
+        throw std::runtime_error(fmt::format("Error: {} sectors of {} bytes do not fit in memory", sectors, sector_size));
+    ByteBuffer image(static_cast<std::size_t>(padded));
+    const std::size_t size = static_cast<std::size_t>(file.size());
+    file.read(0, image.data(), size);
+    std::memset(image.data() + size, 0, image.size() - size);
+    return image;
 }
 
 } // namespace
@@ -104,7 +146,9 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
     const LogSink log(log_callback, user_data);
     const int64_t start_seconds = clock.wall_seconds();
     try {
-        const std::vector<uint8_t> image = read_whole_file(path);
+        FirmwareFile file = open_firmware(path);
+        ByteBuffer image(static_cast<std::size_t>(file.size()));
+        file.read(0, image.data(), image.size());
         zen::firmware_upgrade_start(board, image.data(), image.size());
         report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
         if (follow_upgrade(board, progress, user_data, clock) != zen::firmware_upgrade_status::succeeded) {
@@ -125,7 +169,7 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
     const int64_t start_seconds = clock.wall_seconds();
     bool flash_open = false;
     try {
-        std::vector<uint8_t> image = read_whole_file(path);
+        FirmwareFile file = open_firmware(path);
         uint32_t sector_size = 0;
         uint32_t status = 0;
         if (KorvelFlashOpen(board, 0, &sector_size, &status) != ZENAPI_SUCCESS)
@@ -135,14 +179,16 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         if (sector_size > kLargestSectorSize)
             throw std::runtime_error(fmt::format("Flash service reported a sector size of {} bytes", sector_size));
 
-        const uint64_t count = (image.size() + uint64_t{sector_size} - 1) / sector_size;
-        image.resize(static_cast<std::size_t>(count * sector_size), 0);  // zero padding to whole sectors
-        const uint32_t sectors = static_cast<uint32_t>(count);           // file size fits 32 bits, so does this
+        // The file size fits 32 bits and is at least 1, so the count fits too and is at least 1.
+        const uint32_t sectors = static_cast<uint32_t>((file.size() + uint64_t{sector_size} - 1) / sector_size);
+        ByteBuffer scratch(sector_size);
+        check_flash_holds(board, file.size(), sectors, sector_size, scratch.data());
+        const ByteBuffer image = read_into_sectors(file, sectors, sector_size);
 
         report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
         write_sectors(board, image, sectors, sector_size, progress, user_data);
         report_operation(operation, ROMWRIGHT_OPERATION_VERIFYING, user_data);
-        VerifyFlashSectors(board, image.data(), 0, sectors, sector_size, progress, user_data);
+        verify_sectors(board, image.data(), 0, sectors, sector_size, scratch.data(), progress, user_data);
 
         flash_open = false;
         const uint32_t result = KorvelFlashClose(board);
@@ -165,15 +211,8 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
 
 void VerifyFlashSectors(void *board, const uint8_t *expected, uint32_t first, uint32_t count, uint32_t size,
                         ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
-    std::vector<uint8_t> scratch(size);
-    for (uint32_t k = 0; k < count; ++k) {
-        uint32_t status = 0;
-        if (KorvelFlashSectorRead(board, first + k, 1, scratch.data(), &status) != ZENAPI_SUCCESS)
-            throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
-        if (std::memcmp(scratch.data(), expected + static_cast<std::size_t>(k) * size, size) != 0)
-            throw std::runtime_error("Verify image failed");
-        report_progress(progress, fraction_of(k + 1ull, count), user_data);
-    }
+    ByteBuffer scratch(size);
+    verify_sectors(board, expected, first, count, size, scratch.data(), progress, user_data);
 }
 
 } // namespace romwright

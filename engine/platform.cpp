@@ -2,11 +2,16 @@
 
 #if defined(_WIN32)
 #  define WIN32_LEAN_AND_MEAN
+#  include <fcntl.h>
+#  include <io.h>
 #  include <share.h>
 #  include <windows.h>
 #else
-#  include <cstdlib>
+#  include <fcntl.h>
+#  include <sys/stat.h>
 #  include <unistd.h>
+
+#  include <cstdlib>
 #endif
 
 namespace romwright::platform {
@@ -87,6 +92,88 @@ int64_t file_size(std::FILE *file) noexcept {
 #endif
     return size;
 }
+
+bool seek_to(std::FILE *file, uint64_t offset) noexcept {
+    if (!file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+#if defined(_WIN32)
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+#if defined(_WIN32)
+
+OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept {
+    const std::wstring wide = widen(path);
+    // Shared like open_shared; a named pipe or a device opens without waiting.
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A folder cannot be opened this way at all; it is still not a file.
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        return folder ? OpenRegularResult::not_regular : OpenRegularResult::cannot_open;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) || size.QuadPart <= 0) {
+        CloseHandle(handle);
+        return OpenRegularResult::not_regular;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return OpenRegularResult::cannot_open;
+    }
+    std::FILE *file = _fdopen(descriptor, "rb");
+    if (!file) {
+        _close(descriptor);  // closes the handle too
+        return OpenRegularResult::cannot_open;
+    }
+    out.file.reset(file);
+    out.size = static_cast<uint64_t>(size.QuadPart);
+    return OpenRegularResult::opened;
+}
+
+#else
+
+namespace {
+// Whether the path names something that exists but is not a regular file: a
+// socket, say, which cannot be opened, is refused like a FIFO.
+bool names_something_else(const std::string &path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+} // namespace
+
+OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return names_something_else(path) ? OpenRegularResult::not_regular : OpenRegularResult::cannot_open;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+        ::close(descriptor);
+        return OpenRegularResult::not_regular;
+    }
+    // Reads of a regular file never wait anyway; the flag goes so that the
+    // descriptor behaves like any other.
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(descriptor);
+        return OpenRegularResult::cannot_open;
+    }
+    std::FILE *file = ::fdopen(descriptor, "rb");
+    if (!file) {
+        ::close(descriptor);
+        return OpenRegularResult::cannot_open;
+    }
+    out.file.reset(file);
+    out.size = static_cast<uint64_t>(status.st_size);
+    return OpenRegularResult::opened;
+}
+
+#endif
 
 } // namespace romwright::platform
 

@@ -1,6 +1,7 @@
 // Everything the engine and the programs need from the operating system that
 // differs between Windows and POSIX: the allocation granularity and aligned
-// blocks, files opened shared with other readers and writers, and UTF-8 paths.
+// blocks, files opened shared with other readers and writers, firmware files
+// opened without blocking, and UTF-8 paths.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,28 @@ SharedFile open_shared(const std::string &path, const char *mode) noexcept;
 // Size in bytes of an open file (its position is left at the start), or -1
 // when it cannot be told (a folder, say).
 int64_t file_size(std::FILE *file) noexcept;
+
+// A file opened for reading that is known to be a regular file of `size`
+// bytes (at least one).
+struct RegularFile {
+    SharedFile file;
+    uint64_t size = 0;
+};
+
+enum class OpenRegularResult {
+    opened,
+    cannot_open,  // missing, no permission, ...
+    not_regular,  // a folder, a FIFO, a device, an empty file, ...
+};
+
+// Opens a file (path in UTF-8) for reading, shared with other programs, only
+// when the opened handle is a regular file of at least one byte. Never waits:
+// a FIFO or a device is opened without blocking and then refused, and what is
+// checked is what was opened, not what the path named a moment before.
+OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept;
+
+// Moves an open file's position to `offset` bytes from its start.
+bool seek_to(std::FILE *file, uint64_t offset) noexcept;
 
 // ---------------------------------------------------------------------------
 // Stop requests. A board half erased is a board that no longer starts, so

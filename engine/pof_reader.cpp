@@ -2,13 +2,14 @@
 
 #include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <ios>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 
 namespace romwright {
@@ -52,25 +53,40 @@ uint32_t le32(const uint8_t *bytes) {
 }
 
 // CRC-16/X-25 (reflected 0x8408, initial and final XOR 0xFFFF), the check
-// value that the terminator packet carries over every byte before it.
+// value that the terminator packet carries over every byte before it. Eight
+// bytes are folded in per step (table k gives a byte's CRC followed by k zero
+// bytes): the image data of a large file passes through here, and a byte at
+// a time took longer than reading it.
 class Crc16X25 {
 public:
     void update(const uint8_t *bytes, std::size_t length) {
-        for (std::size_t k = 0; k < length; ++k)
-            state_ = static_cast<uint16_t>((state_ >> 8) ^ table()[(state_ ^ bytes[k]) & 0xFF]);
+        const Tables &t = tables();
+        uint32_t crc = state_;
+        for (; length >= 8; bytes += 8, length -= 8) {
+            const uint32_t low = le32(bytes) ^ crc;
+            crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
+                  t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]];
+        }
+        for (; length > 0; ++bytes, --length) crc = (crc >> 8) ^ t[0][(crc ^ *bytes) & 0xFF];
+        state_ = static_cast<uint16_t>(crc);
     }
     uint16_t value() const { return static_cast<uint16_t>(state_ ^ 0xFFFF); }
 
 private:
-    static const std::array<uint16_t, 256> &table() {
-        static const std::array<uint16_t, 256> entries = [] {
-            std::array<uint16_t, 256> built{};
+    using Tables = std::array<std::array<uint16_t, 256>, 8>;
+
+    static const Tables &tables() {
+        static const Tables entries = [] {
+            Tables built{};
             for (uint32_t byte = 0; byte < 256; ++byte) {
                 uint16_t crc = static_cast<uint16_t>(byte);
                 for (int bit = 0; bit < 8; ++bit)
                     crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
-                built[byte] = crc;
+                built[0][byte] = crc;
             }
+            for (std::size_t k = 1; k < built.size(); ++k)
+                for (std::size_t n = 0; n < 256; ++n)
+                    built[k][n] = static_cast<uint16_t>((built[k - 1][n] >> 8) ^ built[0][built[k - 1][n] & 0xFF]);
             return built;
         }();
         return entries;
@@ -79,46 +95,44 @@ private:
     uint16_t state_ = 0xFFFF;
 };
 
-// The file as a stream that knows how much is left, so that no size field
-// read from it can make the reader allocate or read past its end.
+// The input read front to back, knowing how much is left, so that no size
+// field read from it can make the reader allocate or read past its end. Every
+// byte read goes into the CRC.
 class PofInput {
 public:
-    explicit PofInput(const std::string &path) : path_(path) {
-        // The path is UTF-8, as everywhere in the engine; a narrow path would
-        // be taken in the system's code page on Windows.
-        const std::filesystem::path native = std::filesystem::u8path(path);
-        file_.open(native, std::ios::binary);
-        if (!file_) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
-        // A folder opens for reading but reports a size no read can reach.
-        if (!std::filesystem::is_regular_file(native))
-            throw std::ios_base::failure(fmt::format("Error: POF file {} is not a regular file", path));
-        file_.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
-        file_.seekg(0, std::ios::end);
-        size_ = static_cast<uint64_t>(file_.tellg());
-        file_.seekg(0, std::ios::beg);
-    }
+    explicit PofInput(FirmwareSource &source) : source_(source) {}
 
-    uint64_t remaining() const { return size_ - position_; }
-    uint64_t position() const { return position_; }
+    uint64_t remaining() const { return source_.size() - position_; }
 
-    // Reads exactly length bytes; a file that ends first is refused by name.
+    // Reads exactly length bytes; input that ends first is refused by name.
     void read(uint8_t *out, std::size_t length, const std::string &what) {
-        if (length > remaining())
-            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
-                                                     "{}, {} left",
-                                                     path_, what, length, position_, remaining()));
-        file_.read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(length));
+        check_left(length, what);
+        source_.read(position_, out, length);
         crc_.update(out, length);
         position_ += length;
     }
 
+    // Reads length bytes into a fresh vector, straight into its final place.
+    std::vector<uint8_t> read_block(std::size_t length, const std::string &what) {
+        check_left(length, what);
+        std::vector<uint8_t> block;
+        append_from(source_, position_, length, block,
+                    [this](const uint8_t *chunk, std::size_t size) { crc_.update(chunk, size); });
+        position_ += length;
+        return block;
+    }
+
     uint16_t crc() const { return crc_.value(); }
-    void close() { file_.close(); }
 
 private:
-    std::string path_;
-    std::ifstream file_;
-    uint64_t size_ = 0;
+    void check_left(std::size_t length, const std::string &what) const {
+        if (length > remaining())
+            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
+                                                     "{}, {} left",
+                                                     source_.name(), what, length, position_, remaining()));
+    }
+
+    FirmwareSource &source_;
     uint64_t position_ = 0;
     Crc16X25 crc_;
 };
@@ -135,8 +149,8 @@ std::string packet_name(const Packet &packet) {
 
 class PofLoader {
 public:
-    PofLoader(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log)
-        : input_(path), slots_(slots), verbose_(debug ? log : LogSink()) {}
+    PofLoader(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log)
+        : input_(source), slots_(slots), verbose_(debug ? log : LogSink()) {}
 
     void load() {
         const uint32_t count = read_file_header();
@@ -181,7 +195,6 @@ private:
         if (computed != stored)
             throw std::runtime_error(fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}",
                                                  computed, stored));
-        input_.close();
     }
 
     void read_payload(const Packet &packet) {
@@ -211,9 +224,7 @@ private:
         verbose_.info("[POF]  LAD32 = 0x{:08X} 0x{:08X} 0x{:08X}\n", le32(words), le32(words + 4), le32(words + 8));
         const std::size_t length = packet.size - kLad32WordsSize;
         verbose_.info("Loading POF data: {} bytes.\n", length);
-        std::vector<uint8_t> data(length, 0);
-        input_.read(data.data(), length, packet_name(packet));
-        slot.data = std::move(data);
+        slot.data = input_.read_block(length, packet_name(packet));
         hex_dump(verbose_, slot.data.data(), std::min(length, kDataDumpBytes), 0, kPieceSize);
     }
 
@@ -264,8 +275,14 @@ bool has_pof_magic(const uint8_t *first_bytes, std::size_t length) {
     return first_bytes != nullptr && length >= sizeof kMagic && std::memcmp(first_bytes, kMagic, sizeof kMagic) == 0;
 }
 
+void load_pof(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
+    PofLoader(source, slots, debug, log).load();
+}
+
 void load_pof_file(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
-    PofLoader(path, slots, debug, log).load();
+    std::optional<FirmwareFile> file = FirmwareFile::open(path);
+    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
+    load_pof(*file, slots, debug, log);
 }
 
 } // namespace romwright

@@ -1,13 +1,13 @@
 #include "engine/raw_image.hpp"
 
-#include <filesystem>
-#include <fstream>
 #include <ios>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 
 namespace romwright {
@@ -25,37 +25,12 @@ constexpr uint32_t kDumpWidth = 16;
 
 const char *const kNoOptionBits = "Error: Unable to find option bits in binary file";
 
-std::optional<uint32_t> find_option_bits(const std::vector<uint8_t> &data) {
-    if (data.size() <= kSearchWindow) return std::nullopt;
-    const std::size_t last = data.size() - kOptionBitsSize;
-    for (std::size_t at = data.size() - kSearchWindow; at <= last; at += 2)
-        if ((data[at] | data[at + 1] << 8) == kOptionBitsMark) return static_cast<uint32_t>(at);
+// Offset within the window of the first 20 00 pair at an even distance from
+// its start, up to the last place a whole block fits.
+std::optional<uint32_t> find_option_bits(const uint8_t *window, std::size_t length) {
+    for (std::size_t at = 0; at + kOptionBitsSize <= length; at += 2)
+        if ((window[at] | window[at + 1] << 8) == kOptionBitsMark) return static_cast<uint32_t>(at);
     return std::nullopt;
-}
-
-std::vector<uint8_t> read_whole_file(const std::string &path, const LogSink &log) {
-    // The path is UTF-8, as everywhere in the engine; a narrow path would be
-    // taken in the system's code page on Windows.
-    const std::filesystem::path native = std::filesystem::u8path(path);
-    std::ifstream file(native, std::ios::binary);
-    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
-    // A folder opens for reading but reports a size no read can reach.
-    if (!std::filesystem::is_regular_file(native))
-        throw std::ios_base::failure(fmt::format("Error: Binary file {} is not a regular file", path));
-    file.exceptions(std::ios::failbit | std::ios::badbit | std::ios::eofbit);
-    file.seekg(0, std::ios::end);
-    const uint64_t size = static_cast<uint64_t>(file.tellg());
-    file.seekg(0, std::ios::beg);
-    log.info("Loading binary file {} bytes.\n", size);
-    // Flash addresses and the image length are 32-bit everywhere after this.
-    if (size > kMaxImageSize)
-        throw std::runtime_error(fmt::format("Error: Binary file of {} bytes is too large; an image holds at most "
-                                             "{} bytes",
-                                             size, kMaxImageSize));
-    std::vector<uint8_t> data(static_cast<std::size_t>(size), 0);
-    file.read(reinterpret_cast<char *>(data.data()), static_cast<std::streamsize>(size));
-    file.close();
-    return data;
 }
 
 uint32_t decode_address(uint8_t low, uint8_t high) { return uint32_t(low & 0xFE) << 12 | uint32_t(high) << 20; }
@@ -119,12 +94,36 @@ void log_layout(const ImageSlot &slot, const PageLayout &layout, const LogSink &
 
 } // namespace
 
+void load_binary(FirmwareSource &source, ImageSlot &primary, const LogSink &log) {
+    const uint64_t size = source.size();
+    log.info("Loading binary file {} bytes.\n", size);
+    // Flash addresses and the image length are 32-bit everywhere after this.
+    if (size > kMaxImageSize)
+        throw std::runtime_error(fmt::format("Error: Binary file of {} bytes is too large; an image holds at most "
+                                             "{} bytes",
+                                             size, kMaxImageSize));
+    if (size <= kSearchWindow) throw std::runtime_error(kNoOptionBits);
+
+    // The window first: without option bits in it nothing else is read.
+    const uint64_t window_start = size - kSearchWindow;
+    std::vector<uint8_t> window(kSearchWindow);
+    source.read(window_start, window.data(), window.size());
+    const auto found = find_option_bits(window.data(), window.size());
+    if (!found) throw std::runtime_error(kNoOptionBits);
+
+    std::vector<uint8_t> data;
+    data.reserve(static_cast<std::size_t>(size));
+    append_from(source, 0, window_start, data);
+    data.insert(data.end(), window.begin(), window.end());
+    primary.data = std::move(data);
+    primary.option_bits_start = static_cast<uint32_t>(window_start) + *found;
+    primary.option_bits_end = primary.option_bits_start + kOptionBitsSize;
+}
+
 void load_binary_file(const std::string &path, ImageSlot &primary, const LogSink &log) {
-    primary.data = read_whole_file(path, log);
-    const auto start = find_option_bits(primary.data);
-    if (!start) throw std::runtime_error(kNoOptionBits);
-    primary.option_bits_start = *start;
-    primary.option_bits_end = *start + kOptionBitsSize;
+    std::optional<FirmwareFile> file = FirmwareFile::open(path);
+    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
+    load_binary(*file, primary, log);
 }
 
 void read_page_layout(const ImageSlot &slot, PageSelection &selection, PageLayout &layout, bool debug,

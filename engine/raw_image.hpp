@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/firmware_file.hpp"
 #include "engine/image_slot.hpp"
 #include "engine/log_sink.hpp"
 
@@ -27,7 +28,13 @@ struct PageSelection {
 };
 
 // Loads a raw image into primary and finds its option bits in the last
-// 128 KB. Throws on a file that cannot be read or holds no option bits.
+// 128 KB. The option bits are looked for before the rest is read, so input
+// without them costs one 128 KB window, whatever its size. Throws on input
+// that cannot be read or holds no option bits; primary is changed only when
+// the load succeeds.
+void load_binary(FirmwareSource &source, ImageSlot &primary, const LogSink &log);
+
+// The same from the firmware file at path (UTF-8).
 void load_binary_file(const std::string &path, ImageSlot &primary, const LogSink &log);
 
 // Decodes the page layout from the slot's option bits into layout (page_1

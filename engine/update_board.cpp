@@ -106,19 +106,18 @@ const uint8_t *CRomwright::SectorImage(uint32_t sector) {
     return padded_sector_.data();
 }
 
-// Tells a POF file from a raw one by its magic and loads it into the slots.
+// Tells a POF file from a raw one by its magic and loads it into the slots,
+// from the one handle that was checked to be a regular, non-empty file.
 void CRomwright::LoadFirmwareFile(const std::string &path) {
+    std::optional<romwright::FirmwareFile> file = romwright::FirmwareFile::open(path);
+    if (!file) throw std::runtime_error(fmt::format("Error: Could not open firmware file {}", path));
     uint8_t first_bytes[kMagicProbeBytes] = {};
-    std::size_t probed = 0;
-    {
-        romwright::platform::SharedFile file = romwright::platform::open_shared(path, "rb");
-        if (!file) throw std::runtime_error(fmt::format("Error: Could not open firmware file {}", path));
-        probed = std::fread(first_bytes, 1, sizeof first_bytes, file.get());
-    }
+    const std::size_t probed = static_cast<std::size_t>(std::min<uint64_t>(file->size(), sizeof first_bytes));
+    file->read(0, first_bytes, probed);
     if (romwright::has_pof_magic(first_bytes, probed))
-        LoadPofFile(path);
+        romwright::load_pof(*file, images, debug, log());
     else
-        LoadBinaryFile(path);
+        romwright::load_binary(*file, images[0], log());
 }
 
 // One attempt: erase, write and (if asked) verify, in the board's mode.

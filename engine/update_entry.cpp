@@ -4,6 +4,7 @@
 // no exception ever leaves it.
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -13,9 +14,9 @@
 
 #include "engine/devlib/zen.hpp"
 #include "engine/driver_paths.hpp"
+#include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/options_record.hpp"
-#include "engine/platform.hpp"
 #include "engine/romwright.h"
 #include "engine/romwright_engine.hpp"
 #include "engine/version.hpp"
@@ -25,7 +26,7 @@ namespace romwright {
 namespace {
 
 constexpr const char *kDashLine = "-------------------------------------\n";
-constexpr uint64_t kChecksumChunk = 0x4000000;  // 64 MiB
+constexpr uint64_t kChecksumChunk = kFirmwareReadChunk;
 constexpr uint32_t kApiLoggingChannel = 0;
 constexpr int32_t kApiLoggingOff = 0;
 
@@ -35,18 +36,17 @@ struct FileFacts {
 };
 
 // Size and Adler-32 of the whole file, read in bounded chunks so that a file
-// of any size needs at most one chunk of memory.
+// of any size needs one chunk of memory. A file that is not a regular,
+// non-empty one is refused when it is opened, before any read can wait on it.
 FileFacts file_facts(const std::string &path) {
-    platform::SharedFile file = platform::open_shared(path, "rb");
-    const int64_t size = platform::file_size(file.get());
-    if (size < 0) throw std::runtime_error("Could not open file");
-    const uint64_t total = static_cast<uint64_t>(size);
-    std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min(total, kChecksumChunk)));
+    std::optional<FirmwareFile> file = FirmwareFile::open(path);
+    if (!file) throw std::runtime_error("Could not open file");
+    const uint64_t total = file->size();
+    ByteBuffer buffer(static_cast<std::size_t>(std::min<uint64_t>(total, kChecksumChunk)));
     uLong adler = adler32(0L, Z_NULL, 0);
     for (uint64_t done = 0; done < total;) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min(total - done, kChecksumChunk));
-        if (std::fread(buffer.data(), 1, chunk, file.get()) != chunk)
-            throw std::runtime_error(fmt::format("Could not read file {}", path));
+        const std::size_t chunk = static_cast<std::size_t>(std::min<uint64_t>(total - done, kChecksumChunk));
+        file->read(done, buffer.data(), chunk);
         adler = adler32(adler, buffer.data(), static_cast<uInt>(chunk));
         done += chunk;
     }

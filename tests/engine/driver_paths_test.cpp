@@ -67,7 +67,7 @@ TEST_F(FlashService, OneByteOverASectorTakesTwoSectors) {
     start(sector_board(), 0x10001);
     ASSERT_EQ(run(), "");
     EXPECT_EQ(calls("KorvelFlashSectorWrite"), 2u);
-    EXPECT_EQ(calls("KorvelFlashSectorRead"), 2u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 3u);  // the last sector once before writing, then both
     EXPECT_EQ(calls("KorvelFlashClose"), 1u);
     EXPECT_EQ(recorder_.progress, (std::vector<float>{0.5f, 1.0f, 0.5f, 1.0f}));
     EXPECT_EQ(recorder_.operations,
@@ -81,23 +81,48 @@ TEST_F(FlashService, OneByteOverASectorTakesTwoSectors) {
     EXPECT_TRUE(std::all_of(now.begin() + 0x20000, now.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST_F(FlashService, EmptyFileWritesNothingAndSucceeds) {
+// An empty file is no firmware: refused before the service is opened.
+TEST_F(FlashService, EmptyFileIsRefusedBeforeTheServiceIsOpened) {
     start(sector_board(), 0);
-    ASSERT_EQ(run(), "");
-    EXPECT_EQ(calls("KorvelFlashOpen"), 1u);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR),
+              std::vector<std::string>{"Error: Firmware file " + path_ + " is not a regular, non-empty file\n"});
+    EXPECT_EQ(calls("KorvelFlashOpen"), 0u);
     EXPECT_EQ(calls("KorvelFlashSectorWrite"), 0u);
-    EXPECT_EQ(calls("KorvelFlashSectorRead"), 0u);
-    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
     EXPECT_TRUE(recorder_.progress.empty());
     const std::vector<uint8_t> now = flash();
     EXPECT_TRUE(std::all_of(now.begin(), now.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+// The last sector the file needs is read before the first write; a flash
+// without it is refused untouched, and the service closed.
+TEST_F(FlashService, FileLargerThanTheFlashIsRefusedBeforeWriting) {
+    start(sector_board(), kFlashSize + 0x10001);
+    EXPECT_EQ(run(), "Update Flash image failed");
+    EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR),
+              std::vector<std::string>{"Error: Firmware file of 1114113 bytes is larger than the board's flash: sector "
+                                       "17 (65536 bytes from 0x00110000) does not exist (Read sector failed, Flash "
+                                       "invalid parameter)\n"});
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 1u);
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 0u);
+    EXPECT_EQ(calls("KorvelFlashClose"), 1u);
+    EXPECT_TRUE(recorder_.operations.empty());
+    const std::vector<uint8_t> now = flash();
+    EXPECT_TRUE(std::all_of(now.begin(), now.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(FlashService, FileAsLargeAsTheFlashIsWritten) {
+    start(sector_board(), kFlashSize);
+    ASSERT_EQ(run(), "");
+    EXPECT_EQ(calls("KorvelFlashSectorWrite"), 16u);
+    EXPECT_EQ(flash(), image_);
 }
 
 TEST_F(FlashService, VerifyStopsAtTheFirstBadSector) {
     start(sector_board(fault("type = \"readback\"\naddress = 0x10010")), 0x30000);
     EXPECT_EQ(run(), "Update Flash image failed");
     EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Verify image failed\n"});
-    EXPECT_EQ(calls("KorvelFlashSectorRead"), 2u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 3u);  // the last sector before writing, then sectors 0 and 1
     EXPECT_EQ(calls("KorvelFlashClose"), 1u);
     EXPECT_EQ(recorder_.progress, (std::vector<float>{1.0f / 3, 2.0f / 3, 1.0f, 1.0f / 3}));
 }
@@ -107,7 +132,7 @@ TEST_F(FlashService, WriteStatusNamesTheFlashStatus) {
     EXPECT_EQ(run(), "Update Flash image failed");
     EXPECT_EQ(recorder_.texts(ROMWRIGHT_LOG_ERROR), std::vector<std::string>{"Write sector failed, Flash program failed\n"});
     EXPECT_EQ(calls("KorvelFlashSectorWrite"), 2u);
-    EXPECT_EQ(calls("KorvelFlashSectorRead"), 0u);
+    EXPECT_EQ(calls("KorvelFlashSectorRead"), 1u);  // only the last sector, before writing
     EXPECT_EQ(calls("KorvelFlashClose"), 1u);
 }
 

@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -83,12 +84,20 @@ struct Outcome {
     LogCapture log;
 };
 
-void load(const std::vector<uint8_t> &bytes, Outcome &outcome, bool debug = false) {
+// The same reader reads a firmware file or bytes already in memory.
+enum class From { file, memory };
+
+void load(const std::vector<uint8_t> &bytes, Outcome &outcome, bool debug = false, From from = From::file) {
     testsupport::TempDir dir("pof");
     const std::string path = dir.file("image.pof");
     testsupport::write_file(path, bytes);
     try {
-        romwright::load_pof_file(path, outcome.slots, debug, outcome.log.sink());
+        if (from == From::file) {
+            romwright::load_pof_file(path, outcome.slots, debug, outcome.log.sink());
+        } else {
+            romwright::FirmwareBytes source(bytes.data(), bytes.size());
+            romwright::load_pof(source, outcome.slots, debug, outcome.log.sink());
+        }
     } catch (const std::ios_base::failure &error) {
         outcome.thrown = Thrown::stream_failure;
         outcome.message = error.what();
@@ -245,18 +254,32 @@ const std::vector<PofCase> kPofCases = {
      Thrown::stream_failure, "ends inside packet 2 (tag 8, size 2)", nullptr},
     {"NoTerminatorPacket", [] { return cut(pof({data(), terminator()}), 12 + 6 + 12 + 0x10000); },
      Thrown::stream_failure, "(no terminator packet)", nullptr},
-    {"EmptyFile", [] { return std::vector<uint8_t>(); }, Thrown::stream_failure, "ends inside its 12-byte header",
-     nullptr},
 };
 
-void PrintTo(const PofCase &test, std::ostream *out) { *out << test.name; }
+struct PofRun {
+    PofCase test;
+    From from;
+};
 
-class PofReaderCases : public testing::TestWithParam<PofCase> {};
+std::vector<PofRun> pof_runs() {
+    std::vector<PofRun> runs;
+    for (const PofCase &test : kPofCases) {
+        runs.push_back({test, From::file});
+        runs.push_back({test, From::memory});
+    }
+    return runs;
+}
+
+void PrintTo(const PofRun &run, std::ostream *out) {
+    *out << run.test.name << (run.from == From::file ? " from a file" : " from memory");
+}
+
+class PofReaderCases : public testing::TestWithParam<PofRun> {};
 
 TEST_P(PofReaderCases, LoadsOrRefusesAsDescribed) {
-    const PofCase &test = GetParam();
+    const PofCase &test = GetParam().test;
     Outcome outcome;
-    load(test.file(), outcome);
+    load(test.file(), outcome, false, GetParam().from);
     EXPECT_EQ(outcome.thrown, test.thrown) << outcome.message;
     if (test.thrown == Thrown::runtime_error && test.message.find("computed 0x") == std::string::npos)
         EXPECT_EQ(outcome.message, test.message);
@@ -265,8 +288,11 @@ TEST_P(PofReaderCases, LoadsOrRefusesAsDescribed) {
     if (test.check) test.check(outcome.slots);
 }
 
-INSTANTIATE_TEST_SUITE_P(EdgeCases, PofReaderCases, testing::ValuesIn(kPofCases),
-                         [](const testing::TestParamInfo<PofCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EdgeCases, PofReaderCases, testing::ValuesIn(pof_runs()),
+                         [](const testing::TestParamInfo<PofRun> &info) {
+                             return std::string(info.param.test.name) +
+                                    (info.param.from == From::file ? "_FromFile" : "_FromMemory");
+                         });
 
 // ------------------------------------------------------------------ beyond the table
 
@@ -280,6 +306,19 @@ TEST(PofReader, CrcMismatchNamesComputedAndStoredValues) {
     load(file.serialize(), outcome);
     EXPECT_EQ(outcome.message,
               fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}", crc, crc ^ 0x00FF));
+}
+
+// Image data of several read chunks, with an odd length, reaches the slot
+// whole and passes the CRC, from a file and from memory.
+TEST(PofReader, DataOfSeveralChunksIsReadWhole) {
+    const std::vector<uint8_t> image = pattern(2 * romwright::kFirmwareReadChunk + 4097, 5);
+    const auto bytes = pof({creator(), data(image), terminator()});
+    for (const From from : {From::file, From::memory}) {
+        Outcome outcome;
+        load(bytes, outcome, false, from);
+        ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
+        EXPECT_EQ(outcome.slots[0].data, image);
+    }
 }
 
 TEST(PofReader, SlotWithoutDataPacketKeepsWhatItHeld) {
@@ -324,9 +363,24 @@ TEST(PofReader, FolderIsRefusedAsNotAFile) {
     try {
         romwright::load_pof_file(dir.path(), slots, false, romwright::LogSink());
         FAIL() << "loaded a folder";
-    } catch (const std::ios_base::failure &error) {
-        EXPECT_NE(std::string(error.what()).find("is not a regular file"), std::string::npos) << error.what();
+    } catch (const std::runtime_error &error) {
+        EXPECT_EQ(std::string(error.what()), "Error: Firmware file " + dir.path() + " is not a regular, non-empty file");
     }
+}
+
+TEST(PofReader, EmptyFileIsRefusedAsNotAFile) {
+    Outcome outcome;
+    load({}, outcome);
+    EXPECT_EQ(outcome.thrown, Thrown::runtime_error);
+    EXPECT_NE(outcome.message.find("image.pof is not a regular, non-empty file"), std::string::npos) << outcome.message;
+}
+
+TEST(PofReader, NoBytesEndInsideTheHeader) {
+    Outcome outcome;
+    load({}, outcome, false, From::memory);
+    EXPECT_EQ(outcome.thrown, Thrown::stream_failure);
+    EXPECT_EQ(outcome.message.rfind("Error: POF file (bytes in memory) ends inside its 12-byte header", 0), 0u)
+        << outcome.message;
 }
 
 TEST(PofReader, MagicIsPofAndAZeroByte) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -47,7 +48,7 @@ struct RawCase {
 };
 
 const std::vector<RawCase> kRawCases = {
-    {"EmptyFileRefused", [] { return std::vector<uint8_t>(); }, std::nullopt},
+    {"NoBytesRefused", [] { return std::vector<uint8_t>(); }, std::nullopt},
     {"ExactlyWindowSizeRefused", [] { return raw(kWindow, {0}); }, std::nullopt},
     {"OneMoreThanWindowIsSearched", [] { return raw(kWindow + 1, {1}); }, 1},
     {"OneMoreThanWindowEvenOffsetNotExamined", [] { return raw(kWindow + 1, {2}); }, std::nullopt},
@@ -71,27 +72,57 @@ const std::vector<RawCase> kRawCases = {
     {"NoMarkAtAllRefused", [] { return raw(0x400000, {}); }, std::nullopt},
 };
 
-void PrintTo(const RawCase &test, std::ostream *out) { *out << test.name; }
+// The same loader reads a firmware file or bytes already in memory.
+enum class From { file, memory };
 
-class RawLoaderCases : public testing::TestWithParam<RawCase> {};
+struct RawRun {
+    RawCase test;
+    From from;
+};
 
-TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
-    const RawCase &test = GetParam();
+std::vector<RawRun> raw_runs() {
+    std::vector<RawRun> runs;
+    for (const RawCase &test : kRawCases) {
+        // A firmware file has at least one byte; no bytes at all are only met in memory.
+        if (test.file().size() > 0) runs.push_back({test, From::file});
+        runs.push_back({test, From::memory});
+    }
+    return runs;
+}
+
+void load_from(From from, const std::vector<uint8_t> &bytes, ImageSlot &slot, const romwright::LogSink &log) {
+    if (from == From::memory) {
+        romwright::FirmwareBytes source(bytes.data(), bytes.size());
+        romwright::load_binary(source, slot, log);
+        return;
+    }
     testsupport::TempDir dir("raw");
     const std::string path = dir.file("image.rpd");
-    const auto bytes = test.file();
     testsupport::write_file(path, bytes);
+    romwright::load_binary_file(path, slot, log);
+}
+
+void PrintTo(const RawRun &run, std::ostream *out) {
+    *out << run.test.name << (run.from == From::file ? " from a file" : " from memory");
+}
+
+class RawLoaderCases : public testing::TestWithParam<RawRun> {};
+
+TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
+    const RawCase &test = GetParam().test;
+    const auto bytes = test.file();
     ImageSlot slot;
     LogCapture log;
     if (!test.option_bits) {
         try {
-            romwright::load_binary_file(path, slot, log.sink());
+            load_from(GetParam().from, bytes, slot, log.sink());
             FAIL() << "loaded a file without option bits";
         } catch (const std::runtime_error &error) {
             EXPECT_EQ(std::string(error.what()), kNoOptionBits);
         }
+        EXPECT_TRUE(slot.data.empty());
     } else {
-        romwright::load_binary_file(path, slot, log.sink());
+        load_from(GetParam().from, bytes, slot, log.sink());
         EXPECT_EQ(slot.option_bits_start, *test.option_bits);
         EXPECT_EQ(slot.option_bits_end, *test.option_bits + 128);
         EXPECT_LE(slot.option_bits_end, bytes.size());
@@ -100,8 +131,49 @@ TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
     EXPECT_EQ(log.text.rfind("Loading binary file " + std::to_string(bytes.size()) + " bytes.\n", 0), 0u) << log.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(EdgeCases, RawLoaderCases, testing::ValuesIn(kRawCases),
-                         [](const testing::TestParamInfo<RawCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EdgeCases, RawLoaderCases, testing::ValuesIn(raw_runs()),
+                         [](const testing::TestParamInfo<RawRun> &info) {
+                             return std::string(info.param.test.name) +
+                                    (info.param.from == From::file ? "_FromFile" : "_FromMemory");
+                         });
+
+// Bytes in memory that count what the loader reads of them.
+class CountingSource final : public romwright::FirmwareSource {
+public:
+    explicit CountingSource(const std::vector<uint8_t> &bytes) : bytes_(bytes.data(), bytes.size()) {}
+    uint64_t size() const noexcept override { return bytes_.size(); }
+    void read(uint64_t offset, uint8_t *out, std::size_t length) override {
+        bytes_.read(offset, out, length);
+        read_bytes += length;
+    }
+    std::string name() const override { return bytes_.name(); }
+
+    uint64_t read_bytes = 0;
+
+private:
+    romwright::FirmwareBytes bytes_;
+};
+
+// A large image without option bits is refused after its last 128 KB: the
+// rest is neither read nor given memory.
+TEST(RawLoader, WithoutOptionBitsOnlyTheLastWindowIsRead) {
+    const auto bytes = raw(0x1000000, {});
+    CountingSource source(bytes);
+    ImageSlot slot;
+    EXPECT_THROW(romwright::load_binary(source, slot, romwright::LogSink()), std::runtime_error);
+    EXPECT_EQ(source.read_bytes, kWindow);
+    EXPECT_TRUE(slot.data.empty());
+}
+
+TEST(RawLoader, WithOptionBitsEveryByteIsReadOnce) {
+    const auto bytes = raw(0x1000000, {0xFFF000});
+    CountingSource source(bytes);
+    ImageSlot slot;
+    romwright::load_binary(source, slot, romwright::LogSink());
+    EXPECT_EQ(source.read_bytes, bytes.size());
+    EXPECT_EQ(slot.data, bytes);
+    EXPECT_EQ(slot.option_bits_start, 0xFFF000u);
+}
 
 // Paths reach the engine in UTF-8; the file is written under the name a
 // user sees, whatever the system's code page.
@@ -134,9 +206,24 @@ TEST(RawLoader, FolderIsRefusedAsNotAFile) {
     try {
         romwright::load_binary_file(dir.path(), slot, romwright::LogSink());
         FAIL() << "loaded a folder";
-    } catch (const std::ios_base::failure &error) {
-        EXPECT_NE(std::string(error.what()).find("is not a regular file"), std::string::npos) << error.what();
+    } catch (const std::runtime_error &error) {
+        EXPECT_EQ(std::string(error.what()), "Error: Firmware file " + dir.path() + " is not a regular, non-empty file");
     }
+}
+
+TEST(RawLoader, EmptyFileIsRefusedAsNotAFile) {
+    testsupport::TempDir dir("raw");
+    const std::string path = dir.file("empty.rpd");
+    testsupport::write_file(path, {});
+    ImageSlot slot;
+    LogCapture log;
+    try {
+        romwright::load_binary_file(path, slot, log.sink());
+        FAIL() << "loaded an empty file";
+    } catch (const std::runtime_error &error) {
+        EXPECT_EQ(std::string(error.what()), "Error: Firmware file " + path + " is not a regular, non-empty file");
+    }
+    EXPECT_EQ(log.text, "");
 }
 
 TEST(RawLoader, FileLargerThan32BitsIsRefusedBeforeReading) {

@@ -88,10 +88,15 @@ TEST_F(EntryFake, HeaderGivesVersionPathSizeAndChecksum) {
     EXPECT_EQ(recorder_.lines.back(), (Line{ROMWRIGHT_LOG_INFO, "Update succeeded.\n"}));
 }
 
-TEST_F(EntryFake, EmptyFileChecksumIsOne) {
+// An empty file is no firmware: the header names it and the refusal follows.
+TEST_F(EntryFake, EmptyFileIsRefusedAfterTheFileLine) {
     testsupport::write_file(path_, {});
-    ASSERT_EQ(run(nullptr), ROMWRIGHT_RC_ERROR);
-    EXPECT_EQ(first(recorder_.lines, 6), header(path_, 0, 1));
+    offer({5});
+    ASSERT_EQ(run(), ROMWRIGHT_RC_ERROR);
+    auto expected = first(header(path_, 0, 1), 4);
+    expected.push_back(Line{ROMWRIGHT_LOG_ERROR, "Error: Firmware file " + path_ + " is not a regular, non-empty file"});
+    EXPECT_EQ(recorder_.lines, expected);
+    EXPECT_EQ(calls("KorvelGetSupportedDriverFeatures"), 0u);
 }
 
 TEST_F(EntryFake, NullBoardAfterTheHeader) {
