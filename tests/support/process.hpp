@@ -19,6 +19,7 @@ struct ProcessOptions {
     std::map<std::string, std::string> env;      // added to (or replacing in) the environment
     std::vector<std::string> unset_env;          // removed from the environment
     int timeout_seconds = 240;                   // killed after this
+    int kill_after_ms = 0;                       // > 0: SIGKILL this long after the start, as a power loss would
 };
 
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
