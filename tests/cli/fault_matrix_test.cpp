@@ -204,9 +204,11 @@ struct Cell {
 };
 
 struct CellResult {
+    std::string error;  // what kept the runs from being made, if anything
     rig::TimedResult faulted;
     std::string faulted_log;
     std::vector<uint8_t> faulted_flash;
+    bool rerun_skipped = false;
     rig::TimedResult rerun;
     std::vector<uint8_t> rerun_flash;
 };
@@ -222,7 +224,8 @@ std::string library_fault_toml(const Cell &cell) {
                        cell.n);
 }
 
-CellResult run_cell(const BoardSetup &board, const rig::Firmware &firmware, const Cell &cell, int timeout_seconds) {
+CellResult run_cell(const BoardSetup &board, const rig::Firmware &firmware, const std::vector<uint8_t> &updated,
+                    const Cell &cell, int timeout_seconds) {
     const rig::RunFolder folder(board);
     const bool library = kLibraryCalls.count(cell.call) > 0;
     const std::string faulty = folder.machine("faulty.toml", library ? "" : fault_toml(cell),
@@ -234,21 +237,31 @@ CellResult run_cell(const BoardSetup &board, const rig::Firmware &firmware, cons
     result.faulted = rig::timed([&] { return folder.update(faulty, firmware.path(), options); });
     result.faulted_log = folder.log();
     result.faulted_flash = folder.flash();
+    // After a run that recovered, a rerun is one more clean update, as the
+    // counting run was; the sanitizer build, ten times slower, leaves it out.
+    result.rerun_skipped = rig::kSanitized && result.faulted.result.exit_code == 0 && result.faulted_flash == updated;
+    if (result.rerun_skipped) return result;
     result.rerun = rig::timed([&] { return folder.update(clean, firmware.path(), options); });
     result.rerun_flash = folder.flash();
     return result;
 }
 
 // Runs every cell, `workers` at a time.
-std::vector<CellResult> run_cells(const BoardSetup &board, const rig::Firmware &firmware, const std::vector<Cell> &cells,
+std::vector<CellResult> run_cells(const BoardSetup &board, const rig::Firmware &firmware,
+                                  const std::vector<uint8_t> &updated, const std::vector<Cell> &cells,
                                   int timeout_seconds, unsigned workers) {
     std::vector<CellResult> results(cells.size());
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> threads;
     for (unsigned w = 0; w < workers; ++w)
         threads.emplace_back([&] {
-            for (std::size_t i = next++; i < cells.size(); i = next++)
-                results[i] = run_cell(board, firmware, cells[i], timeout_seconds);
+            for (std::size_t i = next++; i < cells.size(); i = next++) {
+                try {
+                    results[i] = run_cell(board, firmware, updated, cells[i], timeout_seconds);
+                } catch (const std::exception &error) {
+                    results[i].error = error.what();
+                }
+            }
         });
     for (std::thread &thread : threads) thread.join();
     return results;
@@ -268,7 +281,7 @@ bool contains_in_order(const std::string &text, const std::vector<std::string> &
 
 std::string quoted(const std::vector<std::string> &texts) {
     std::string out;
-    for (const std::string &text : texts) out += (out.empty() ? "\"" : " then \"") + text + "\"";
+    for (const std::string &text : texts) out += (out.empty() ? "" : " then ") + ("\"" + text + "\"");
     return out;
 }
 
@@ -294,33 +307,47 @@ std::vector<std::string> problems_of_run(const rig::TimedResult &run, int timeou
     return problems;
 }
 
-std::vector<std::string> problems_of(const Expected &expected, const CellResult &cell,
-                                     const std::vector<uint8_t> &updated, int timeout_seconds) {
-    std::vector<std::string> problems = problems_of_run(cell.faulted, timeout_seconds, "faulted");
-    const auto &faulted = cell.faulted.result;
-    if (faulted.signal != 0) {
-        // Killed: how it would have ended is unknown; the rerun still counts.
-    } else if (expected.outcome == Outcome::refuses) {
-        if (faulted.exit_code != 1) problems.push_back(fmt::format("exit code {}, not 1", faulted.exit_code));
-        if (expected.shown == Shown::console) {
-            if (!has(faulted.out, "\nError: " + expected.texts.front() + "\n"))
-                problems.push_back("the console lacks \"Error: " + expected.texts.front() + "\"");
-        } else {
-            if (!has(faulted.out, "\nError: Firmware updater error. Code 1\n"))
-                problems.push_back("the console lacks \"Error: Firmware updater error. Code 1\"");
-            if (!contains_in_order(cell.faulted_log, expected.texts))
-                problems.push_back("the log lacks " + quoted(expected.texts));
-        }
-        if (has(cell.faulted_log, "Update succeeded.")) problems.push_back("the log says it succeeded");
+void problems_of_refusal(const Expected &expected, const CellResult &cell, std::vector<std::string> &problems) {
+    const testsupport::ProcessResult &faulted = cell.faulted.result;
+    if (faulted.exit_code != 1) problems.push_back(fmt::format("exit code {}, not 1", faulted.exit_code));
+    if (expected.shown == Shown::console) {
+        if (!has(faulted.out, "\nError: " + expected.texts.front() + "\n"))
+            problems.push_back("the console lacks \"Error: " + expected.texts.front() + "\"");
     } else {
-        if (faulted.exit_code != 0) problems.push_back(fmt::format("exit code {}, not 0", faulted.exit_code));
-        if (!has(faulted.out, "Update of 1 board successful\n"))
-            problems.push_back("the console lacks \"Update of 1 board successful\"");
+        if (!has(faulted.out, "\nError: Firmware updater error. Code 1\n"))
+            problems.push_back("the console lacks \"Error: Firmware updater error. Code 1\"");
         if (!contains_in_order(cell.faulted_log, expected.texts))
             problems.push_back("the log lacks " + quoted(expected.texts));
-        if (const std::size_t at = rig::first_difference(cell.faulted_flash, updated); at != updated.size())
-            problems.push_back(fmt::format("the flash differs from the image at 0x{:X}", at));
     }
+    if (has(cell.faulted_log, "Update succeeded.")) problems.push_back("the log says it succeeded");
+}
+
+void problems_of_recovery(const Expected &expected, const CellResult &cell, const std::vector<uint8_t> &updated,
+                          std::vector<std::string> &problems) {
+    const testsupport::ProcessResult &faulted = cell.faulted.result;
+    if (faulted.exit_code != 0) problems.push_back(fmt::format("exit code {}, not 0", faulted.exit_code));
+    if (!has(faulted.out, "Update of 1 board successful\n"))
+        problems.push_back("the console lacks \"Update of 1 board successful\"");
+    if (!contains_in_order(cell.faulted_log, expected.texts))
+        problems.push_back("the log lacks " + quoted(expected.texts));
+    if (const std::size_t at = rig::first_difference(cell.faulted_flash, updated); at != updated.size())
+        problems.push_back(fmt::format("the flash differs from the image at 0x{:X}", at));
+}
+
+// Everything wrong with one cell: the faulted run against its expectation,
+// then the rerun without the fault.
+std::vector<std::string> problems_of(const Expected &expected, const CellResult &cell,
+                                     const std::vector<uint8_t> &updated, int timeout_seconds) {
+    if (!cell.error.empty()) return {"the runs could not be made: " + cell.error};
+    std::vector<std::string> problems = problems_of_run(cell.faulted, timeout_seconds, "faulted");
+    // A run ended by a signal is wrong already; how it would have ended is unknown.
+    if (cell.faulted.result.signal == 0) {
+        if (expected.outcome == Outcome::refuses)
+            problems_of_refusal(expected, cell, problems);
+        else
+            problems_of_recovery(expected, cell, updated, problems);
+    }
+    if (cell.rerun_skipped) return problems;
     for (const std::string &problem : problems_of_run(cell.rerun, timeout_seconds, "rerun")) problems.push_back(problem);
     if (cell.rerun.result.exit_code != 0)
         problems.push_back(fmt::format("the rerun without the fault exited with {}", cell.rerun.result.exit_code));
@@ -416,101 +443,133 @@ std::string how_sampled(uint64_t calls, std::size_t runs) {
 
 struct MatrixCase {
     BoardSetup board;
-    uint64_t samples;  // n per call beyond kEveryNthUpTo calls, besides the first and the last
-    unsigned workers;  // runs at a time (the sector-mode driver mostly sleeps)
+    uint64_t samples;            // n per call beyond kEveryNthUpTo calls, besides the first and the last
+    uint64_t sanitized_samples;  // the same in the sanitizer build, whose programs run ten times slower
+    unsigned workers;            // runs at a time (the sector-mode driver mostly sleeps)
 };
 
 void PrintTo(const MatrixCase &c, std::ostream *out) { *out << c.board.name; }
 
-class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
+// The cells to run, and what the figure says about them.
+struct Plan {
+    std::vector<Cell> cells;
+    std::vector<std::string> calls;
+    std::string per_call;     // how often each call was failed, for people
+    std::string not_faulted;  // calls made without a return code
+};
+
+Plan plan_cells(const std::map<std::string, uint64_t> &counts, uint64_t samples) {
+    Plan plan;
+    for (const auto &[call, calls] : counts) {
+        if (kNotFaultable.count(call)) {
+            plan.not_faulted += fmt::format("{}{} ({})", plan.not_faulted.empty() ? "" : ", ", call, calls);
+            continue;
+        }
+        const std::vector<uint64_t> nths = nths_to_fail(call, calls, samples);
+        for (uint64_t n : nths) plan.cells.push_back({call, n, calls});
+        plan.calls.push_back(call);
+        plan.per_call += fmt::format("  {}: {} in one update; failed at {} ({})\n", call, calls, nths.size(),
+                                     how_sampled(calls, nths.size()));
+    }
+    return plan;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {
+protected:
+    // A clean update must work; it tells how often each call is made.
+    std::map<std::string, uint64_t> count_calls(const rig::Firmware &firmware, double &seconds) {
+        const rig::RunFolder counting(board());
+        const std::string counts_path = counting.file("counts.txt");
+        const rig::TimedResult clean = rig::timed([&] {
+            return counting.update(counting.machine("clean.toml"), firmware.path(), {},
+                                   {{"ZENAPI_SIM_CALL_COUNTS", counts_path}});
+        });
+        seconds = clean.seconds;
+        EXPECT_EQ(clean.result.exit_code, 0) << clean.result.out << clean.result.err << counting.log();
+        EXPECT_EQ(rig::first_difference(counting.flash(), updated_), updated_.size()) << "after the clean update";
+        return read_counts(counts_path, board().name);
+    }
+
+    // Checks every run against the table and counts the outcomes.
+    void judge(const Plan &plan, const std::vector<CellResult> &results, int timeout_seconds, Figure &figure) {
+        std::set<const Expected *> used;
+        for (std::size_t i = 0; i < plan.cells.size(); ++i) {
+            const Cell &cell = plan.cells[i];
+            ++figure.runs;
+            const Expected *expected = find_expected(board().name, cell.call, cell.n, cell.calls);
+            if (!expected) {
+                ++figure.wrong;
+                ADD_FAILURE() << board().name << ": no expectation for " << cell.call << " failing at call " << cell.n
+                              << " of " << cell.calls;
+                continue;
+            }
+            used.insert(expected);
+            const std::vector<std::string> problems = problems_of(*expected, results[i], updated_, timeout_seconds);
+            if (!problems.empty()) {
+                ++figure.wrong;
+                report(cell, *expected, results[i], problems);
+            } else {
+                ++(expected->outcome == Outcome::recovers ? figure.recovered : figure.refused);
+            }
+        }
+        for (const Expected &row : kExpected)
+            if ((!row.board || row.board == board().name) && !used.count(&row))
+                ADD_FAILURE() << board().name << ": the table expects " << row.call << " at calls " << row.first
+                              << ".." << row.last << ", which no faulted run reached";
+    }
+
+    void report(const Cell &cell, const Expected &expected, const CellResult &result,
+                const std::vector<std::string> &problems) const {
+        std::string list;
+        for (const std::string &problem : problems) list += "\n  - " + problem;
+        ADD_FAILURE() << board().name << ": " << cell.call << " failing at call " << cell.n << " of " << cell.calls
+                      << " (expected: " << (expected.outcome == Outcome::refuses ? "refuses" : "recovers")
+                      << fmt::format(", {:.2f} s):", result.faulted.seconds) << list
+                      << "\nfirst failure in the log: " << first_failure(result.faulted_log) << "\nconsole:\n"
+                      << rig::tail(result.faulted.result.out, 4) << "\nlog:\n" << rig::tail(result.faulted_log);
+    }
+
+    const BoardSetup &board() const { return GetParam().board; }
+
+    std::vector<uint8_t> updated_;
+};
 
 TEST_P(FaultMatrix, EveryCallFailsOnceAtEachPlace) {
     const MatrixCase &c = GetParam();
-    const BoardSetup &board = c.board;
-    const rig::Firmware firmware(board);
-    const std::vector<uint8_t> updated = rig::updated_flash(board, firmware.bytes());
     const auto started = std::chrono::steady_clock::now();
+    const rig::Firmware firmware(c.board);
+    updated_ = rig::updated_flash(c.board, firmware.bytes());
 
-    // A clean update: it must work, and it tells how often each call is made.
-    const rig::RunFolder counting(board);
-    const std::string counts_path = counting.file("counts.txt");
-    const rig::TimedResult clean = rig::timed([&] {
-        return counting.update(counting.machine("clean.toml"), firmware.path(), {},
-                               {{"ZENAPI_SIM_CALL_COUNTS", counts_path}});
-    });
-    ASSERT_EQ(clean.result.exit_code, 0) << clean.result.out << clean.result.err << counting.log();
-    ASSERT_EQ(rig::first_difference(counting.flash(), updated), updated.size());
-    const std::map<std::string, uint64_t> counts = read_counts(counts_path, board.name);
-    ASSERT_FALSE(counts.empty()) << "no call counts in " << counts_path;
+    double clean_seconds = 0;
+    const std::map<std::string, uint64_t> counts = count_calls(firmware, clean_seconds);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_FALSE(counts.empty()) << "no call counts";
     // A run that recovers takes about two clean updates; one that hangs, forever.
-    const int timeout_seconds = 10 + static_cast<int>(std::ceil(5 * clean.seconds));
+    const int timeout_seconds = 10 + static_cast<int>(std::ceil(5 * clean_seconds));
 
+    const Plan plan = plan_cells(counts, rig::kSanitized ? c.sanitized_samples : c.samples);
+    const std::vector<CellResult> results =
+        run_cells(c.board, firmware, updated_, plan.cells, timeout_seconds, c.workers);
     Figure figure;
-    std::vector<Cell> cells;
-    std::string per_call, not_faulted;
-    for (const auto &[call, calls] : counts) {
-        if (kNotFaultable.count(call)) {
-            not_faulted += fmt::format("{}{} ({})", not_faulted.empty() ? "" : ", ", call, calls);
-            continue;
-        }
-        const std::vector<uint64_t> nths = nths_to_fail(call, calls, c.samples);
-        for (uint64_t n : nths) cells.push_back({call, n, calls});
-        figure.calls.push_back(call);
-        per_call += fmt::format("  {}: {} in one update; failed at {} ({})\n", call, calls,
-                                nths.size(), how_sampled(calls, nths.size()));
-    }
-
-    const std::vector<CellResult> results = run_cells(board, firmware, cells, timeout_seconds, c.workers);
-
-    std::set<const Expected *> used;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const Cell &cell = cells[i];
-        const CellResult &result = results[i];
-        ++figure.runs;
-        const Expected *expected = find_expected(board.name, cell.call, cell.n, cell.calls);
-        if (!expected) {
-            ++figure.wrong;
-            ADD_FAILURE() << board.name << ": no expectation for " << cell.call << " failing at call " << cell.n
-                          << " of " << cell.calls;
-            continue;
-        }
-        used.insert(expected);
-        const std::vector<std::string> problems = problems_of(*expected, result, updated, timeout_seconds);
-        if (!problems.empty()) {
-            ++figure.wrong;
-            std::string list;
-            for (const std::string &problem : problems) list += "\n  - " + problem;
-            ADD_FAILURE() << board.name << ": " << cell.call << " failing at call " << cell.n << " of " << cell.calls
-                          << " (expected: " << (expected->outcome == Outcome::refuses ? "refuses" : "recovers")
-                          << fmt::format(", {:.2f} s):", result.faulted.seconds) << list
-                          << "\nfirst failure in the log: " << first_failure(result.faulted_log) << "\nconsole:\n"
-                          << rig::tail(result.faulted.result.out, 4) << "\nlog:\n" << rig::tail(result.faulted_log);
-        } else if (expected->outcome == Outcome::recovers) {
-            ++figure.recovered;
-        } else {
-            ++figure.refused;
-        }
-    }
-    for (const Expected &row : kExpected)
-        if ((!row.board || row.board == board.name) && !used.count(&row))
-            ADD_FAILURE() << board.name << ": the table expects " << row.call << " at calls " << row.first << ".."
-                          << row.last << ", which no faulted run reached";
+    figure.calls = plan.calls;
+    judge(plan, results, timeout_seconds, figure);
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     figure.text = fmt::format("{} ({}): {} calls, {} faulted runs, {} recovered/{} refused, {} wrong; "
-                              "clean update {:.2f} s, time-out {} s, matrix {:.1f} s with {} at a time\n{}"
+                              "clean update {:.2f} s, time-out {} s, matrix {:.1f} s with {} at a time{}\n{}"
                               "  not faulted (they answer no return code): {}\n",
-                              board.name, board.model, figure.calls.size(), figure.runs, figure.recovered,
-                              figure.refused, figure.wrong, clean.seconds, timeout_seconds, seconds, c.workers,
-                              per_call, not_faulted);
-    publish(board, figure);
+                              c.board.name, c.board.model, figure.calls.size(), figure.runs, figure.recovered,
+                              figure.refused, figure.wrong, clean_seconds, timeout_seconds, seconds, c.workers,
+                              rig::kSanitized ? " (sanitizer build, no rerun after a recovery)" : "",
+                              plan.per_call, plan.not_faulted);
+    publish(c.board, figure);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, FaultMatrix,
-                         ::testing::Values(MatrixCase{rig::upgrade_service_board(), 0, 2},
-                                           MatrixCase{rig::flash_sector_service_board(), 0, 2},
-                                           MatrixCase{rig::page_mode_board(), 24, 2},
-                                           MatrixCase{rig::sector_mode_board(), 12, 4}),
+                         ::testing::Values(MatrixCase{rig::upgrade_service_board(), 0, 0, 2},
+                                           MatrixCase{rig::flash_sector_service_board(), 0, 0, 2},
+                                           MatrixCase{rig::page_mode_board(), 32, 4, 2},
+                                           MatrixCase{rig::sector_mode_board(), 16, 1, 4}),
                          [](const ::testing::TestParamInfo<MatrixCase> &info) { return info.param.board.name; });
 
 } // namespace

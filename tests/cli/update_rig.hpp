@@ -18,6 +18,20 @@
 
 namespace rig {
 
+// The sanitizer build runs the programs about ten times slower; the long
+// runs do less there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 struct BoardSetup {
     std::string name;        // readable and stable: names tests, folders and the board in the machine
     std::string model;       // model designation, also in the firmware file's name
