@@ -13,7 +13,7 @@ namespace rig {
 
 BoardSetup upgrade_service_board() {
     return {"upgrade_service", "ZEN5190",
-            "kind = 35\nfeatures = [5]\nflash_size = 0x80000\n[system.board.upgrade]\npolls = 20\n",
+            "kind = 35\nfeatures = [5]\nflash_size = 0x80000\n[system.board.upgrade]\npolls = 8\n",
             0x80000, 0x40000, 0, {}};
 }
 
