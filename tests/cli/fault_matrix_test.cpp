@@ -435,7 +435,7 @@ void publish(const BoardSetup &board, const Figure &figure) {
 }
 
 std::string how_sampled(uint64_t calls, std::size_t runs) {
-    if (calls <= kEveryNthUpTo) return runs == 1 ? "its only call" : "every call";
+    if (calls <= kEveryNthUpTo) return runs == 1 ? "the only one" : "every one";
     return fmt::format("the first, the last and {} more, one in each of {} equal stretches, seeded", runs - 2, runs - 2);
 }
 
@@ -468,8 +468,8 @@ Plan plan_cells(const std::map<std::string, uint64_t> &counts, uint64_t samples)
         const std::vector<uint64_t> nths = nths_to_fail(call, calls, samples);
         for (uint64_t n : nths) plan.cells.push_back({call, n, calls});
         plan.calls.push_back(call);
-        plan.per_call += fmt::format("  {}: {} in one update; failed at {} ({})\n", call, calls, nths.size(),
-                                     how_sampled(calls, nths.size()));
+        plan.per_call += fmt::format("  {}: {} in one update; failed at {} of them ({})\n", call, calls,
+                                     nths.size(), how_sampled(calls, nths.size()));
     }
     return plan;
 }
