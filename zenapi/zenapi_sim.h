@@ -19,10 +19,11 @@
 extern "C" {
 #endif
 
-/* Drops the machine (flushing every board's flash to its file; board handles
+/* Drops the machine (flushing every board's flash to its file and writing
+ * its call counts when ZENAPI_SIM_CALL_COUNTS named a file; board handles
  * given out before become invalid), reads the environment again
- * (ZENAPI_SIM_CONFIG, ZENAPI_SIM_STATE_DIR, ZENAPI_SIM_TRACE) and loads the
- * machine it describes. Returns 0 on success; otherwise non-zero, and
+ * (ZENAPI_SIM_CONFIG, ZENAPI_SIM_STATE_DIR, ZENAPI_SIM_TRACE,
+ * ZENAPI_SIM_CALL_COUNTS) and loads the machine it describes. Returns 0 on success; otherwise non-zero, and
  * ZenSimLastError() tells why (the same text the library writes to standard
  * error). */
 ZENAPI_EXPORT int ZenSimReload(void);

@@ -121,7 +121,10 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
         read_fd = -1;
     };
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    const auto started = std::chrono::steady_clock::now();
+    auto deadline = started + std::chrono::seconds(options.timeout_seconds);
+    if (options.kill_after_ms > 0)
+        deadline = std::min(deadline, started + std::chrono::milliseconds(options.kill_after_ms));
     for (;;) {
         read_pipe();
         if (options.send_signal != 0 && options.send_when && !result.signal_sent &&
@@ -131,12 +134,15 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
         }
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
-        if (std::chrono::steady_clock::now() > deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Short steps near the deadline, so that a kill lands when it was asked for.
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                                                   std::chrono::milliseconds(5)));
     }
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

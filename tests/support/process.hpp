@@ -21,6 +21,7 @@ struct ProcessOptions {
     std::map<std::string, std::string> env;      // added to (or replacing in) the environment
     std::vector<std::string> unset_env;          // removed from the environment
     int timeout_seconds = 240;                   // killed after this
+    int kill_after_ms = 0;                       // > 0: SIGKILL this long after the start, as a power loss would
 
     // Sends send_signal to the program once, as soon as send_when returns
     // true. It is asked every few milliseconds while the program runs, with

@@ -61,6 +61,8 @@ uint32_t version_call(Call call, uint8_t *major, uint8_t *minor, uint8_t *revisi
     uint32_t result = rc::not_initialized;
     if (!major || !minor || !revision) {
         result = rc::null_param;
+    } else if (const CallFault *fault = scope.fault()) {
+        result = fault->code;
     } else if (const Machine *machine = scope.machine()) {
         const MachineConfig &config = machine->config();
         const Version3 &version = call == Call::GetSDKVersion ? config.library_version : config.driver_version;

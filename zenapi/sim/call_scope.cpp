@@ -10,7 +10,11 @@ namespace zenapi_sim {
 CallScope::CallScope(Call call, const void *handle)
     : lib_(library()), lock_(lib_.mutex), call_(call), handle_(handle) {
     ensure_loaded(lib_);
-    if (!call_info(call).on_board || !lib_.machine) return;
+    if (!lib_.machine) return;
+    if (!call_info(call).on_board) {
+        fault_ = lib_.machine->count_call(call);
+        return;
+    }
     board_ = lib_.machine->find(handle);
     if (!board_) return;
     logged_on_entry_ = board_->logging();

@@ -25,6 +25,8 @@ public:
 
     Machine *machine() const { return lib_.machine.get(); }
     Board *board() const { return board_; }
+    // The injected fault that answers this call: the board's, or for a
+    // call that takes no board the library's.
     const CallFault *fault() const { return fault_; }
 
     // Cheap test made before any trace text is built.

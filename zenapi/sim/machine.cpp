@@ -27,8 +27,8 @@ void open_trace(Library &lib) {
 
 } // namespace
 
-Machine::Machine(MachineConfig config, std::string state_dir)
-    : config_(std::move(config)), state_dir_(std::move(state_dir)) {
+Machine::Machine(MachineConfig config, std::string state_dir, std::string counts_path)
+    : config_(std::move(config)), state_dir_(std::move(state_dir)), counts_path_(std::move(counts_path)) {
     make_directories(state_dir_);
     for (const std::vector<BoardConfig> &system : config_.systems) {
         auto &boards = systems_.emplace_back();
@@ -37,6 +37,35 @@ Machine::Machine(MachineConfig config, std::string state_dir)
             boards_.push_back(boards.back().get());
         }
     }
+}
+
+// Dropped at a reload or when the process ends normally; a killed process
+// leaves no counts (and an older file stays as it was).
+Machine::~Machine() {
+    if (!counts_path_.empty()) write_call_counts(counts_path_);
+}
+
+const CallFault *Machine::count_call(Call call) {
+    const uint64_t nth = ++calls_[call_index(call)];
+    for (const CallFault &fault : config_.library_faults)
+        if (fault.call == call && (fault.nth == 0 || fault.nth == nth)) return &fault;
+    return nullptr;
+}
+
+void Machine::write_call_counts(const std::string &path) const {
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (!file) {
+        std::fprintf(stderr, "zenapi-sim: %s: cannot write the call counts\n", path.c_str());
+        return;
+    }
+    for (std::size_t i = 0; i < kCallCount; ++i)
+        if (calls_[i]) std::fprintf(file, "%s() %llu\n", call_name(Call(i)), static_cast<unsigned long long>(calls_[i]));
+    for (const Board *board : boards_)
+        for (std::size_t i = 0; i < kCallCount; ++i)
+            if (const uint64_t count = board->call_count(Call(i)))
+                std::fprintf(file, "%s(board=%s) %llu\n", call_name(Call(i)), board->name().c_str(),
+                             static_cast<unsigned long long>(count));
+    std::fclose(file);
 }
 
 uint32_t Machine::board_count(uint32_t system_id) const {
@@ -76,7 +105,9 @@ void ensure_loaded(Library &lib) {
     lib.load_attempted = true;
     open_trace(lib);
     try {
-        lib.machine = std::make_unique<Machine>(config_from_environment(), state_dir_from_environment());
+        const char *counts = environment("ZENAPI_SIM_CALL_COUNTS");
+        lib.machine = std::make_unique<Machine>(config_from_environment(), state_dir_from_environment(),
+                                                counts ? counts : "");
     } catch (const std::exception &error) {
         lib.load_error = error.what();
         std::fprintf(stderr, "zenapi-sim: %s\n", lib.load_error.c_str());

@@ -4,6 +4,7 @@
 // step of the machine at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -21,7 +22,12 @@ namespace zenapi_sim {
 class Machine {
 public:
     // Builds every board (opening its flash file); throws ConfigError.
-    Machine(MachineConfig config, std::string state_dir);
+    // With a `counts_path`, the machine writes its call counts there when it
+    // is dropped (see write_call_counts).
+    Machine(MachineConfig config, std::string state_dir, std::string counts_path = {});
+    ~Machine();
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
 
     const MachineConfig &config() const { return config_; }
     const std::string &state_dir() const { return state_dir_; }
@@ -33,11 +39,22 @@ public:
     Board *find(const void *handle) const;
     void flush();
 
+    // Call accounting of the calls that take no board: counts this call and
+    // returns the library fault that fires on it, if any.
+    const CallFault *count_call(Call call);
+    uint64_t call_count(Call call) const { return calls_[call_index(call)]; }
+
+    // One line per call made, "<call>() <count>" for the calls that take no
+    // board and "<call>(board=<name>) <count>" per board, replacing the file.
+    void write_call_counts(const std::string &path) const;
+
 private:
     MachineConfig config_;
     std::string state_dir_;
+    std::string counts_path_;
     std::vector<std::vector<std::unique_ptr<Board>>> systems_;
     std::vector<Board *> boards_;
+    std::array<uint64_t, kCallCount> calls_{};
 };
 
 // Process-wide state of the library.

@@ -407,12 +407,39 @@ BoardConfig read_board(const toml::table &table, const std::string &file, uint32
     return board;
 }
 
+// Only the version queries answer a return code among the calls that take
+// no board; the counting calls and KorvelErrorToText have none to give.
+bool answers_library_fault(Call call) { return call == Call::GetSDKVersion || call == Call::GetDriverVersion; }
+
+CallFault read_library_fault(const toml::table &table, const std::string &file) {
+    Section fault(table, "library.fault", file);
+    const auto name = fault.text("call");
+    if (!name) fault.fail(nullptr, "call", "is missing (KorvelGetSDKVersion or KorvelGetDriverVersion)");
+    const CallInfo *info = find_call(*name);
+    if (!info || !answers_library_fault(info->call)) {
+        const char *why = !info            ? "is not a device-library call"
+                          : info->on_board ? "takes a board: its faults go in [[system.board.fault]]"
+                                           : "answers no return code that could fail";
+        fault.fail(fault.table().get("call"), "call",
+                   fmt::format("\"{}\" {}; a library fault is one of KorvelGetSDKVersion, KorvelGetDriverVersion",
+                               *name, why));
+    }
+    CallFault call{info->call, 0, 0, std::nullopt};
+    call.code = static_cast<uint32_t>(fault.required_integer("code", 0, kMaxU32, "0..0xFFFFFFFF"));
+    call.nth = static_cast<uint32_t>(fault.integer("nth", 1, kMaxU32, "1..0xFFFFFFFF").value_or(0));
+    fault.reject_unknown();
+    return call;
+}
+
 void read_library(Section &root, MachineConfig &machine) {
     const toml::table *table = root.subtable("library");
     if (!table) return;
     Section library(*table, "library", root.file());
     machine.library_version = read_version3(library, "version", machine.library_version);
     machine.driver_version = read_version3(library, "driver_version", machine.driver_version);
+    if (const toml::array *faults = library.array_of_tables("fault"))
+        for (const toml::node &fault : *faults)
+            machine.library_faults.push_back(read_library_fault(*fault.as_table(), root.file()));
     library.reject_unknown();
 }
 

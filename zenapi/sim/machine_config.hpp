@@ -26,7 +26,8 @@ struct Version2 {
 };
 
 // A device-library call answers `code` (and does nothing else), on its n-th
-// call on the board or, with nth 0, on every call.
+// call on the board or, with nth 0, on every call. A library-wide fault
+// ([[library.fault]]) counts the calls of the whole library instead.
 struct CallFault {
     Call call;
     uint32_t code;
@@ -109,6 +110,8 @@ struct MachineConfig {
     std::string file;   // as named in messages
     Version3 library_version{7, 4, 0};
     Version3 driver_version{7, 4, 0};
+    // Faults of the calls that take no board (the version queries).
+    std::vector<CallFault> library_faults;
     std::vector<std::vector<BoardConfig>> systems;
     // The parsed text; it keeps the line numbers the board tables refer to.
     std::shared_ptr<const toml::table> document;
