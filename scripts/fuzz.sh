@@ -8,6 +8,7 @@
 #   scripts/fuzz.sh --runs N --seconds S   whichever comes first
 #   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner)
 #            --raw-large-files   raw files the loader must refuse may be up to 4 GiB long
+#            --build-dir DIR     build there instead of build-fuzz
 #
 # A sanitizer report, a crash, a time-out, an allocation above 256 MB or a
 # resident size above 2 GB stops that target; the input that did it is left
@@ -23,14 +24,16 @@ runs=""
 seconds=""
 targets=("${all_targets[@]}")
 raw_large=0
+build=build-fuzz
 
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
     --targets) IFS=, read -r -a targets <<< "$2"; shift 2 ;;
     --raw-large-files) raw_large=1; shift ;;
+    --build-dir) build="$2"; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "fuzz.sh: unknown option $1" >&2; usage 2 >&2 ;;
   esac
@@ -58,7 +61,6 @@ install_missing() {
 scripts/install-deps.sh
 install_missing "${fuzz_packages[@]}"
 
-build=build-fuzz
 milliseconds() { echo $(( $(date +%s%N) / 1000000 )); }
 seconds_since() { local ms=$(( $(milliseconds) - $1 )); printf '%d.%01d' $((ms / 1000)) $((ms % 1000 / 100)); }
 build_start=$(milliseconds)
