@@ -92,21 +92,26 @@ for target in "${targets[@]}"; do
   echo "== $target (${limits[*]})"
   start=$(milliseconds)
   status=0
-  env "${environment[@]}" "$build/bin/${target}_fuzz" "${limits[@]}" -print_final_stats=1 \
-    -artifact_prefix="$findings/" "$findings/corpus" "$build/corpus/$target" >"$log" 2>&1 || status=$?
+  # The processor time too: on a shared machine it tells the target's own speed.
+  TIMEFORMAT='%U %S'
+  { time env "${environment[@]}" "$build/bin/${target}_fuzz" "${limits[@]}" -print_final_stats=1 \
+      -artifact_prefix="$findings/" "$findings/corpus" "$build/corpus/$target" >"$log" 2>&1; } \
+    2>"$findings/cpu-time" || status=$?
   elapsed=$(seconds_since "$start")
+  cpu=$(awk '{ printf "%.1f", $1 + $2 }' "$findings/cpu-time")
   result=clean
   if [ "$status" -ne 0 ]; then
     result="REPORT (exit $status), see $log"
     failed=1
     grep -E '^==[0-9]+==ERROR|^SUMMARY|runtime error|romwright-fuzz|Test unit written' "$log" | head -5 || true
   fi
-  summary+=("$(printf '%-12s %12s %9s %8s %8s %5s -> %-5s %6s  %s' "$target" \
-    "$(stat number_of_executed_units "$log")" "$elapsed" "$(stat average_exec_per_sec "$log")" \
+  summary+=("$(printf '%-12s %12s %9s %8s %8s %8s %5s -> %-5s %6s  %s' "$target" \
+    "$(stat number_of_executed_units "$log")" "$elapsed" "$cpu" "$(stat average_exec_per_sec "$log")" \
     "$(stat peak_rss_mb "$log")" "$(coverage INITED "$log")" "$(coverage 'DONE|pulse|NEW|REDUCE' "$log")" \
     "$(stat new_units_added "$log")" "$result")")
 done
 
-printf '\n%-12s %12s %9s %8s %8s %14s %6s  %s\n' target executions 'time (s)' exec/s 'RSS (MB)' coverage 'new' result
+printf '\n%-12s %12s %9s %8s %8s %8s %14s %6s  %s\n' target executions 'time (s)' 'CPU (s)' exec/s 'RSS (MB)' \
+  coverage new result
 printf '%s\n' "${summary[@]}"
 exit "$failed"
