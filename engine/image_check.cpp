@@ -46,8 +46,6 @@ constexpr uint32_t kZen5170Kind = 29;
 constexpr uint32_t kZen5120Kind = 13;
 constexpr uint16_t kZen5120NewRevisionMark = 0x90;
 
-LogSink engine_log(const CRomwright &engine) { return LogSink(engine.log_callback, engine.user_data); }
-
 uint16_t word_at(const std::vector<uint8_t> &data, std::size_t offset) {
     return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
 }
@@ -61,34 +59,34 @@ ImageHeader header_at(const std::vector<uint8_t> &data, std::size_t offset, cons
     return ImageHeader{word_at(data, offset), word_at(data, offset + 2), word_at(data, offset + 4)};
 }
 
-bool accepted_on(uint16_t image_id, const CRomwright &engine) {
-    if (image_id == 0 || image_id == engine.board_id) return true;
-    switch (compatibility(image_id, engine.board_id)) {
+bool accepted_on(uint16_t image_id, uint16_t board_id, bool debug) {
+    if (image_id == 0 || image_id == board_id) return true;
+    switch (compatibility(image_id, board_id)) {
     case Compatibility::always:
         return true;
     case Compatibility::debug_only:
-        return engine.debug;
+        return debug;
     case Compatibility::refused:
         break;
     }
     return false;
 }
 
-void check_primary(const ImageHeader &header, const CRomwright &engine) {
-    if (!engine.debug && header.signature != kSignature && header.signature != kAlternateSignature)
+void check_primary(const ImageHeader &header, const BoardIdentity &board, bool debug) {
+    if (!debug && header.signature != kSignature && header.signature != kAlternateSignature)
         throw std::runtime_error(fmt::format("Error: Invalid FPGA image signature. {:04X} instead of {:04X} or {:04X}\n",
                                              header.signature, kSignature, kAlternateSignature));
-    if (!accepted_on(header.board_id, engine))
+    if (!accepted_on(header.board_id, board.id, debug))
         throw std::runtime_error(fmt::format("Error: FPGA image is made for board {:04X}, not for this board {:04X} \n",
-                                             header.board_id, engine.board_id));
+                                             header.board_id, board.id));
 }
 
-void check_zen5170_variant(const ImageHeader &header, const CRomwright &engine) {
+void check_zen5170_variant(const ImageHeader &header, const BoardIdentity &board) {
     const uint32_t image_variant = header.word2 & 0xFFu;
-    if (image_variant != engine.board_variant)
+    if (image_variant != board.variant)
         throw std::runtime_error(
             fmt::format("Error: FPGA image is made for board 5170-{:02X}, not for this board 5170-{:02X} \n",
-                        image_variant, engine.board_variant));
+                        image_variant, board.variant));
 }
 
 struct RevisionTexts {
@@ -105,32 +103,31 @@ constexpr RevisionTexts kNewBoardTexts{
 
 // A ZEN5120 of revision 1.3 or later needs an image marked 0x90 in word 2;
 // an older board needs one that is not.
-void choose_zen5120_image(const ImageHeader &primary, CRomwright &engine) {
-    const auto revision = engine.ReadBoardRevision();
+int32_t choose_zen5120_image(const ImageHeader &primary, const std::vector<uint8_t> &secondary_data,
+                             const BoardIdentity &board, const RevisionReader &read_revision, const LogSink &log) {
+    const auto revision = read_revision();
     const bool new_board = revision.first > 1 || (revision.first == 1 && revision.second >= 3);
     const auto fits = [new_board](const ImageHeader &header) {
         return (header.word2 == kZen5120NewRevisionMark) == new_board;
     };
-    if (fits(primary)) return;
+    if (fits(primary)) return 0;
 
     const RevisionTexts &texts = new_board ? kNewBoardTexts : kOldBoardTexts;
     std::string diagnostic = texts.primary;
-    const std::vector<uint8_t> &secondary_data = engine.images[1].data;
     if (secondary_data.empty()) {
-        engine_log(engine).error("{}", diagnostic);
+        log.error("{}", diagnostic);
         throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
     }
     const ImageHeader secondary = header_at(secondary_data, 0, "Secondary");
     if (secondary.signature != kSignature) throw std::runtime_error("Error: Invalid secondary FPGA image signature");
-    if (secondary.board_id != 0 && secondary.board_id != engine.board_id)
+    if (secondary.board_id != 0 && secondary.board_id != board.id)
         throw std::runtime_error("Error: Secondary FPGA image not this board");
     if (fits(secondary)) {
-        engine_log(engine).info("Using secondary FPGA image from POF file.\n");
-        engine.image_index = 1;
-        return;
+        log.info("Using secondary FPGA image from POF file.\n");
+        return 1;
     }
     diagnostic += texts.secondary;
-    engine_log(engine).error("{}", diagnostic);
+    log.error("{}", diagnostic);
     throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
 }
 
@@ -144,15 +141,20 @@ Compatibility compatibility(uint16_t image_id, uint16_t board_id) {
     return row == std::end(kCompatibility) ? Compatibility::refused : row->when;
 }
 
+int32_t check_image(const ImageSlot (&images)[2], const BoardIdentity &board, bool debug,
+                    const RevisionReader &read_revision, const LogSink &log) {
+    const ImageHeader primary = header_at(images[0].data, board.sector_mode ? kSectorModeHeaderOffset : 0, "Primary");
+    check_primary(primary, board, debug);
+    if (board.kind == kZen5170Kind) check_zen5170_variant(primary, board);
+    if (board.kind == kZen5120Kind) return choose_zen5120_image(primary, images[1].data, board, read_revision, log);
+    return 0;
+}
+
 } // namespace romwright
 
+// The primary image stays current while the check runs, and after a refusal.
 void CRomwright::CheckImage() {
-    using namespace romwright;
     image_index = 0;
-    const ImageHeader primary = header_at(images[0].data, sector_mode ? kSectorModeHeaderOffset : 0, "Primary");
-    check_primary(primary, *this);
-    if (board_kind == kZen5170Kind)
-        check_zen5170_variant(primary, *this);
-    else if (board_kind == kZen5120Kind)
-        choose_zen5120_image(primary, *this);
+    const romwright::BoardIdentity identity{board_kind, board_id, board_variant, sector_mode};
+    image_index = romwright::check_image(images, identity, debug, [this] { return ReadBoardRevision(); }, log());
 }

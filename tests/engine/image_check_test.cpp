@@ -12,6 +12,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -245,5 +246,61 @@ INSTANTIATE_TEST_SUITE_P(
                                  "(262150 bytes needed)"},
         ShortCase{true, 6, "Error: Primary FPGA image of 6 bytes is too short for its header at 0x00040000 "
                            "(262150 bytes needed)"}));
+
+// The check on its own, as a program without a board calls it: the images,
+// an identity and a revision reader, nothing of an engine.
+struct PureCheck {
+    ImageSlot images[2];
+    Logged log;
+    int revision_reads = 0;
+    std::pair<int32_t, int32_t> revision{1, 2};
+
+    int32_t run(const romwright::BoardIdentity &board, bool debug = false) {
+        return romwright::check_image(images, board, debug,
+                                      [this] {
+                                          ++revision_reads;
+                                          return revision;
+                                      },
+                                      romwright::LogSink(record, &log));
+    }
+
+    std::string refusal(const romwright::BoardIdentity &board) {
+        try {
+            run(board);
+        } catch (const std::runtime_error &error) {
+            return error.what();
+        }
+        return "";
+    }
+};
+
+TEST(PureCheckImage, Zen5120OfAnOldRevisionTakesTheSecondaryImage) {
+    PureCheck check;
+    check.images[0].data = image_with_header(0x100, 0, 0x5120, 0x5731, 0x90);
+    check.images[1].data = image_with_header(0x100, 0, 0x5120, 0x5731, 0x10);
+    EXPECT_EQ(check.run({13, 0x5120, 0, false}), 1);
+    EXPECT_EQ(check.revision_reads, 1);
+    EXPECT_THAT(check.log.lines, ::testing::ElementsAre("Using secondary FPGA image from POF file.\n"));
+}
+
+TEST(PureCheckImage, OtherKindsKeepThePrimaryWithoutAskingTheRevision) {
+    PureCheck check;
+    check.images[0].data = image_with_header(0x40100, 0x40000, 0x5170, 0x5731, 0x0003);
+    check.images[1].data = image_with_header(0x100, 0, 0x5170, 0x5731, 0x0004);
+    EXPECT_EQ(check.run({29, 0x5170, 3, true}), 0);
+    EXPECT_EQ(check.run({33, 0x5171, 0, true}, true), 0);  // a debug-only row
+    EXPECT_EQ(check.revision_reads, 0);
+    EXPECT_TRUE(check.log.lines.empty());
+}
+
+TEST(PureCheckImage, RefusalsComeFromTheIdentityGiven) {
+    PureCheck check;
+    check.images[0].data = image_with_header(0x40100, 0x40000, 0x5170, 0x5731, 0x0003);
+    EXPECT_EQ(check.refusal({29, 0x5170, 4, true}),
+              "Error: FPGA image is made for board 5170-03, not for this board 5170-04 \n");
+    // The same bytes as a page-mode image: its header at 0 is blank.
+    EXPECT_EQ(check.refusal({29, 0x5170, 3, false}),
+              "Error: Invalid FPGA image signature. FFFF instead of 5731 or 1C0B\n");
+}
 
 } // namespace
