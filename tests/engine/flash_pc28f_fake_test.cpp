@@ -13,6 +13,7 @@
 
 #include "engine/flash_pc28f.hpp"
 #include "tests/support/fake_zenapi.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "zenapi/Zenapi.h"
 
 namespace {
@@ -129,7 +130,7 @@ protected:
     fakezen::Board *board = nullptr;
     uint64_t slept_base_ = 0;
     uint64_t sleeps_base_ = 0;
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     LogCapture log;
     CFlashPC28F flash{&LogCapture::callback, &log, clock};
 };

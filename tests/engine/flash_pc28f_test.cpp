@@ -11,6 +11,7 @@
 
 #include "engine/flash_pc28f.hpp"
 #include "tests/support/sim_machine.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "zenapi/Zenapi.h"
 #include "zenapi/zenapi_sim.h"
 
@@ -114,7 +115,7 @@ protected:
 
     std::unique_ptr<testsupport::SimMachine> machine_;
     void *board_ = nullptr;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
     LogCapture log_;
     CFlashPC28F flash_{&LogCapture::callback, &log_, clock_};
 };

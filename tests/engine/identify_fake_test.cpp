@@ -15,6 +15,7 @@
 
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "zenapi/Zenapi.h"
 
 namespace {
@@ -50,7 +51,7 @@ protected:
 
     static std::string library_text(uint32_t code) { return KorvelErrorToText(code); }
 
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::CallbackRecorder log;
     CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };

@@ -18,6 +18,7 @@
 #include "engine/devlib/zen.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "zenapi/Zenapi.h"
 #include "zenapi/zenapi_sim.h"
 
@@ -67,7 +68,7 @@ protected:
 
     std::unique_ptr<testsupport::SimMachine> machine;
     void *handle = nullptr;
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::CallbackRecorder log;
     CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/fake_zenapi.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "zenapi/Zenapi.h"
 
 namespace {
@@ -105,7 +106,7 @@ protected:
         return out;
     }
 
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     Recorder recorder;
     CRomwright engine{Recorder::on_log, &recorder, clock};
     fakezen::Board *board = nullptr;

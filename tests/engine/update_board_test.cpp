@@ -18,6 +18,7 @@
 #include <fmt/format.h>
 
 #include "tests/support/sim_machine.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/mkimage/image_maker.hpp"
 #include "zenapi/Zenapi.h"
@@ -207,7 +208,7 @@ protected:
         throw std::logic_error("image holds no data");
     }
 
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::TempDir files{"update-board"};
     std::unique_ptr<testsupport::SimMachine> machine;
     std::string board_name;
