@@ -12,10 +12,11 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
 #include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace romwright {
 namespace {

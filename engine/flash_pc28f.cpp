@@ -5,8 +5,9 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include <romwright/romwright.h>
+
 #include "engine/clock.hpp"
 #include "engine/log_sink.hpp"
-#include "engine/romwright.h"
 
 // Controller command codes (6 bits).
 enum FlashCommand : uint32_t {

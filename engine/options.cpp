@@ -3,7 +3,8 @@
 #include <new>
 #include <string>
 
-#include "engine/options.hpp"
+#include <romwright/options.hpp>
+
 #include "engine/options_record.hpp"
 
 namespace {

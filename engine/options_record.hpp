@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 struct romwright_options_record {
     bool auto_select_pages = true;

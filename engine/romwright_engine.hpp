@@ -11,12 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include <romwright/romwright.h>
+
 #include "engine/clock.hpp"
 #include "engine/flash_pc28f.hpp"
 #include "engine/image_slot.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/platform.hpp"
-#include "engine/romwright.h"
 
 class CRomwright {
 public:

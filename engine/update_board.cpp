@@ -15,10 +15,11 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
 #include "engine/planner.hpp"
 #include "engine/pof_reader.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -12,15 +12,16 @@
 #include <boost/shared_ptr.hpp>
 #include <zlib.h>
 
+#include <romwright/romwright.h>
+#include <romwright/version.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
 #include "engine/driver_paths.hpp"
 #include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/options_record.hpp"
-#include "engine/romwright.h"
 #include "engine/romwright_engine.hpp"
-#include "engine/version.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace romwright {
 namespace {

@@ -1,14 +1,15 @@
-#include "gui/application.hpp"
+#include "application.hpp"
 
 #include <iostream>
 #include <string>
 
 #include <QMessageBox>
 
-#include "engine/frontend/stop_request.hpp"
-#include "gui/fatal_error.hpp"
-#include "gui/mainwindow.hpp"
-#include "gui/update_request.hpp"
+#include <romwright/frontend/stop_request.hpp>
+
+#include "fatal_error.hpp"
+#include "mainwindow.hpp"
+#include "update_request.hpp"
 
 namespace romwright_gui {
 

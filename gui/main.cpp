@@ -1,4 +1,4 @@
 // romwright-gui: updates the firmware of Korvel boards from a Qt window.
-#include "gui/application.hpp"
+#include "application.hpp"
 
 int main(int argc, char *argv[]) { return romwright_gui::runProgram(argc, argv); }

@@ -4,8 +4,9 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace zen {
 namespace {

@@ -1,10 +1,10 @@
-#include "engine/frontend/board_selection.hpp"
+#include <romwright/frontend/board_selection.hpp>
 
 #include <stdexcept>
 
 #include <fmt/format.h>
 
-#include "zenapi/Zenapi.h"
+#include <zenapi/Zenapi.h>
 
 namespace romwright::frontend {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/frontend/firmware_name.hpp"
+#include <romwright/frontend/firmware_name.hpp>
 
 #include <stdexcept>
 

@@ -1,8 +1,8 @@
-#include "engine/frontend/version_gate.hpp"
+#include <romwright/frontend/version_gate.hpp>
 
 #include <stdexcept>
 
-#include "zenapi/Zenapi.h"
+#include <zenapi/Zenapi.h>
 
 namespace romwright::frontend {
 namespace {

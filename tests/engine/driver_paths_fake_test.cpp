@@ -7,13 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/clock.hpp"
 #include "engine/driver_paths.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -7,14 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/clock.hpp"
 #include "engine/driver_paths.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/flash_pc28f.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/flash_pc28f.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

@@ -13,10 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

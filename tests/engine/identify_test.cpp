@@ -15,12 +15,13 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/devlib/zen.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

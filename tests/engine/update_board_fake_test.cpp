@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

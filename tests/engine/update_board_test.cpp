@@ -17,12 +17,13 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/mkimage/image_maker.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

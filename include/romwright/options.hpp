@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 namespace romwright {
 
