@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 #include "engine/romwright_engine.hpp"
 
 namespace romwright {
@@ -53,9 +55,10 @@ uint16_t word_at(const std::vector<uint8_t> &data, std::size_t offset) {
 // The header is read only where the image holds all six bytes of it.
 ImageHeader header_at(const std::vector<uint8_t> &data, std::size_t offset, const char *which) {
     if (data.size() < offset + kHeaderSize)
-        throw std::runtime_error(fmt::format(
-            "Error: {} FPGA image of {} bytes is too short for its header at 0x{:08X} ({} bytes needed)", which,
-            data.size(), offset, offset + kHeaderSize));
+        throw romwright::error(
+            error_kind::image,
+            fmt::format("Error: {} FPGA image of {} bytes is too short for its header at 0x{:08X} ({} bytes needed)",
+                        which, data.size(), offset, offset + kHeaderSize));
     return ImageHeader{word_at(data, offset), word_at(data, offset + 2), word_at(data, offset + 4)};
 }
 
@@ -74,17 +77,20 @@ bool accepted_on(uint16_t image_id, uint16_t board_id, bool debug) {
 
 void check_primary(const ImageHeader &header, const BoardIdentity &board, bool debug) {
     if (!debug && header.signature != kSignature && header.signature != kAlternateSignature)
-        throw std::runtime_error(fmt::format("Error: Invalid FPGA image signature. {:04X} instead of {:04X} or {:04X}\n",
-                                             header.signature, kSignature, kAlternateSignature));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Invalid FPGA image signature. {:04X} instead of {:04X} or {:04X}\n",
+                                           header.signature, kSignature, kAlternateSignature));
     if (!accepted_on(header.board_id, board.id, debug))
-        throw std::runtime_error(fmt::format("Error: FPGA image is made for board {:04X}, not for this board {:04X} \n",
-                                             header.board_id, board.id));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: FPGA image is made for board {:04X}, not for this board {:04X} \n",
+                                           header.board_id, board.id));
 }
 
 void check_zen5170_variant(const ImageHeader &header, const BoardIdentity &board) {
     const uint32_t image_variant = header.word2 & 0xFFu;
     if (image_variant != board.variant)
-        throw std::runtime_error(
+        throw romwright::error(
+            error_kind::image,
             fmt::format("Error: FPGA image is made for board 5170-{:02X}, not for this board 5170-{:02X} \n",
                         image_variant, board.variant));
 }
@@ -116,19 +122,20 @@ int32_t choose_zen5120_image(const ImageHeader &primary, const std::vector<uint8
     std::string diagnostic = texts.primary;
     if (secondary_data.empty()) {
         log.error("{}", diagnostic);
-        throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
+        throw romwright::error(error_kind::image, "Error: Incorrect FPGA image for this ZEN5120 version.");
     }
     const ImageHeader secondary = header_at(secondary_data, 0, "Secondary");
-    if (secondary.signature != kSignature) throw std::runtime_error("Error: Invalid secondary FPGA image signature");
+    if (secondary.signature != kSignature)
+        throw romwright::error(error_kind::image, "Error: Invalid secondary FPGA image signature");
     if (secondary.board_id != 0 && secondary.board_id != board.id)
-        throw std::runtime_error("Error: Secondary FPGA image not this board");
+        throw romwright::error(error_kind::image, "Error: Secondary FPGA image not this board");
     if (fits(secondary)) {
         log.info("Using secondary FPGA image from POF file.\n");
         return 1;
     }
     diagnostic += texts.secondary;
     log.error("{}", diagnostic);
-    throw std::runtime_error("Error: Incorrect FPGA image for this ZEN5120 version.");
+    throw romwright::error(error_kind::image, "Error: Incorrect FPGA image for this ZEN5120 version.");
 }
 
 } // namespace

@@ -39,7 +39,7 @@ using RevisionReader = std::function<std::pair<int32_t, int32_t>()>;
 
 // Decides whether the loaded images may go into the board and which slot to
 // program: 0 for the primary image, 1 for the secondary. Throws
-// std::runtime_error with the refusal; the ZEN5120 diagnostics go to log at
+// romwright::error (an image) with the refusal; the ZEN5120 diagnostics go to log at
 // level 3 before the refusal. Reads nothing outside the images' data.
 int32_t check_image(const ImageSlot (&images)[2], const BoardIdentity &board, bool debug,
                     const RevisionReader &read_revision, const LogSink &log);

@@ -87,7 +87,7 @@ void check(ROMWRIGHT_RC rc) {
 } // namespace
 
 exception::exception(ROMWRIGHT_RC code)
-    : std::runtime_error(""), code_(code), text_("Firmware updater error. Code " + std::to_string(code) + "\n") {}
+    : error(error_kind::entry, ""), code_(code), text_("Firmware updater error. Code " + std::to_string(code) + "\n") {}
 
 options::options() : record_(require(romwright_options_create())) {}
 

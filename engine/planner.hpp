@@ -46,12 +46,12 @@ struct PagePlan {
 };
 
 // One bit per sector the image reaches, its trailing partial sector
-// included. Throws std::runtime_error "Error: Invalid sector count." below
-// one whole sector.
+// included. Throws romwright::error (an image) "Error: Invalid sector
+// count." below one whole sector.
 SectorPlan plan_sectors(const PlanInput &input);
 // Page mode only. One bit per page the image reaches; a last partial page
-// counts as padded with 0xFF. Throws std::runtime_error "Error: Invalid page
-// count" below 4096 whole pages.
+// counts as padded with 0xFF. Throws romwright::error (an image) "Error:
+// Invalid page count" below 4096 whole pages.
 PagePlan plan_pages(const PlanInput &input);
 
 } // namespace romwright

@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
 #include <zenapi/Zenapi.h>
 
 #include "engine/devlib/zen.hpp"
@@ -113,20 +114,22 @@ void CRomwright::SetOptions(bool auto_select_pages_, bool write_page0_, bool wri
 
 void CRomwright::OpenBoard(void *handle) {
     board = handle;
-    if (!board) throw std::runtime_error("Error: Null board");
+    if (!board) throw romwright::error(romwright::error_kind::usage, "Error: Null board");
     const uint32_t kind = KorvelGetBoardKind(board);
     const BoardKindRow *row = find_kind(kind);
     if (row && row->sector_mode) {
         if (is_version_gated(kind)) {
             const uint32_t signature = GetKsopcSignature();
             if (older_than(fpga_major(signature), fpga_minor(signature), kMinimumFpgaMajor, kMinimumFpgaMinor))
-                throw std::runtime_error(fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
-                                                     fpga_major(signature), fpga_minor(signature)));
+                throw romwright::error(romwright::error_kind::board,
+                                       fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
+                                                   fpga_major(signature), fpga_minor(signature)));
             uint8_t major = 0, minor = 0;
             zen::check_call(KorvelGetCPLDVersion(board, &major, &minor), "CRomwright::OpenBoard");
             if (older_than(major, minor, kMinimumCpldMajor, kMinimumCpldMinor))
-                throw std::runtime_error(fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.",
-                                                     major, minor));
+                throw romwright::error(
+                    romwright::error_kind::board,
+                    fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.", major, minor));
         }
         flash.Attach(board, debug);
         controller_attached = true;
@@ -148,7 +151,7 @@ uint32_t CRomwright::GetKsopcSignature() {
 std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
     uint8_t major = 0, minor = 0;
     if (KorvelGetBoardRevision(board, &major, &minor) != ZENAPI_SUCCESS)
-        throw std::runtime_error("Error: reading board revision failed");
+        throw romwright::error(romwright::error_kind::device_call, "Error: reading board revision failed");
     const int32_t shown_minor = minor == kRevisionMinorUnset ? 0 : minor;
     return {major, shown_minor};
 }
@@ -157,8 +160,9 @@ CRomwright::FpgaType CRomwright::GetFPGAType() {
     const uint32_t kind = KorvelGetBoardKind(board);
     const BoardKindRow *row = find_kind(kind);
     if (!row) {
-        if (kind <= kLastUnsupportedKind) throw std::runtime_error("Error: Unsupported board type");
-        throw std::runtime_error("Unknown board type");
+        if (kind <= kLastUnsupportedKind)
+            throw romwright::error(romwright::error_kind::board, "Error: Unsupported board type");
+        throw romwright::error(romwright::error_kind::board, "Unknown board type");
     }
     FpgaType type{kind, 0, row->model, row->board_id, row->sector_mode};
     if (kind == kZen5170Kind) {
@@ -193,7 +197,7 @@ void CRomwright::IdentifyBoard(void *handle) {
     sector_mode = type.sector_mode;
     if (sector_mode && !sector_buffer) {
         sector_buffer = romwright::platform::allocate_aligned(kSectorBufferSize);
-        if (!sector_buffer) throw std::runtime_error("Allocate memory failed");
+        if (!sector_buffer) throw romwright::error(romwright::error_kind::internal, "Allocate memory failed");
     }
     log().info("Board type = {} {{{}, {}}}\n", board_model, revision.first, revision.second);
     GetSerialNumber();

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 #include "engine/hex_dump.hpp"
 #include "engine/pof_reader.hpp"
 #include "engine/raw_image.hpp"
@@ -15,7 +17,8 @@ void CRomwright::LoadBinaryFile(const std::string &path) { romwright::load_binar
 
 void CRomwright::ReadPageLayout() {
     if (image_index < 0 || image_index > 1)
-        throw std::logic_error(fmt::format("Error: Invalid image index {}", image_index));
+        throw romwright::error(romwright::error_kind::internal,
+                               fmt::format("Error: Invalid image index {}", image_index));
     romwright::PageSelection selection{auto_select_pages, write_page0, write_page1, write_option_bits};
     romwright::PageLayout layout{page0_start, page0_end, page1_start, page1_end, page1_present};
     // Copied back even when the layout is refused: the selection has been

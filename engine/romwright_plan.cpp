@@ -5,11 +5,13 @@
 
 #include <stdexcept>
 
+#include <romwright/error.hpp>
+
 namespace {
 
 const ImageSlot &current_slot(const CRomwright &engine) {
     if (engine.image_index != 0 && engine.image_index != 1)
-        throw std::runtime_error("Error: Invalid image index");
+        throw romwright::error(romwright::error_kind::internal, "Error: Invalid image index");
     return engine.images[engine.image_index];
 }
 

@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
 #include <zenapi/Zenapi.h>
 
 #include "engine/devlib/zen.hpp"
@@ -111,7 +112,9 @@ const uint8_t *CRomwright::SectorImage(uint32_t sector) {
 // from the one handle that was checked to be a regular, non-empty file.
 void CRomwright::LoadFirmwareFile(const std::string &path) {
     std::optional<romwright::FirmwareFile> file = romwright::FirmwareFile::open(path);
-    if (!file) throw std::runtime_error(fmt::format("Error: Could not open firmware file {}", path));
+    if (!file)
+        throw romwright::error(romwright::error_kind::file,
+                               fmt::format("Error: Could not open firmware file {}", path));
     uint8_t first_bytes[kMagicProbeBytes] = {};
     const std::size_t probed = static_cast<std::size_t>(std::min<uint64_t>(file->size(), sizeof first_bytes));
     file->read(0, first_bytes, probed);
@@ -168,15 +171,20 @@ void CRomwright::EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operat
                                              ROMWRIGHT_PROGRESS_CALLBACK progress) {
     for (int32_t attempt = 0;; ++attempt) {
         if (attempt > 0) ResetControllerForRetry(attempt);
+        // The last attempt's failure tells what kind of failure ends the update.
+        romwright::error_kind last_failure = romwright::error_kind::internal;
         try {
             EraseWriteVerify(operation, progress);
             return;
-        } catch (const std::exception &error) {
-            log().error("{}\n", error.what());
+        } catch (const romwright::error &failure) {
+            log().error("{}\n", failure.what());
+            last_failure = failure.kind();
+        } catch (const std::exception &failure) {
+            log().error("{}\n", failure.what());
         } catch (...) {
             log().error("Unknown error.");
         }
-        if (attempt >= max_retries) throw std::runtime_error("Max retries reached.");
+        if (attempt >= max_retries) throw romwright::error(last_failure, "Max retries reached.");
     }
 }
 
@@ -228,19 +236,21 @@ void CRomwright::CheckTrailingSector() {
 }
 
 void CRomwright::CheckTrailingSectorRead(uint32_t sector, uint32_t length) {
-    if (!controller_attached || !sector_buffer) throw std::runtime_error("Error: Sector read not supported\n");
+    if (!controller_attached || !sector_buffer)
+        throw romwright::error(romwright::error_kind::internal, "Error: Sector read not supported\n");
     const uint32_t words = flash.ReadSector(sector, sector_buffer.get(), kSectorSize);
     if (words < kSectorWords)
-        throw std::runtime_error(unreadable_tail(sector, kSectorSize, length,
-                                                 fmt::format("{} of {} bytes came back", 4 * words, kSectorSize)));
+        throw romwright::error(romwright::error_kind::device_call,
+                               unreadable_tail(sector, kSectorSize, length,
+                                               fmt::format("{} of {} bytes came back", 4 * words, kSectorSize)));
     const uint32_t base = sector * kSectorSize;
     for (uint32_t offset = length - base; offset < kSectorSize; ++offset)
         if (sector_buffer.get()[offset] != 0xFF)
-            throw std::runtime_error(data_past_the_end(sector, base + offset, length));
+            throw romwright::error(romwright::error_kind::image, data_past_the_end(sector, base + offset, length));
 }
 
 void CRomwright::CheckTrailingPages(uint32_t sector, uint32_t length) {
-    if (controller_attached) throw std::runtime_error("Error: Page read not supported");
+    if (controller_attached) throw romwright::error(romwright::error_kind::internal, "Error: Page read not supported");
     const uint32_t sector_size = romwright::kPageModeSectorSize;
     const uint32_t end_page = (sector + 1) * kPagesPerSector;
     uint8_t read[kPageSize];
@@ -248,11 +258,13 @@ void CRomwright::CheckTrailingPages(uint32_t sector, uint32_t length) {
         const uint32_t address = page * kPageSize;
         const uint32_t result = ReadPage(word_address_of_page(page), read);
         if (result != ZENAPI_SUCCESS)
-            throw std::runtime_error(unreadable_tail(
-                sector, sector_size, length,
-                fmt::format("the page read at 0x{:08X} failed with {}", address, zen::error_text(result))));
+            throw romwright::error(romwright::error_kind::device_call,
+                                   unreadable_tail(sector, sector_size, length,
+                                                   fmt::format("the page read at 0x{:08X} failed with {}", address,
+                                                               zen::error_text(result))));
         for (uint32_t i = address < length ? length - address : 0; i < kPageSize; ++i)
-            if (read[i] != 0xFF) throw std::runtime_error(data_past_the_end(sector, address + i, length));
+            if (read[i] != 0xFF)
+                throw romwright::error(romwright::error_kind::image, data_past_the_end(sector, address + i, length));
     }
 }
 
@@ -272,17 +284,20 @@ void CRomwright::EraseSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
             else
                 (void)ZEN5110FlashSectorErase(board, sector);
             if (SectorReadsErased(sector)) break;
-            if (retry >= max_retries) throw std::runtime_error("Error: erase retries depleted.");
+            if (retry >= max_retries)
+                throw romwright::error(romwright::error_kind::verification, "Error: erase retries depleted.");
         }
         ++erased;
     }
     if (debug) log().info("Erased {} sectors in {} seconds.\n", erased, clock_.wall_seconds() - start);
-    if (erased != erase_count) throw std::runtime_error("Error: Not all sectors erased.");
+    if (erased != erase_count)
+        throw romwright::error(romwright::error_kind::internal, "Error: Not all sectors erased.");
 }
 
 bool CRomwright::SectorReadsErased(uint32_t sector) {
     if (sector_mode) {
-        if (!controller_attached || !sector_buffer) throw std::runtime_error("Error: Sector read not supported\n");
+        if (!controller_attached || !sector_buffer)
+            throw romwright::error(romwright::error_kind::internal, "Error: Sector read not supported\n");
         (void)flash.ReadSector(sector, sector_buffer.get(), kSectorSize);
         const uint32_t k = first_unerased_word(sector_buffer.get());
         if (k == kSectorWords) return true;
@@ -292,7 +307,7 @@ bool CRomwright::SectorReadsErased(uint32_t sector) {
         HexDump(sector_buffer.get() + block_of_word(k), kDumpBlock, base + block_of_word(k), kDumpLine);
         return false;
     }
-    if (controller_attached) throw std::runtime_error("Error: Page read not supported");
+    if (controller_attached) throw romwright::error(romwright::error_kind::internal, "Error: Page read not supported");
     uint8_t read[kPageSize];
     for (uint32_t j = 0; j < kPagesPerSector; ++j) {
         const uint32_t page = sector * kPagesPerSector + j;
@@ -313,7 +328,8 @@ void CRomwright::WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     if (write_count >= 1 && !write_map.empty()) {
         for (uint32_t page = 0; page < write_map.size(); ++page) {
             if (!write_map[page]) continue;
-            if (controller_attached) throw std::runtime_error("Error: Page write not supported");
+            if (controller_attached)
+                throw romwright::error(romwright::error_kind::internal, "Error: Page write not supported");
             uint16_t words[kPageWords];
             uint8_t bytes[kPageSize];
             PageImage(page, bytes);
@@ -327,7 +343,8 @@ void CRomwright::WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
         }
     }
     if (debug) log().info("Wrote {} pages in {} seconds.\n", write_count, clock_.wall_seconds() - start);
-    if (written != write_count) throw std::runtime_error("Error: Not all pages were written");
+    if (written != write_count)
+        throw romwright::error(romwright::error_kind::internal, "Error: Not all pages were written");
 }
 
 void CRomwright::WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
@@ -337,12 +354,14 @@ void CRomwright::WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     int32_t written = 0;
     for (uint32_t sector = 0; sector < erase_map.size(); ++sector) {
         if (!erase_map[sector]) continue;
-        if (!controller_attached) throw std::runtime_error("Error: Sector write not supported\n");
+        if (!controller_attached)
+            throw romwright::error(romwright::error_kind::internal, "Error: Sector write not supported\n");
         flash.WriteSector(sector, SectorImage(sector), kSectorSize);
         ++written;
         Progress(progress, fraction(written, erase_count));
     }
-    if (written != erase_count) throw std::runtime_error("Error: not all sectors were written");
+    if (written != erase_count)
+        throw romwright::error(romwright::error_kind::internal, "Error: not all sectors were written");
     if (debug) log().info("Wrote {} sectors in {} seconds.\n", written, clock_.wall_seconds() - start);
 }
 
@@ -353,7 +372,8 @@ void CRomwright::VerifyPages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     int32_t verified = 0;
     for (uint32_t page = 0; page < write_map.size(); ++page) {
         if (!write_map[page]) continue;
-        if (controller_attached) throw std::runtime_error("Error: Page read not supported");
+        if (controller_attached)
+            throw romwright::error(romwright::error_kind::internal, "Error: Page read not supported");
         uint8_t read[kPageSize];
         (void)ReadPage(word_address_of_page(page), read);
         uint8_t wrote[kPageSize];
@@ -365,24 +385,27 @@ void CRomwright::VerifyPages(ROMWRIGHT_PROGRESS_CALLBACK progress) {
             HexDump(wrote, kPageSize, address, kDumpLine);
             log().info("Read:\n");
             HexDump(read, kPageSize, address, kDumpLine);
-            throw std::runtime_error("Data verification failed.");
+            throw romwright::error(romwright::error_kind::verification, "Data verification failed.");
         }
         ++verified;
         Progress(progress, fraction(verified, write_count));
     }
     if (debug) log().info("Verified {} pages in {} seconds.\n", verified, clock_.wall_seconds() - start);
-    if (verified != write_count) throw std::runtime_error("Error: Not all pages were verified.");
+    if (verified != write_count)
+        throw romwright::error(romwright::error_kind::internal, "Error: Not all pages were verified.");
 }
 
 void CRomwright::VerifySectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     if (erase_count <= 0) return;
     log().info("Verifying {} sectors\n", erase_count);
     const int64_t start = clock_.wall_seconds();
-    if (erase_map.empty()) throw std::runtime_error("Error: wrong number of verified sectors.");
+    if (erase_map.empty())
+        throw romwright::error(romwright::error_kind::internal, "Error: wrong number of verified sectors.");
     int32_t verified = 0;
     for (uint32_t sector = 0; sector < erase_map.size(); ++sector) {
         if (!erase_map[sector]) continue;
-        if (!controller_attached || !sector_buffer) throw std::runtime_error("Error: Sector read not supported\n");
+        if (!controller_attached || !sector_buffer)
+            throw romwright::error(romwright::error_kind::internal, "Error: Sector read not supported\n");
         (void)flash.ReadSector(sector, sector_buffer.get(), kSectorSize);
         const uint8_t *wrote = SectorImage(sector);
         const uint32_t k = first_differing_word(wrote, sector_buffer.get());
@@ -394,11 +417,12 @@ void CRomwright::VerifySectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
             HexDump(wrote + block, kDumpBlock, base + block, kDumpLine);
             log().info("Read:\n");
             HexDump(sector_buffer.get() + block, kDumpBlock, base + block, kDumpLine);
-            throw std::runtime_error("Verify sector failed.");
+            throw romwright::error(romwright::error_kind::verification, "Verify sector failed.");
         }
         Progress(progress, fraction(verified, erase_count));
         ++verified;
     }
-    if (verified != erase_count) throw std::runtime_error("Error: wrong number of verified sectors.");
+    if (verified != erase_count)
+        throw romwright::error(romwright::error_kind::internal, "Error: wrong number of verified sectors.");
     if (debug) log().info("Verified {} sectors in {} seconds.\n", verified, clock_.wall_seconds() - start);
 }

@@ -23,8 +23,7 @@ std::string text_or_empty(const char *text) { return text ? text : ""; }
 } // namespace
 
 zen_error::zen_error(return_code code, const std::string &function)
-    : std::runtime_error(function),
-      code_(code),
+    : romwright::error(romwright::error_kind::device_call, function), code_(code),
       message_(fmt::format("{} failed with error {}", function, text_or_empty(display_text(code)))) {}
 
 template <> return_code from_c<return_code>(uint32_t value) {
@@ -64,7 +63,9 @@ std::string error_text(uint32_t result) {
 }
 
 void check_call(uint32_t result, const char *where) {
-    if (result != ZENAPI_SUCCESS) throw std::runtime_error(fmt::format("Error in {}: {}", where, error_text(result)));
+    if (result != ZENAPI_SUCCESS)
+        throw romwright::error(romwright::error_kind::device_call,
+                               fmt::format("Error in {}: {}", where, error_text(result)));
 }
 
 } // namespace zen

@@ -14,6 +14,7 @@
 #include <zenapi/Zenapi.h>
 
 #include "engine/flash_pc28f.hpp"
+#include "engine/flash_status.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
 
@@ -361,6 +362,41 @@ INSTANTIATE_TEST_SUITE_P(
                                "Error result = 3: Not enough room in C2S flash-fifo for flash reading\n"},
         // Bits outside the two fields do not matter.
         StatusCase{0xC4001234, nullptr}));
+
+// A bad word is raised with both fields decoded; an error result that says
+// time-out makes a time-out, anything else a failed device call.
+TEST_F(FlashFake, BadStatusWordCarriesItsDecodedFields) {
+    using romwright::ErrorResult;
+    using romwright::TransactionResult;
+    struct Row {
+        uint32_t word;
+        TransactionResult transaction;
+        ErrorResult error;
+        romwright::error_kind kind;
+    };
+    const Row rows[] = {
+        {0x08000000, TransactionResult::error, ErrorResult::none, romwright::error_kind::device_call},
+        {0x24000000, TransactionResult::success, ErrorResult::timeout, romwright::error_kind::timeout},
+        {0x28000000, TransactionResult::error, ErrorResult::timeout, romwright::error_kind::timeout},
+        {0x00000000, TransactionResult::in_progress, ErrorResult::none, romwright::error_kind::device_call},
+        {0x14000000, TransactionResult::success, ErrorResult::not_ready_for_write, romwright::error_kind::device_call},
+        {0x3C000000, TransactionResult::reserved, ErrorResult::read_fifo_full, romwright::error_kind::device_call},
+    };
+    attach_enabled();
+    for (const Row &row : rows) {
+        device().status_words = {row.word};
+        uint32_t values[2] = {};
+        try {
+            flash.ReadStatusRegisters(values, true);
+            ADD_FAILURE() << "accepted " << std::hex << row.word;
+        } catch (const romwright::flash_status_error &e) {
+            EXPECT_EQ(e.status().word, row.word);
+            EXPECT_EQ(e.status().transaction, row.transaction) << std::hex << row.word;
+            EXPECT_EQ(e.status().error, row.error) << std::hex << row.word;
+            EXPECT_EQ(e.kind(), row.kind) << std::hex << row.word;
+        }
+    }
+}
 
 TEST_F(FlashFake, StatusWithoutCheckAcceptsAnyWord) {
     attach_enabled();

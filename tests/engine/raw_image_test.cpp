@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <romwright/error.hpp>
+
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
@@ -193,11 +195,16 @@ TEST(RawLoader, PathIsUtf8) {
     EXPECT_EQ(slot.option_bits_start, 0x3F000u);
 }
 
-TEST(RawLoader, MissingFileIsAStreamFailure) {
+TEST(RawLoader, MissingFileIsAFileError) {
     testsupport::TempDir dir("raw");
     ImageSlot slot;
-    EXPECT_THROW(romwright::load_binary_file(dir.file("absent.rpd"), slot, romwright::LogSink()),
-                 std::ios_base::failure);
+    try {
+        romwright::load_binary_file(dir.file("absent.rpd"), slot, romwright::LogSink());
+        FAIL() << "loaded a missing file";
+    } catch (const romwright::error &error) {
+        EXPECT_EQ(error.kind(), romwright::error_kind::file);
+        EXPECT_NE(std::string(error.what()).find("Error: Unable to open binary file "), std::string::npos);
+    }
 }
 
 TEST(RawLoader, FolderIsRefusedAsNotAFile) {
