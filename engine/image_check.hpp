@@ -34,11 +34,14 @@ struct BoardIdentity {
 };
 
 // Reads the board revision as (major, minor), minor 15 already taken as 0;
-// throws when the board cannot tell. Asked only for a ZEN5120.
+// throws when the board cannot tell. Asked only for a model with a revision
+// rule in the board table (ZEN5120).
 using RevisionReader = std::function<std::pair<int32_t, int32_t>()>;
 
 // Decides whether the loaded images may go into the board and which slot to
-// program: 0 for the primary image, 1 for the secondary. Throws
+// program: 0 for the primary image, 1 for the secondary. The board's kind
+// picks its rules from the board table; board ids are compared through the
+// table's accepted images. Throws
 // romwright::error (an image) with the refusal; the ZEN5120 diagnostics go to log at
 // level 3 before the refusal. Reads nothing outside the images' data.
 int32_t check_image(const ImageSlot (&images)[2], const BoardIdentity &board, bool debug,

@@ -2,13 +2,12 @@
 // Identification fixes the programming mode from the board kind alone.
 #include "engine/romwright_engine.hpp"
 
-#include <algorithm>
 #include <exception>
-#include <iterator>
 #include <stdexcept>
 
 #include <fmt/format.h>
 
+#include <romwright/board_table.hpp>
 #include <romwright/error.hpp>
 #include <zenapi/Zenapi.h>
 
@@ -16,48 +15,16 @@
 
 namespace {
 
-struct BoardKindRow {
-    uint32_t kind;
-    const char *model;
-    uint16_t board_id;
-    bool sector_mode;
-};
-
-// The board kinds this engine programs itself.
-constexpr BoardKindRow kBoardKinds[] = {
-    {11, "ZEN5110", 0x5110, false}, {12, "ZEN5104", 0x5104, false}, {13, "ZEN5120", 0x5120, false},
-    {14, "ZEN5130", 0x5130, false}, {15, "ZEN5131", 0x5131, false}, {16, "ZEN5140", 0x5140, false},
-    {17, "ZEN5141", 0x5141, false}, {18, "ZEN5132", 0x5132, false}, {19, "ZEN5133", 0x5133, false},
-    {20, "ZEN5111", 0x5111, false}, {21, "ZEN5121", 0x5121, false}, {22, "ZEN5150", 0x5150, false},
-    {23, "ZEN5152", 0x5152, false}, {24, "ZEN5151", 0x5151, false}, {25, "ZEN5160", 0x5160, true},
-    {29, "ZEN5170", 0x5170, true},  {30, "ZEN5142", 0x5142, true},  {32, "ZEN5180", 0x5180, false},
-    {33, "ZEN5171", 0x5171, true},  {34, "ZEN5181", 0x5181, false},
-};
-
-// Kinds up to this one are older models that cannot be updated here.
-constexpr uint32_t kLastUnsupportedKind = 10;
-// Sector-mode kinds whose FPGA and CPLD must be recent enough for flash access.
-constexpr uint32_t kVersionGatedKinds[] = {25, 29};
-constexpr uint32_t kZen5170Kind = 29;
-
-constexpr uint32_t kMinimumFpgaMajor = 8, kMinimumFpgaMinor = 14;
-constexpr uint32_t kMinimumCpldMajor = 9, kMinimumCpldMinor = 14;
-
 constexpr uint32_t kSectorBufferSize = 0x40000;
 // OpenBoard's scratch read on page-mode boards: 8 words at byte address 0x20000.
 constexpr uint32_t kScratchReadWordAddress = 0x10000;
 constexpr uint32_t kBoardRegister0 = 0;
 constexpr int32_t kRevisionMinorUnset = 15;
 
-const BoardKindRow *find_kind(uint32_t kind) {
-    const auto row = std::find_if(std::begin(kBoardKinds), std::end(kBoardKinds),
-                                  [kind](const BoardKindRow &r) { return r.kind == kind; });
-    return row == std::end(kBoardKinds) ? nullptr : row;
-}
-
-bool is_version_gated(uint32_t kind) {
-    return std::find(std::begin(kVersionGatedKinds), std::end(kVersionGatedKinds), kind) !=
-           std::end(kVersionGatedKinds);
+// The table's row of a kind the engine programs in sector mode, else null.
+const romwright::BoardModel *sector_mode_model(uint32_t kind) {
+    const romwright::BoardModel *model = romwright::find_board_model(kind);
+    return model && model->path == romwright::UpdatePath::sector_mode ? model : nullptr;
 }
 
 bool older_than(uint32_t major, uint32_t minor, uint32_t want_major, uint32_t want_minor) {
@@ -116,17 +83,16 @@ void CRomwright::OpenBoard(void *handle) {
     board = handle;
     if (!board) throw romwright::error(romwright::error_kind::usage, "Error: Null board");
     const uint32_t kind = KorvelGetBoardKind(board);
-    const BoardKindRow *row = find_kind(kind);
-    if (row && row->sector_mode) {
-        if (is_version_gated(kind)) {
+    if (const romwright::BoardModel *model = sector_mode_model(kind)) {
+        if (const romwright::FirmwareFloor *floor = model->floor) {
             const uint32_t signature = GetKsopcSignature();
-            if (older_than(fpga_major(signature), fpga_minor(signature), kMinimumFpgaMajor, kMinimumFpgaMinor))
+            if (older_than(fpga_major(signature), fpga_minor(signature), floor->fpga_major, floor->fpga_minor))
                 throw romwright::error(romwright::error_kind::board,
                                        fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
                                                    fpga_major(signature), fpga_minor(signature)));
             uint8_t major = 0, minor = 0;
             zen::check_call(KorvelGetCPLDVersion(board, &major, &minor), "CRomwright::OpenBoard");
-            if (older_than(major, minor, kMinimumCpldMajor, kMinimumCpldMinor))
+            if (older_than(major, minor, floor->cpld_major, floor->cpld_minor))
                 throw romwright::error(
                     romwright::error_kind::board,
                     fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.", major, minor));
@@ -158,14 +124,14 @@ std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
 
 CRomwright::FpgaType CRomwright::GetFPGAType() {
     const uint32_t kind = KorvelGetBoardKind(board);
-    const BoardKindRow *row = find_kind(kind);
-    if (!row) {
-        if (kind <= kLastUnsupportedKind)
-            throw romwright::error(romwright::error_kind::board, "Error: Unsupported board type");
+    const romwright::BoardModel *model = romwright::find_board_model(kind);
+    // Numbers below the first kind are refused as the oldest models are.
+    if (kind < romwright::kFirstBoardKind || (model && model->path == romwright::UpdatePath::unsupported))
+        throw romwright::error(romwright::error_kind::board, "Error: Unsupported board type");
+    if (!model || model->path == romwright::UpdatePath::not_programmed)
         throw romwright::error(romwright::error_kind::board, "Unknown board type");
-    }
-    FpgaType type{kind, 0, row->model, row->board_id, row->sector_mode};
-    if (kind == kZen5170Kind) {
+    FpgaType type{kind, 0, model->designation, model->board_id, model->path == romwright::UpdatePath::sector_mode};
+    if (model->variant == romwright::VariantRule::register0_low_byte) {
         uint32_t value = 0;
         zen::check_call(KorvelReadRegister(board, kBoardRegister0, &value, ZENAPI_REGISTER_ACCESS_CODE),
                         "CRomwright::GetFPGAType");

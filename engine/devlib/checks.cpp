@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/board_table.hpp>
 #include <zenapi/Zenapi.h>
 
 #include "engine/devlib/zen.hpp"
@@ -11,8 +12,6 @@
 namespace zen {
 namespace {
 
-constexpr uint32_t kBoardKindFirst = 1;
-constexpr uint32_t kBoardKindLast = 57;
 constexpr uint32_t kDriverFeatureLast = 5;
 constexpr uint32_t kUpgradeStatusLast = 3;
 
@@ -34,7 +33,8 @@ template <> return_code from_c<return_code>(uint32_t value) {
 }
 
 template <> board_kind from_c<board_kind>(uint32_t value) {
-    if (value < kBoardKindFirst || value > kBoardKindLast)
+    // The board kinds are the board table's rows.
+    if (!romwright::find_board_model(value))
         throw_invalid(fmt::format("[{}] Error: invalid board type {}", "from_c", value));
     return static_cast<board_kind>(value);
 }
