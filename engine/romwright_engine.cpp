@@ -83,6 +83,7 @@ void CRomwright::OpenBoard(void *handle) {
     board = handle;
     if (!board) throw romwright::error(romwright::error_kind::usage, "Error: Null board");
     const uint32_t kind = KorvelGetBoardKind(board);
+    opened_kind_ = kind;
     if (const romwright::BoardModel *model = sector_mode_model(kind)) {
         if (const romwright::FirmwareFloor *floor = model->floor) {
             const uint32_t signature = GetKsopcSignature();
@@ -124,6 +125,14 @@ std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
 
 CRomwright::FpgaType CRomwright::GetFPGAType() {
     const uint32_t kind = KorvelGetBoardKind(board);
+    // OpenBoard chose how to open the board by its own answer; a board that
+    // now says something else was opened the wrong way, or is not to be
+    // trusted about its kind at all.
+    if (kind != opened_kind_)
+        throw romwright::error(romwright::error_kind::device_call,
+                               fmt::format("Error: The board's kind changed between two queries: KorvelGetBoardKind "
+                                           "answered {} in CRomwright::OpenBoard, then {} in CRomwright::GetFPGAType",
+                                           opened_kind_, kind));
     const romwright::BoardModel *model = romwright::find_board_model(kind);
     // Numbers below the first kind are refused as the oldest models are.
     if (kind < romwright::kFirstBoardKind || (model && model->path == romwright::UpdatePath::unsupported))

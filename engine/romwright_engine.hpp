@@ -127,6 +127,8 @@ private:
     void Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float fraction) const;
 
     romwright::Clock &clock_;
+    // KorvelGetBoardKind's answer in OpenBoard, which GetFPGAType's must repeat.
+    uint32_t opened_kind_ = 0;
     // The last sector of an image that ends inside it, padded with 0xFF.
     std::vector<uint8_t> padded_sector_;
 };
