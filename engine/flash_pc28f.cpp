@@ -113,6 +113,10 @@ void CFlashPC28F::Attach(void *handle, bool verbose) {
 }
 
 void CFlashPC28F::Detach() {
+    // A driver that let go of its board (even by a detach that failed) has
+    // nothing to switch off: the handle is gone, and a call on it would only
+    // add the library's refusal to the failure already reported.
+    if (!handle_) return;
     // The driver lets go of the board even when switching the output off
     // fails; the failure is still reported.
     then_always(

@@ -47,6 +47,8 @@ public:
                 romwright::Clock &clock = romwright::system_clock());
 
     void Attach(void *handle, bool verbose);
+    // Switches the output off and lets go of the board; does nothing when
+    // no board is attached.
     void Detach();
 
     void ExecCommand(uint32_t command, uint32_t start, uint32_t count, bool wait);

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -24,6 +26,15 @@ constexpr uint32_t kFailure = 513;
 std::string call_fault(const std::string &call, uint64_t nth) {
     return fmt::format("[[system.board.fault]]\ntype = \"call\"\ncall = \"{}\"\ncode = {}\nnth = {}\n", call,
                        kFailure, nth);
+}
+
+// How often the board's calls were made, from the simulator's call-count file.
+uint64_t calls_made(const std::string &counts_file, const std::string &call, const std::string &board) {
+    std::ifstream in(counts_file);
+    const std::string wanted = fmt::format("{}(board={}) ", call, board);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(wanted, 0) == 0) return std::stoull(line.substr(wanted.size()));
+    return 0;
 }
 
 struct KindCase {
@@ -60,5 +71,32 @@ INSTANTIATE_TEST_SUITE_P(Boards, KindThatChanges,
                          ::testing::Values(KindCase{"page_mode", rig::page_mode_board(), 11},
                                            KindCase{"sector_mode", rig::sector_mode_board(), 25}),
                          [](const ::testing::TestParamInfo<KindCase> &info) { return std::string(info.param.name); });
+
+// The update is verified when the flash output is switched off; a failure of
+// that last write is the update's failure, reported once. The driver knows it
+// let go of the board, so nothing detaches it a second time (which the library
+// would refuse for the handle and the log would report as a second failure).
+TEST(SwitchingTheFlashOutputOff, FailsTheUpdateOnceWithoutASecondDetach) {
+    const rig::BoardSetup board = rig::sector_mode_board();
+    const rig::Firmware firmware(board);
+    const rig::RunFolder clean(board);
+    const std::string counts = clean.file("counts.txt");
+    ASSERT_EQ(clean.update(clean.machine("clean.toml"), firmware.path(), {}, {{"ZENAPI_SIM_CALL_COUNTS", counts}})
+                  .exit_code,
+              0)
+        << clean.log();
+    const uint64_t writes = calls_made(counts, "KorvelWriteRegister", board.name);
+    ASSERT_GT(writes, 0u);
+
+    const rig::RunFolder run(board);
+    const auto result = run.update(run.machine("last.toml", call_fault("KorvelWriteRegister", writes)), firmware.path());
+    EXPECT_EQ(result.exit_code, 1) << result.out << result.err;
+    const std::string log = run.log();
+    EXPECT_THAT(log, HasSubstr("Error in CFlashPC28F::FlashOutputEnable: ")) << rig::tail(log);
+    EXPECT_THAT(log, Not(HasSubstr("Detaching the flash driver failed"))) << rig::tail(log);
+    EXPECT_THAT(log, Not(HasSubstr("handle"))) << rig::tail(log);
+    // The image was written and verified before the output was switched off.
+    EXPECT_EQ(rig::first_difference(run.flash(), rig::updated_flash(board, firmware.bytes())), board.flash_size);
+}
 
 } // namespace

@@ -620,6 +620,18 @@ TEST_F(FlashFake, DetachLetsGoEvenWhenTheOutputCannotBeSwitchedOff) {
     EXPECT_EQ(lib().writes_to(flash_reg::kFlashEnable), std::vector<uint32_t>{8});
 }
 
+// The engine's release after a failed detach: the driver knows it has no
+// board any more and makes no call on the handle it dropped.
+TEST_F(FlashFake, DetachAfterAFailedDetachTouchesNothing) {
+    attach_enabled();
+    fail_access(Kind::write, flash_reg::kFlashEnable);
+    EXPECT_THROW(flash.Detach(), romwright::error);
+    lib().clear_log();
+    EXPECT_NO_THROW(flash.Detach());
+    EXPECT_TRUE(lib().register_log().empty());
+    EXPECT_EQ(flash.handle(), nullptr);
+}
+
 TEST_F(FlashFake, ReattachKeepsTheOutputOffUntilTheFirstCommand) {
     flash.Attach(board, false);
     flash.ExecCommand(READ_ARRAY, 0, 1, true);
