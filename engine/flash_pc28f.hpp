@@ -74,6 +74,7 @@ public:
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
 
     void *handle() const { return handle_; }
+    bool attached() const { return handle_ != nullptr; }
     bool output_enabled() const { return output_enabled_; }
     bool defer_rcr() const { return defer_rcr_; }
     bool rcr_configured() const { return rcr_configured_; }

@@ -145,7 +145,7 @@ int32_t check_image(const ImageSlot (&images)[2], const BoardIdentity &board, bo
 
 // The primary image stays current while the check runs, and after a refusal.
 void CRomwright::CheckImage() {
-    image_index = 0;
-    const romwright::BoardIdentity identity{board_kind, board_id, board_variant, sector_mode};
-    image_index = romwright::check_image(images, identity, debug, [this] { return ReadBoardRevision(); }, log());
+    image_index_ = 0;
+    image_index_ = romwright::check_image(
+        images_, identity_, options_.debug, [this] { return ReadBoardRevision(); }, log());
 }

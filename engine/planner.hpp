@@ -45,6 +45,16 @@ struct PagePlan {
     std::vector<PlanRun> runs;
 };
 
+// What an update does to the flash: the sectors it erases and, in page mode,
+// the pages it programs, with their counts. The flash steps walk these maps
+// and nothing else; every attempt of an update reuses them.
+struct UpdatePlan {
+    std::vector<bool> erase_map;  // one bit per sector of the image
+    int32_t erase_count = 0;
+    std::vector<bool> write_map;  // one bit per 32-byte page; empty in sector mode
+    int32_t write_count = 0;
+};
+
 // One bit per sector the image reaches, its trailing partial sector
 // included. Throws romwright::error (an image) "Error: Invalid sector
 // count." below one whole sector.

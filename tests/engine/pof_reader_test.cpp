@@ -463,11 +463,11 @@ TEST(PofReader, EngineMemberFillsItsImageSlots) {
                                        terminator()}));
     LogCapture log;
     CRomwright engine(&LogCapture::callback, &log);
-    engine.debug = true;
+    engine.options().debug = true;
     engine.LoadPofFile(path);
-    EXPECT_EQ(engine.images[0].data, kPrimary);
-    EXPECT_EQ(engine.images[0].option_bits_start, 0x1000u);
-    EXPECT_EQ(engine.images[1].data, kSecondary);
+    EXPECT_EQ(engine.images()[0].data, kPrimary);
+    EXPECT_EQ(engine.images()[0].option_bits_start, 0x1000u);
+    EXPECT_EQ(engine.images()[1].data, kSecondary);
     EXPECT_NE(log.text.find("[POF] packet count = 4\n"), std::string::npos);
 }
 

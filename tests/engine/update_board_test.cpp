@@ -176,13 +176,13 @@ protected:
                           options.max_retries, options.debug);
         try {
             engine.UpdateBoard(path, handle, Recorder::on_operation, Recorder::on_progress);
-            EXPECT_FALSE(engine.controller_attached);
-            EXPECT_EQ(engine.board, nullptr);
+            EXPECT_FALSE(engine.controller_attached());
+            EXPECT_EQ(engine.board(), nullptr);
         } catch (const std::exception &error) {
             outcome.error = error.what();
         }
-        outcome.write_map_size = engine.write_map.size();
-        outcome.write_count = engine.write_count;
+        outcome.write_map_size = engine.plan().write_map.size();
+        outcome.write_count = engine.plan().write_count;
         return outcome;
     }
     Outcome run(const std::string &path) { return run(path, Options{}); }
