@@ -76,8 +76,13 @@ void CRomwright::WarnDetachFailed(const char *reason) const noexcept {
 
 void CRomwright::SetOptions(bool auto_select_pages, bool write_page0, bool write_page1, bool write_option_bits,
                             bool verify_pages, int32_t max_retries, bool debug) {
-    options_ = romwright::UpdateOptions{auto_select_pages, write_page0, write_page1, write_option_bits,
-                                        verify_pages,      max_retries, debug};
+    options_.auto_select_pages = auto_select_pages;
+    options_.write_page0 = write_page0;
+    options_.write_page1 = write_page1;
+    options_.write_option_bits = write_option_bits;
+    options_.verify_pages = verify_pages;
+    options_.max_retries = max_retries;
+    options_.debug = debug;
 }
 
 void CRomwright::OpenBoard(void *handle) {
