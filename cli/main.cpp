@@ -12,16 +12,17 @@
 #include <docopt/docopt.h>
 #include <fmt/format.h>
 
-#include "cli/console.hpp"
-#include "cli/output.hpp"
-#include "cli/usage.hpp"
-#include "engine/frontend/board_selection.hpp"
-#include "engine/frontend/board_update.hpp"
-#include "engine/frontend/firmware_name.hpp"
-#include "engine/frontend/log_file.hpp"
-#include "engine/frontend/stop_request.hpp"
-#include "engine/frontend/version_gate.hpp"
-#include "engine/options.hpp"
+#include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/board_update.hpp>
+#include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/log_file.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/frontend/version_gate.hpp>
+#include <romwright/options.hpp>
+
+#include "console.hpp"
+#include "output.hpp"
+#include "usage.hpp"
 
 namespace {
 
