@@ -15,6 +15,10 @@
 # the simulator as before.
 include(GNUInstallDirs)
 
+# cpack and "ninja install" install what is built; scripts/package.sh builds
+# only the installed targets, not the tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(ROMWRIGHT_SIM_LIBDIR ${CMAKE_INSTALL_LIBDIR}/romwright/sim)
 
 # Every program target that exists is installed; its man page is
