@@ -33,5 +33,5 @@ rm -f build/romwright_*.deb
 deb=$(ls build/romwright_*.deb)
 dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 # Errors fail the script; warnings and the rest are shown.
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "Package: $deb"
