@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "cmake --install"; }
+"${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "cmake --install"; }
 simulator=$(find "$prefix" -name libZenapi.so)
 [ "$(echo "$simulator" | wc -l)" = 1 ] || fail "libZenapi.so installed more than once: $simulator"
 case "$simulator" in
