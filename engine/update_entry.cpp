@@ -10,6 +10,7 @@
 
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
+#include <fmt/format.h>
 #include <zlib.h>
 
 #include <romwright/error.hpp>
@@ -22,6 +23,7 @@
 #include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/options_record.hpp"
+#include "engine/platform.hpp"
 #include "engine/romwright_engine.hpp"
 
 namespace romwright {
@@ -29,6 +31,9 @@ namespace {
 
 constexpr const char *kDashLine = "-------------------------------------\n";
 constexpr uint64_t kChecksumChunk = kFirmwareReadChunk;
+// A simulated device library says so in this exported text; a board maker's
+// library has no such symbol.
+constexpr const char *kSimulatorVersionSymbol = "zenapi_sim_version_string";
 constexpr uint32_t kApiLoggingChannel = 0;
 constexpr int32_t kApiLoggingOff = 0;
 
@@ -55,6 +60,18 @@ FileFacts file_facts(const std::string &path) {
     return {total, static_cast<uint32_t>(adler)};
 }
 
+// Which libZenapi the loader picked: its file and, for a simulated one, the
+// simulator's own version text. Asks the loader, not the library, so the
+// device-library calls stay those of the update.
+std::string device_library() {
+    const void *library_function = reinterpret_cast<const void *>(&KorvelGetSDKVersion);
+    std::string path = platform::module_path(library_function);
+    if (path.empty()) path = "(location unknown)";
+    if (const char *simulator = platform::module_text(library_function, kSimulatorVersionSymbol))
+        return fmt::format("{} ({})", path, simulator);
+    return path;
+}
+
 void write_header(const LogSink &log, const std::string &path) {
     log.info("{}", kDashLine);
     log.info("Korvel Firmware Updater Version {}\n", kVersion);
@@ -63,6 +80,7 @@ void write_header(const LogSink &log, const std::string &path) {
     const FileFacts facts = file_facts(path);
     log.info("File size = {}\n", facts.size);
     log.info("File checksum = {:08x}\n", facts.adler);
+    log.info("Device library = {}\n", device_library());
 }
 
 struct RecordDeleter {

@@ -9,11 +9,15 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+# Configured as scripts/test.sh configures it, so the tests after the demo
+# compile only what the demo did not need.
+cmake -S . -B build -G Ninja -DROMWRIGHT_WERROR=ON >/dev/null
 cmake --build build --parallel "$(nproc)" --target romwright-cli romwright-mkimage Zenapi
 
 demo="$root/build/demo"
 mkdir -p "$demo"
+# The simulated boards' flash lives with the build and goes with it.
+export ZENAPI_SIM_STATE_DIR="$demo/state"
 cd "$demo"
 mkimage="$root/build/bin/romwright-mkimage"
 cli="$root/build/bin/romwright-cli"
@@ -40,4 +44,4 @@ run update --system 3 --board 4 firmware-ZEN5170.rpd
 
 echo
 echo "Log: $demo/romwright-cli.log"
-echo "Simulated flash: ${ZENAPI_SIM_STATE_DIR:-${XDG_STATE_HOME:-$HOME/.local/state}/zenapi-sim}"
+echo "Simulated flash: $ZENAPI_SIM_STATE_DIR"

@@ -8,6 +8,7 @@ packages=(
   libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
+  scdoc
 )
 
 missing=()

@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
-"""Draws the romwright-gui window icon and writes it as a multi-size .ico.
+"""Draws the romwright-gui window icon and writes it as a multi-size .ico,
+or as one PNG of a given size (for the desktop's icon theme).
 
 The icon is a small circuit board with a chip and a download arrow. It is
 drawn from geometric shapes with 4x4 supersampling, so the script needs
 nothing beyond the standard library. Usage:
 
     gui/icon/make-icon.py gui/icon/romwright-gui.ico
+    gui/icon/make-icon.py --png 48 romwright-gui-48.png
 """
 import struct
 import sys
+import zlib
 
 SIZES = (16, 24, 32, 48, 64, 128)
 SUPERSAMPLE = 4
@@ -123,9 +126,29 @@ def ico(images):
     return bytes(out)
 
 
+def png(size, rows):
+    """An 8-bit RGBA PNG: signature, header, one zlib stream of filter-0 rows, end."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)
+        for pixel in row:
+            raw += bytes(pixel)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+            + chunk(b"IEND", b""))
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--png":
+        size = int(sys.argv[2])
+        with open(sys.argv[3], "wb") as out:
+            out.write(png(size, render(size, shapes())))
+        return
     if len(sys.argv) != 2:
-        sys.exit("usage: make-icon.py <output.ico>")
+        sys.exit("usage: make-icon.py <output.ico> | make-icon.py --png <size> <output.png>")
     layers = shapes()
     images = [(size, dib(size, render(size, layers))) for size in SIZES]
     with open(sys.argv[1], "wb") as out:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -102,9 +103,19 @@ TEST_F(EntryFake, EmptyFileIsRefusedAfterTheFileLine) {
 
 TEST_F(EntryFake, NullBoardAfterTheHeader) {
     EXPECT_EQ(run(nullptr), ROMWRIGHT_RC_ERROR);
-    ASSERT_EQ(recorder_.lines.size(), 7u);
-    EXPECT_EQ(recorder_.lines[6], (Line{ROMWRIGHT_LOG_ERROR, "Board is null"}));
+    ASSERT_EQ(recorder_.lines.size(), 8u);
+    EXPECT_EQ(recorder_.lines[7], (Line{ROMWRIGHT_LOG_ERROR, "Board is null"}));
     EXPECT_TRUE(fakezen::library().calls().empty());
+}
+
+// The stand-in library is linked into this test program, which is therefore
+// the module the header names; it is no simulator and does not claim to be.
+TEST_F(EntryFake, HeaderNamesTheLoadedDeviceLibrary) {
+    offer({5});
+    ASSERT_EQ(run(), ROMWRIGHT_RC_SUCCESS);
+    ASSERT_GE(recorder_.lines.size(), 7u);
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+    EXPECT_EQ(recorder_.lines[6], (Line{ROMWRIGHT_LOG_INFO, "Device library = " + self + "\n"}));
 }
 
 TEST_F(EntryFake, MissingFileWithLogCallbackStopsAtTheHeader) {

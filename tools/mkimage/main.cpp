@@ -46,6 +46,7 @@ the flash from address 0, or a ".pof" packet file carrying that picture.
   --device-name TEXT        device-name packet text of a POF file (default CFG_FLASH)
   --broken VARIANT          write a damaged file (variants below)
   --help                    show this text
+  --version                 show the program's version
 
 Numbers take decimal or 0x hex with an optional K (1024) or M (1048576) suffix;
 HEX values are hexadecimal with or without 0x.
@@ -57,6 +58,7 @@ struct Arguments {
     std::map<std::string, std::string> values;
     bool secondary = false;
     bool help = false;
+    bool version = false;
 
     std::optional<std::string> get(const std::string &name) const {
         const auto found = values.find(name);
@@ -88,6 +90,8 @@ Arguments parse_arguments(int argc, char **argv) {
         }
         if (name == "--help" || name == "-h") {
             arguments.help = true;
+        } else if (name == "--version") {
+            arguments.version = true;
         } else if (name == "--secondary") {
             arguments.secondary = true;
         } else if (std::find(kValueOptions.begin(), kValueOptions.end(), name) != kValueOptions.end()) {
@@ -209,6 +213,10 @@ int main(int argc, char **argv) {
             print_usage(stdout);
             return 0;
         }
+        if (arguments.version) {
+            fmt::print("romwright-mkimage version {}\n", ROMWRIGHT_VERSION);
+            return 0;
+        }
         const mkimage::FileRecipe recipe = file_recipe(arguments);
         const std::string out = *arguments.get("--out");
         const std::vector<uint8_t> bytes = mkimage::make_file(recipe);
@@ -217,8 +225,8 @@ int main(int argc, char **argv) {
                    recipe.format == mkimage::Format::pof ? "POF" : "raw");
         return 0;
     } catch (const UsageError &error) {
-        fmt::print(stderr, "romwright-mkimage: {}\n\n", error.what());
-        print_usage(stderr);
+        // One line that says what is wrong; the whole usage would bury it.
+        fmt::print(stderr, "romwright-mkimage: {}\nTry 'romwright-mkimage --help'.\n", error.what());
         return 2;
     } catch (const std::exception &error) {
         fmt::print(stderr, "romwright-mkimage: {}\n", error.what());

@@ -1,5 +1,6 @@
 // The device library's C interface over the simulated machine.
 #include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
 
 #include <cstdio>
 #include <string>
@@ -79,6 +80,8 @@ uint32_t version_call(Call call, uint8_t *major, uint8_t *minor, uint8_t *revisi
 } // namespace
 
 extern "C" {
+
+const char zenapi_sim_version_string[] = "simulated: Zenapi simulator " ZENAPI_SIM_VERSION;
 
 uint32_t KorvelGetSDKVersion(uint8_t *major, uint8_t *minor, uint8_t *revision) {
     return version_call(Call::GetSDKVersion, major, minor, revision);

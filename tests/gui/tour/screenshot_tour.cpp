@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
@@ -64,6 +66,20 @@ void shootProgressOnce(MainWindow &window, const QDir &folder) {
                                    });
 }
 
+// The file field of the picture shows the firmware file where a user keeps
+// it, not the tour's temporary home; the real path is back before the update.
+void saveMainWindow(MainWindow &window, const QDir &folder) {
+    auto *field = window.findChild<QLineEdit *>(QStringLiteral("filePathLineEdit"));
+    if (!field) {
+        save(&window, folder, QStringLiteral("main-window"));
+        return;
+    }
+    const QString real = field->text();
+    field->setText(QStringLiteral("/home/user/Desktop/") + QFileInfo(real).fileName());
+    save(&window, folder, QStringLiteral("main-window"));
+    field->setText(real);
+}
+
 } // namespace
 
 void startScreenshotTour(MainWindow &window, const QString &folder_name) {
@@ -72,7 +88,7 @@ void startScreenshotTour(MainWindow &window, const QString &folder_name) {
     watchMessageBoxes(folder);
     shootProgressOnce(window, folder);
     QTimer::singleShot(kStartDelayMs, &window, [&window, folder] {
-        save(&window, folder, QStringLiteral("main-window"));
+        saveMainWindow(window, folder);
         if (auto *update = window.findChild<QPushButton *>(QStringLiteral("updateButton")))
             update->click();
     });

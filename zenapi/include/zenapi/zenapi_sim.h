@@ -28,6 +28,11 @@ extern "C" {
  * error). */
 ZENAPI_EXPORT int ZenSimReload(void);
 
+/* "simulated: Zenapi simulator <version>". The library names itself as
+ * simulated through this exported text, which a board maker's library lacks:
+ * a program's log shows it next to the library's path. */
+ZENAPI_EXPORT extern const char zenapi_sim_version_string[];
+
 /* Why the last load or control call failed; "" when it did not. Valid until
  * the next control call. Never null. */
 ZENAPI_EXPORT const char *ZenSimLastError(void);

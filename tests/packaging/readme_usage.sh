@@ -1,0 +1,18 @@
+#!/bin/sh
+# The README's usage block of romwright-cli is the program's own --help text.
+#   readme_usage.sh <bin dir> <README.md>
+set -eu
+bin=$1
+readme=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/romwright-readme.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# The fenced block after the line "`romwright-cli --help`:".
+awk '/^`romwright-cli --help`:$/ { found = 1; next }
+     found && /^```/ { if (inside) exit; inside = 1; next }
+     inside { print }' "$readme" >"$work/readme"
+# The program ends its usage with an empty line, which the block leaves out.
+"$bin/romwright-cli" --help | sed '${/^$/d;}' >"$work/help"
+[ -s "$work/readme" ] || { echo "FAIL: the README has no romwright-cli --help block" >&2; exit 1; }
+diff -u "$work/help" "$work/readme" || { echo "FAIL: the README's block differs from --help" >&2; exit 1; }
+echo PASS
