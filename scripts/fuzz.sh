@@ -44,23 +44,8 @@ for target in "${targets[@]}"; do
   [ -n "${max_len[$target]:-}" ] || { echo "fuzz.sh: unknown target $target" >&2; exit 2; }
 done
 
-# What the fuzz build needs beyond the project's own packages.
-fuzz_packages=(clang-14 libclang-rt-14-dev)
-install_missing() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
-  local sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
-scripts/install-deps.sh
-install_missing "${fuzz_packages[@]}"
+source scripts/lib/packages.sh
+ensure_packages "${base_packages[@]}" "${fuzz_packages[@]}"
 
 milliseconds() { echo $(( $(date +%s%N) / 1000000 )); }
 seconds_since() { local ms=$(( $(milliseconds) - $1 )); printf '%d.%01d' $((ms / 1000)) $((ms % 1000 / 100)); }

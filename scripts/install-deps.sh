@@ -1,30 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that romwright needs to build, test and run.
 # Does nothing when everything is already there.
+#   scripts/install-deps.sh          what scripts/test.sh and scripts/demo.sh need
+#   scripts/install-deps.sh --all    also what the fuzz, package and Windows scripts need
 set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/lib/packages.sh
 
-packages=(
-  build-essential cmake ninja-build pkg-config python3
-  libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev
-  libgtest-dev libgmock-dev
-  qt6-base-dev xvfb xauth
-  scdoc
-)
-
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+case "${1:-}" in
+  "") ensure_packages "${base_packages[@]}" ;;
+  --all) ensure_packages "${base_packages[@]}" "${fuzz_packages[@]}" "${packaging_packages[@]}" \
+           "${windows_packages[@]}" ;;
+  *) echo "usage: $0 [--all]" >&2; exit 2 ;;
+esac

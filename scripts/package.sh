@@ -6,23 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools=(lintian desktop-file-utils scdoc dpkg-dev fakeroot file)
-missing=()
-for p in "${tools[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -ne 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
-scripts/install-deps.sh
+source scripts/lib/packages.sh
+ensure_packages "${base_packages[@]}" "${packaging_packages[@]}"
 cmake -S . -B build -G Ninja -DROMWRIGHT_WERROR=ON >/dev/null
 cmake --build build --parallel "$(nproc)" --target romwright-cli romwright-gui romwright-mkimage Zenapi \
   man_pages desktop_icons debian_changelog

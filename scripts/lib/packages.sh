@@ -1,0 +1,50 @@
+# Sourced by the scripts: the Debian packages each kind of work needs, and
+# ensure_packages P... that installs with apt those among P that are missing
+# (and does nothing when all are there).
+# Installs are serialised through a lock file, so a script can wait for
+# packages that another one (CI's background install) is still installing,
+# instead of failing on apt's own lock.
+# Building, testing and running romwright (scripts/test.sh, scripts/demo.sh).
+base_packages=(
+  build-essential cmake ninja-build pkg-config python3
+  libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev
+  libgtest-dev libgmock-dev
+  qt6-base-dev xvfb xauth
+  scdoc
+)
+# The fuzz targets (scripts/fuzz.sh).
+fuzz_packages=(clang-14 libclang-rt-14-dev)
+# The Debian package and its checks (scripts/package.sh).
+packaging_packages=(lintian desktop-file-utils scdoc dpkg-dev fakeroot file)
+# The Windows build and Wine (scripts/test-windows.sh); googletest only for
+# the full run, which builds the tests.
+windows_packages=(
+  cmake ninja-build
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+  libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev
+)
+
+ensure_packages() {
+  local missing lock=${TMPDIR:-/tmp}/romwright-apt.lock
+  missing=$(_missing_packages "$@")
+  [ -n "$missing" ] || return 0
+  (
+    flock 9
+    missing=$(_missing_packages "$@")
+    [ -n "$missing" ] || exit 0
+    echo "Installing: $missing"
+    local sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+    export DEBIAN_FRONTEND=noninteractive
+    # shellcheck disable=SC2086
+    "${sudo_cmd[@]}" apt-get update -qq &&
+      "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  ) 9>"$lock"
+}
+
+_missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || printf '%s ' "$p"
+  done
+}
