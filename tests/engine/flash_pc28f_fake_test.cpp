@@ -8,8 +8,11 @@
 #include <functional>
 #include <numeric>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include <zenapi/Zenapi.h>
 
@@ -143,6 +146,12 @@ struct CommandWordCase {
     uint32_t command, start, count, word;
 };
 
+// "command_24_start_5_count_1": the test's name and its printed parameter.
+std::string command_word_name(const CommandWordCase &c) {
+    return fmt::format("command_{}_start_{}_count_{}", c.command, c.start, c.count);
+}
+void PrintTo(const CommandWordCase &c, std::ostream *out) { *out << command_word_name(c); }
+
 class CommandWordTest : public FlashFake, public ::testing::WithParamInterface<CommandWordCase> {};
 
 TEST_P(CommandWordTest, WritesTheCommandWordAfterTheClearSequence) {
@@ -161,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Start and count are cut to 10 bits, the code to 6.
                       CommandWordCase{24, 0x405, 1, 0xA1800405}, CommandWordCase{24, 5, 0x401, 0xA1800405},
                       CommandWordCase{0x58, 5, 1, 0xA1800405},
-                      CommandWordCase{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xA3FFFFFF}));
+                      CommandWordCase{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xA3FFFFFF}),
+    [](const ::testing::TestParamInfo<CommandWordCase> &info) { return command_word_name(info.param); });
 
 TEST_F(FlashFake, FirstCommandSwitchesTheOutputOnThenRunsTheCommand) {
     board->registers[flash_reg::kFlashEnable] = 0x12345670;
@@ -324,6 +334,10 @@ struct StatusCase {
     const char *message;  // null: the word passes
 };
 
+// "word_24000000": the test's name and its printed parameter.
+std::string status_name(const StatusCase &c) { return fmt::format("word_{:08X}", c.word); }
+void PrintTo(const StatusCase &c, std::ostream *out) { *out << status_name(c); }
+
 class StatusTextTest : public FlashFake, public ::testing::WithParamInterface<StatusCase> {};
 
 TEST_P(StatusTextTest, ChecksBothWordsAndAcknowledgesOnlyGoodOnes) {
@@ -361,7 +375,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{0x3C000000, "Transaction result = 3: Transaction reserved\n"
                                "Error result = 3: Not enough room in C2S flash-fifo for flash reading\n"},
         // Bits outside the two fields do not matter.
-        StatusCase{0xC4001234, nullptr}));
+        StatusCase{0xC4001234, nullptr}),
+    [](const ::testing::TestParamInfo<StatusCase> &info) { return status_name(info.param); });
 
 // A bad word is raised with both fields decoded; an error result that says
 // time-out makes a time-out, anything else a failed device call.
@@ -493,6 +508,8 @@ struct EraseCase {
     std::vector<uint32_t> codes;
     const char *message;  // null: erased
 };
+
+void PrintTo(const EraseCase &c, std::ostream *out) { *out << c.name; }
 
 class EraseSectorTest : public FlashFake, public ::testing::WithParamInterface<EraseCase> {};
 
@@ -652,6 +669,8 @@ struct FailureCase {
     std::function<void(CFlashPC28F &)> operation;
     const char *where;
 };
+
+void PrintTo(const FailureCase &c, std::ostream *out) { *out << c.name; }
 
 class RegisterFailureTest : public FlashFake, public ::testing::WithParamInterface<FailureCase> {};
 
