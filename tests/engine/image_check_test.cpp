@@ -17,17 +17,13 @@
 
 #include <fmt/format.h>
 
+#include "tests/engine/callback_recorder.hpp"
+
 namespace {
 
 using romwright::Compatibility;
 
-struct Logged {
-    std::vector<std::string> lines;
-};
-
-void record(ROMWRIGHT_LOG_LEVEL, const char *text, void *user_data) {
-    static_cast<Logged *>(user_data)->lines.emplace_back(text);
-}
+using Logged = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> image_with_header(std::size_t size, std::size_t at, uint16_t id, uint16_t signature,
                                        uint16_t word2) {
@@ -44,7 +40,7 @@ std::vector<uint8_t> image_with_header(std::size_t size, std::size_t at, uint16_
 // nor the ZEN5120 rule applies) unless a test says otherwise.
 struct Checker {
     Logged log;
-    CRomwright engine{record, &log};
+    CRomwright engine{Logged::on_log, &log};
 
     Checker(uint16_t board_id, bool debug = false) {
         engine.identity().id = board_id;
@@ -271,7 +267,7 @@ struct PureCheck {
                                           ++revision_reads;
                                           return revision;
                                       },
-                                      romwright::LogSink(record, &log));
+                                      romwright::LogSink(Logged::on_log, &log));
     }
 
     std::string refusal(const romwright::BoardIdentity &board) {
@@ -290,7 +286,7 @@ TEST(PureCheckImage, Zen5120OfAnOldRevisionTakesTheSecondaryImage) {
     check.images[1].data = image_with_header(0x100, 0, 0x5120, 0x5731, 0x10);
     EXPECT_EQ(check.run({13, 0x5120, 0, false}), 1);
     EXPECT_EQ(check.revision_reads, 1);
-    EXPECT_THAT(check.log.lines, ::testing::ElementsAre("Using secondary FPGA image from POF file.\n"));
+    EXPECT_THAT(check.log.all_texts(), ::testing::ElementsAre("Using secondary FPGA image from POF file.\n"));
 }
 
 TEST(PureCheckImage, OtherKindsKeepThePrimaryWithoutAskingTheRevision) {
