@@ -21,6 +21,7 @@
 #include <zenapi/zenapi_sim.h>
 
 #include "tests/engine/callback_recorder.hpp"
+#include "tests/support/bytes.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -37,9 +38,7 @@ constexpr uint32_t kImageSize = 0x100000;
 using Recorder = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> flash_pattern() {
-    std::vector<uint8_t> bytes(kFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) ^ 0xA5);
-    return bytes;
+    return testsupport::pattern_bytes(kFlashSize, 7, 9, 0xA5);
 }
 
 struct BoardText {
@@ -192,9 +191,7 @@ std::vector<uint8_t> expected_flash(const mkimage::ImageRecipe &recipe, const st
     return flash;
 }
 
-std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-}
+using testsupport::first_difference;
 
 struct PathCase {
     const char *name;
