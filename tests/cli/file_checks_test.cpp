@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@ struct NameRow {
     const char *name;     // file name in the working folder
     const char *error;    // "" when the update goes ahead
 };
+
+void PrintTo(const NameRow &row, std::ostream *out) { *out << row.name; }
 
 const NameRow kNames[] = {
     {"fw-ZEN5190.rpd", ""},

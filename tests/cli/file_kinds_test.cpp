@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/cli_fixture.hpp"
+#include "tests/support/bytes.hpp"
 
 namespace {
 
@@ -24,9 +25,7 @@ constexpr uint64_t kFlashSize = 0x100000;
 constexpr int kHangSeconds = 20;
 
 std::vector<uint8_t> pattern(std::size_t size, uint8_t salt) {
-    std::vector<uint8_t> bytes(size);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) ^ salt);
-    return bytes;
+    return testsupport::pattern_bytes(size, 7, 9, salt);
 }
 
 enum class Kind { fifo, empty, dev_null, dev_zero, folder };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/cli/cli_fixture.hpp"
+#include "tests/support/bytes.hpp"
 
 namespace {
 
@@ -18,15 +19,10 @@ using clitest::contains;
 constexpr uint64_t kFlashSize = 0x800000;
 
 std::vector<uint8_t> old_contents() {
-    std::vector<uint8_t> bytes(kFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 29 + (i >> 13)) ^ 0x6D);
-    return bytes;
+    return testsupport::pattern_bytes(kFlashSize, 29, 13, 0x6D);
 }
 
-std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    if (a.size() != b.size()) return 0;
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-}
+using testsupport::first_difference;
 
 std::size_t count_of(const std::string &text, const std::string &part) {
     std::size_t count = 0;

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "tests/support/bytes.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -27,9 +28,7 @@ constexpr uint64_t kFlashSize = 0x800000;
 constexpr uint32_t kImageSize = 0x100000;
 
 std::vector<uint8_t> flash_pattern(uint8_t salt) {
-    std::vector<uint8_t> bytes(kFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 13 + (i >> 11)) ^ salt);
-    return bytes;
+    return testsupport::pattern_bytes(kFlashSize, 13, 11, salt);
 }
 
 struct Board {
@@ -112,10 +111,7 @@ std::vector<uint8_t> expected_flash(const std::vector<uint8_t> &image, uint32_t 
     return flash;
 }
 
-std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    if (a.size() != b.size()) return 0;
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-}
+using testsupport::first_difference;
 
 struct FileCase {
     const char *name;

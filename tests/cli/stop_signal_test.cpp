@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/cli_fixture.hpp"
+#include "tests/support/bytes.hpp"
 
 namespace {
 
@@ -34,9 +35,7 @@ std::string slow_page_board(const std::string &name) {
 }
 
 std::vector<uint8_t> pattern(uint8_t salt) {
-    std::vector<uint8_t> bytes(kFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 13 + (i >> 11)) ^ salt);
-    return bytes;
+    return testsupport::pattern_bytes(kFlashSize, 13, 11, salt);
 }
 
 std::size_t count(const std::string &text, const std::string &part) {

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "tests/support/bytes.hpp"
 #include "tests/support/sim_machine.hpp"
 
 namespace rig {
@@ -45,9 +46,7 @@ BoardSetup sector_mode_board(uint32_t image_size) {
 }
 
 std::vector<uint8_t> old_flash(const BoardSetup &board) {
-    std::vector<uint8_t> bytes(board.flash_size);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 13 + (i >> 11)) ^ 0x5A);
-    return bytes;
+    return testsupport::pattern_bytes(board.flash_size, 13, 11, 0x5A);
 }
 
 std::vector<uint8_t> updated_flash(const BoardSetup &board, const std::vector<uint8_t> &image) {
@@ -58,8 +57,7 @@ std::vector<uint8_t> updated_flash(const BoardSetup &board, const std::vector<ui
 }
 
 std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    if (a.size() != b.size()) return 0;
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    return testsupport::first_difference(a, b);
 }
 
 Firmware::Firmware(const BoardSetup &board) {

@@ -1,6 +1,7 @@
 // The version gate: a library or driver older than 7.1 is refused before any
 // board is touched, whatever --quiet says.
 #include <cctype>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,8 @@ struct VersionRow {
     const char *driver;
     bool refused;
 };
+
+void PrintTo(const VersionRow &row, std::ostream *out) { *out << "library " << row.library << ", driver " << row.driver; }
 
 const VersionRow kRows[] = {
     {"7.0.9", "7.4.0", true},   {"6.9.0", "7.4.0", true},  {"7.4.0", "7.0.0", true}, {"7.4.0", "1.2.3", true},

@@ -8,13 +8,17 @@
 #include <functional>
 #include <numeric>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include <zenapi/Zenapi.h>
 
 #include "engine/flash_pc28f.hpp"
 #include "engine/flash_status.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
 
@@ -28,27 +32,7 @@ constexpr uint32_t kSectorBytes = 0x40000;
 constexpr uint32_t kLocked = fakezen::status_word(1, 0, 1);
 constexpr uint32_t kUnlocked = fakezen::kStatusGood;
 
-struct LogLine {
-    ROMWRIGHT_LOG_LEVEL level;
-    std::string text;
-};
-
-struct LogCapture {
-    std::vector<LogLine> lines;
-
-    static void callback(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-        static_cast<LogCapture *>(user_data)->lines.push_back({level, text});
-    }
-    std::size_t count(const std::string &text) const {
-        return static_cast<std::size_t>(
-            std::count_if(lines.begin(), lines.end(), [&](const LogLine &line) { return line.text == text; }));
-    }
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (const auto &line : lines) out.push_back(line.text);
-        return out;
-    }
-};
+using LogCapture = testsupport::CallbackRecorder;
 
 struct Access {
     Kind kind;
@@ -134,7 +118,7 @@ protected:
     uint64_t sleeps_base_ = 0;
     testsupport::SimulatedClock clock;
     LogCapture log;
-    CFlashPC28F flash{&LogCapture::callback, &log, clock};
+    CFlashPC28F flash{&LogCapture::on_log, &log, clock};
 };
 
 // --- Command words and the command sequence ---------------------------------
@@ -142,6 +126,12 @@ protected:
 struct CommandWordCase {
     uint32_t command, start, count, word;
 };
+
+// "command_24_start_5_count_1": the test's name and its printed parameter.
+std::string command_word_name(const CommandWordCase &c) {
+    return fmt::format("command_{}_start_{}_count_{}", c.command, c.start, c.count);
+}
+void PrintTo(const CommandWordCase &c, std::ostream *out) { *out << command_word_name(c); }
 
 class CommandWordTest : public FlashFake, public ::testing::WithParamInterface<CommandWordCase> {};
 
@@ -161,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Start and count are cut to 10 bits, the code to 6.
                       CommandWordCase{24, 0x405, 1, 0xA1800405}, CommandWordCase{24, 5, 0x401, 0xA1800405},
                       CommandWordCase{0x58, 5, 1, 0xA1800405},
-                      CommandWordCase{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xA3FFFFFF}));
+                      CommandWordCase{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xA3FFFFFF}),
+    [](const ::testing::TestParamInfo<CommandWordCase> &info) { return command_word_name(info.param); });
 
 TEST_F(FlashFake, FirstCommandSwitchesTheOutputOnThenRunsTheCommand) {
     board->registers[flash_reg::kFlashEnable] = 0x12345670;
@@ -203,7 +194,7 @@ TEST_F(FlashFake, LaterCommandsCostOnlyTheClearSequence) {
 TEST_F(FlashFake, VerboseTraceOfACommand) {
     attach_enabled(true);
     flash.ExecCommand(ERASE_BLOCK, 5, 1, true);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"--> ERASE_BLOCK start 5 count 1\n",
+    EXPECT_EQ(log.all_texts(), (std::vector<std::string>{"--> ERASE_BLOCK start 5 count 1\n",
                                                      "FlashExecCommand Reg_34 = 0x21800405\n",
                                                      "--- Just about to wait\n", "ExecCommand completed in 0 ms\n"}));
     for (const auto &line : log.lines) EXPECT_EQ(line.level, ROMWRIGHT_LOG_INFO);
@@ -213,7 +204,7 @@ TEST_F(FlashFake, QuietTraceOfACommandKeepsOnlyTheWaitLine) {
     attach_enabled(false);
     flash.ExecCommand(ERASE_BLOCK, 5, 1, true);
     flash.ExecCommand(READ_BURST, 5, 1, false);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"--- Just about to wait\n", "--- Just about to wait\n"}));
+    EXPECT_EQ(log.all_texts(), (std::vector<std::string>{"--- Just about to wait\n", "--- Just about to wait\n"}));
 }
 
 TEST_F(FlashFake, VerboseTraceShowsTheRegisterWithTheBusyBitWhileRunning) {
@@ -264,7 +255,7 @@ TEST_F(FlashFake, BusyBitThatNeverClearsTimesOutAfterFiveSeconds) {
     } catch (const std::runtime_error &e) {
         EXPECT_STREQ(e.what(), "Wait timed out.");
     }
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"--- Just about to wait\n",
+    EXPECT_EQ(log.all_texts(), (std::vector<std::string>{"--- Just about to wait\n",
                                                      "Timeout was set to 5000 and diff was 5001 ms.\n",
                                                      "--- Wait timeout\n"}));
     // Trace lines, not errors: the failure itself travels in the exception.
@@ -295,7 +286,7 @@ TEST_F(FlashFake, WaitPollsEveryMillisecondUntilTheBitClears) {
     EXPECT_TRUE(flash.WaitCommandComplete(5000));
     EXPECT_EQ(lib().reads_of(flash_reg::kCommand).size(), 41u);
     EXPECT_EQ(sleeps(), 40u);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"ExecCommand completed in 40 ms\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"ExecCommand completed in 40 ms\n"});
 }
 
 TEST_F(FlashFake, CommandDoneWithinTheFirstMillisecondNeverTimesOut) {
@@ -305,7 +296,7 @@ TEST_F(FlashFake, CommandDoneWithinTheFirstMillisecondNeverTimesOut) {
     EXPECT_TRUE(flash.WaitCommandComplete(0));
     device().busy_left = 2;
     EXPECT_FALSE(flash.WaitCommandComplete(0));
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Timeout was set to 0 and diff was 1 ms.\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"Timeout was set to 0 and diff was 1 ms.\n"});
 }
 
 TEST_F(FlashFake, WaitUsesTheMonotonicClock) {
@@ -323,6 +314,10 @@ struct StatusCase {
     uint32_t word;
     const char *message;  // null: the word passes
 };
+
+// "word_24000000": the test's name and its printed parameter.
+std::string status_name(const StatusCase &c) { return fmt::format("word_{:08X}", c.word); }
+void PrintTo(const StatusCase &c, std::ostream *out) { *out << status_name(c); }
 
 class StatusTextTest : public FlashFake, public ::testing::WithParamInterface<StatusCase> {};
 
@@ -361,7 +356,8 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{0x3C000000, "Transaction result = 3: Transaction reserved\n"
                                "Error result = 3: Not enough room in C2S flash-fifo for flash reading\n"},
         // Bits outside the two fields do not matter.
-        StatusCase{0xC4001234, nullptr}));
+        StatusCase{0xC4001234, nullptr}),
+    [](const ::testing::TestParamInfo<StatusCase> &info) { return status_name(info.param); });
 
 // A bad word is raised with both fields decoded; an error result that says
 // time-out makes a time-out, anything else a failed device call.
@@ -415,7 +411,7 @@ TEST_F(FlashFake, BlockResetPulsesBit30) {
     flash.FlashBlockReset();
     EXPECT_EQ(accesses(), (std::vector<Access>{W(34, 0x20000000), W(34, 0x60000000), W(34, 0x20000000)}));
     EXPECT_EQ(slept(), 30u);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"--> FlashBlockReset\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"--> FlashBlockReset\n"});
 }
 
 TEST_F(FlashFake, OutputEnableTwiceTouchesTheBoardOnce) {
@@ -423,7 +419,7 @@ TEST_F(FlashFake, OutputEnableTwiceTouchesTheBoardOnce) {
     flash.FlashOutputEnable(true);
     flash.FlashOutputEnable(true);
     EXPECT_EQ(lib().writes_to(flash_reg::kFlashEnable), std::vector<uint32_t>{8});
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"--> FlashOutputEnable = true\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"--> FlashOutputEnable = true\n"});
 }
 
 TEST_F(FlashFake, OutputDisableClearsOnlyBit3) {
@@ -433,7 +429,7 @@ TEST_F(FlashFake, OutputDisableClearsOnlyBit3) {
     EXPECT_EQ(accesses(), (std::vector<Access>{R(0x80000000, 0xF0F0F0F8), W(0x80000000, 0xF0F0F0F0)}));
     EXPECT_EQ(slept(), 0u);
     EXPECT_FALSE(flash.output_enabled());
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"--> FlashOutputEnable = false\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"--> FlashOutputEnable = false\n"});
 }
 
 TEST_F(FlashFake, OutputDisableWhenOffDoesNothing) {
@@ -493,6 +489,8 @@ struct EraseCase {
     std::vector<uint32_t> codes;
     const char *message;  // null: erased
 };
+
+void PrintTo(const EraseCase &c, std::ostream *out) { *out << c.name; }
 
 class EraseSectorTest : public FlashFake, public ::testing::WithParamInterface<EraseCase> {};
 
@@ -653,6 +651,8 @@ struct FailureCase {
     const char *where;
 };
 
+void PrintTo(const FailureCase &c, std::ostream *out) { *out << c.name; }
+
 class RegisterFailureTest : public FlashFake, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(RegisterFailureTest, NamesTheOperationAndTheLibraryText) {
@@ -768,7 +768,7 @@ TEST_F(FlashFake, ReadOfLessThanAWordReadsNothing) {
         flash.BurstReadRegister(&word, bytes);
         EXPECT_TRUE(lib().register_log().empty()) << bytes;
         EXPECT_EQ(word, 0xDEADBEEFu);
-        EXPECT_EQ(log.texts(), std::vector<std::string>{"BurstReadRegister 0 values 0 s\n"}) << bytes;
+        EXPECT_EQ(log.all_texts(), std::vector<std::string>{"BurstReadRegister 0 values 0 s\n"}) << bytes;
     }
 }
 
@@ -780,7 +780,7 @@ TEST_F(FlashFake, EmptyReadFifoGivesUpAfterFiveRetries) {
     for (int retry = 0; retry <= 5; ++retry) expected.push_back("Warning: Fifo_rd_used = 0, retry " + std::to_string(retry) + "\n");
     expected.push_back("Error: Fifo_rd_used = 0, read 0 of 16 values.\n");
     expected.push_back("BurstReadRegister 16 values 0 s\n");
-    EXPECT_EQ(log.texts(), expected);
+    EXPECT_EQ(log.all_texts(), expected);
     for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(log.lines[i].level, ROMWRIGHT_LOG_WARNING);
     EXPECT_EQ(log.lines[6].level, ROMWRIGHT_LOG_ERROR);
     EXPECT_EQ(slept(), 500u);
@@ -792,7 +792,7 @@ TEST_F(FlashFake, EmptyReadFifoWhenQuietLogsOnlyTheError) {
     attach_enabled(false);
     std::vector<uint32_t> buffer(16, 0);
     flash.BurstReadRegister(buffer.data(), 64);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"Error: Fifo_rd_used = 0, read 0 of 16 values.\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"Error: Fifo_rd_used = 0, read 0 of 16 values.\n"});
     EXPECT_EQ(log.lines[0].level, ROMWRIGHT_LOG_ERROR);
 }
 
@@ -984,7 +984,7 @@ TEST_F(FlashFake, QuietWriteLogsOnlyTheWaitLine) {
     attach_enabled(false);
     const auto data = pattern(64, 5);
     flash.WriteSector(0, data.data(), 256);
-    EXPECT_EQ(log.texts(), std::vector<std::string>{"--- Just about to wait\n"});
+    EXPECT_EQ(log.all_texts(), std::vector<std::string>{"--- Just about to wait\n"});
 }
 
 TEST_F(FlashFake, VerboseTransferTrace) {
@@ -993,7 +993,7 @@ TEST_F(FlashFake, VerboseTransferTrace) {
     serve_read_burst(data);
     std::vector<uint32_t> buffer(4);
     flash.ReadSector(1, buffer.data(), 16);
-    EXPECT_EQ(log.texts(),
+    EXPECT_EQ(log.all_texts(),
               (std::vector<std::string>{"--> READ_ARRAY start 1 count 1\n", "FlashExecCommand Reg_34 = 0x20800401\n",
                                         "--- Just about to wait\n", "ExecCommand completed in 0 ms\n",
                                         "--> ClearFifo\n", "--> READ_BURST start 1 count 1\n",

@@ -13,6 +13,7 @@
 #include <zenapi/zenapi_sim.h>
 
 #include "engine/flash_pc28f.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
 
@@ -46,13 +47,7 @@ std::vector<uint8_t> bytes_of(const std::vector<uint32_t> &words) {
     return bytes;
 }
 
-struct LogCapture {
-    std::vector<std::string> lines;
-    static void callback(ROMWRIGHT_LOG_LEVEL, const char *text, void *user_data) {
-        static_cast<LogCapture *>(user_data)->lines.push_back(text);
-    }
-    bool has(const std::string &text) const { return std::find(lines.begin(), lines.end(), text) != lines.end(); }
-};
+using LogCapture = testsupport::CallbackRecorder;
 
 // The real clock, counting the pauses the driver makes while the board's
 // write FIFO is above its high-water mark.
@@ -118,7 +113,7 @@ protected:
     void *board_ = nullptr;
     testsupport::SimulatedClock clock_;
     LogCapture log_;
-    CFlashPC28F flash_{&LogCapture::callback, &log_, clock_};
+    CFlashPC28F flash_{&LogCapture::on_log, &log_, clock_};
 };
 
 TEST_F(FlashSim, UnlocksErasesWritesAndReadsBackAWholeSector) {
@@ -138,7 +133,7 @@ TEST_F(FlashSim, UnlocksErasesWritesAndReadsBackAWholeSector) {
     const auto after = whole_flash();
     EXPECT_TRUE(sector_of(after, 3) == bytes_of(data));
     expect_only_sector_changed(before, after, 3);
-    EXPECT_FALSE(log_.has("--- Wait timeout\n"));
+    EXPECT_EQ(log_.count("--- Wait timeout\n"), 0u);
 }
 
 TEST_F(FlashSim, AttachingTouchesNoRegister) {
@@ -194,7 +189,7 @@ TEST_F(FlashSim, TransferOfMoreThanASectorStartsTheProgramEarly) {
     const auto before = whole_flash();
     const auto data = pattern(kSectorWords + 1, 0xABCDEF01);
     flash_.BurstWriteRegister(2, 1, data.data(), (kSectorWords + 1) * 4);
-    EXPECT_TRUE(log_.has("BurstWriteRegister 65537 values 0 s\n"));
+    EXPECT_NE(log_.count("BurstWriteRegister 65537 values 0 s\n"), 0u);
     // The program of one block took its 65536 words; the block after it is untouched.
     const auto after = whole_flash();
     EXPECT_TRUE(sector_of(after, 2) == bytes_of(std::vector<uint32_t>(data.begin(), data.end() - 1)));
@@ -207,7 +202,7 @@ TEST_F(FlashSim, TwoSectorBurstFeedsTheFifoWhileTheProgramDrainsIt) {
     // so the driver has to hold back at the FIFO's high-water mark.
     start("[system.board.controller]\nprogram_ms = 600\n");
     HighWaterClock clock(board_);
-    CFlashPC28F flash(&LogCapture::callback, &log_, clock);
+    CFlashPC28F flash(&LogCapture::on_log, &log_, clock);
     flash.Attach(board_, false);
     flash.EraseSector(4);
     flash.EraseSector(5);
@@ -254,8 +249,8 @@ TEST_F(FlashSim, StuckEraseTimesOut) {
     } catch (const std::runtime_error &e) {
         EXPECT_STREQ(e.what(), "Wait timed out.");
     }
-    EXPECT_TRUE(log_.has("Timeout was set to 5000 and diff was 5001 ms.\n"));
-    EXPECT_TRUE(log_.has("--- Wait timeout\n"));
+    EXPECT_NE(log_.count("Timeout was set to 5000 and diff was 5001 ms.\n"), 0u);
+    EXPECT_NE(log_.count("--- Wait timeout\n"), 0u);
 }
 
 TEST_F(FlashSim, BadStatusWordStopsTheErase) {
@@ -278,7 +273,7 @@ TEST_F(FlashSim, StalledReadFifoEndsTheReadWithAnErrorLine) {
     ASSERT_EQ(ZenSimReadFlash(1, 1, 0, expected.data(), kSectorBytes), 0);
 
     const auto words = read_sector(flash_, 0);
-    EXPECT_TRUE(log_.has("Error: Fifo_rd_used = 0, read 100 of 65536 values.\n"));
+    EXPECT_NE(log_.count("Error: Fifo_rd_used = 0, read 100 of 65536 values.\n"), 0u);
     EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 100, words.begin()));
     EXPECT_TRUE(std::all_of(words.begin() + 100, words.end(), [](uint32_t w) { return w == 0x5EED5EED; }));
 

@@ -7,21 +7,11 @@
 #include <vector>
 
 #include "engine/romwright_engine.hpp"
+#include "tests/engine/callback_recorder.hpp"
 
 namespace {
 
-struct LogCapture {
-    std::vector<std::string> calls;
-    std::vector<ROMWRIGHT_LOG_LEVEL> levels;
-
-    static void callback(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-        auto *self = static_cast<LogCapture *>(user_data);
-        self->calls.emplace_back(text);
-        self->levels.push_back(level);
-    }
-    romwright::LogSink sink() { return romwright::LogSink(&LogCapture::callback, this); }
-    std::string text() const { return std::accumulate(calls.begin(), calls.end(), std::string()); }
-};
+using LogCapture = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> counting(std::size_t length, uint8_t first = 0) {
     std::vector<uint8_t> bytes(length);
@@ -36,7 +26,7 @@ TEST(HexDump, TwentyBytesGiveAFullAndAPaddedLineWithAlignedCharacters) {
     const std::string expected =
         " 00000100 41 42 43 44 45 46 47 48  49 4A 4B 4C 4D 4E 4F 50  ABCDEFGHIJKLMNOP\n"
         " 00000110 51 52 53 54                                       QRST\n";
-    EXPECT_EQ(log.text(), expected);
+    EXPECT_EQ(log.joined(), expected);
     // Both character columns start at the same position.
     const auto second_line = expected.find('\n') + 1;
     EXPECT_EQ(expected.find("ABCD"), expected.find("QRST") - second_line);
@@ -46,15 +36,16 @@ TEST(HexDump, EachPieceIsItsOwnInfoCall) {
     LogCapture log;
     const auto bytes = counting(20, 0x41);
     romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), 0x100, 16);
-    ASSERT_FALSE(log.calls.empty());
-    EXPECT_EQ(log.calls[0], " 00000100 ");
-    EXPECT_EQ(log.calls[1], "41 ");
-    EXPECT_EQ(log.calls[9], " ");  // the extra blank before the ninth byte
-    EXPECT_EQ(log.calls[10], "49 ");
-    EXPECT_EQ(log.calls.back(), "\n");
-    for (auto level : log.levels) EXPECT_EQ(level, ROMWRIGHT_LOG_INFO);
+    const std::vector<std::string> calls = log.all_texts();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0], " 00000100 ");
+    EXPECT_EQ(calls[1], "41 ");
+    EXPECT_EQ(calls[9], " ");  // the extra blank before the ninth byte
+    EXPECT_EQ(calls[10], "49 ");
+    EXPECT_EQ(calls.back(), "\n");
+    for (auto level : log.levels()) EXPECT_EQ(level, ROMWRIGHT_LOG_INFO);
     // Characters go out one per call.
-    const auto line_end = std::find(log.calls.begin(), log.calls.end(), "\n");
+    const auto line_end = std::find(calls.begin(), calls.end(), "\n");
     EXPECT_EQ(*(line_end - 16), "A");
     EXPECT_EQ(*(line_end - 1), "P");
 }
@@ -63,7 +54,7 @@ TEST(HexDump, NonPrintableBytesShowAsDots) {
     LogCapture log;
     const std::vector<uint8_t> bytes = {0x1F, 0x20, 0x7E, 0x7F, 0x00, 0xFF, 0x80, 'z'};
     romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), 0, 16);
-    EXPECT_EQ(log.text(), " 00000000 1F 20 7E 7F 00 FF 80 7A                           . ~....z\n");
+    EXPECT_EQ(log.joined(), " 00000000 1F 20 7E 7F 00 FF 80 7A                           . ~....z\n");
 }
 
 TEST(HexDump, PaddingOfAShortLineIncludesTheMiddleBlank) {
@@ -73,9 +64,9 @@ TEST(HexDump, PaddingOfAShortLineIncludesTheMiddleBlank) {
     for (std::size_t length : {1u, 7u, 8u, 9u, 15u}) {
         LogCapture short_line;
         romwright::hex_dump(short_line.sink(), sixteen.data(), length, 0, 16);
-        const std::string text = short_line.text();
+        const std::string text = short_line.joined();
         // Same width up to the characters: the hex part is always 10 + 48 + 1 + 1 wide.
-        EXPECT_EQ(text.size(), full.text().size() - (16 - length)) << "length " << length;
+        EXPECT_EQ(text.size(), full.joined().size() - (16 - length)) << "length " << length;
         EXPECT_EQ(text.substr(0, 10), " 00000000 ");
     }
 }
@@ -84,30 +75,30 @@ TEST(HexDump, ExactlySixteenBytesIsOneLineWithoutPadding) {
     LogCapture log;
     const auto bytes = counting(16, 0x30);
     romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), 0xFFFFFFF0u, 16);
-    EXPECT_EQ(log.text(), " FFFFFFF0 30 31 32 33 34 35 36 37  38 39 3A 3B 3C 3D 3E 3F  0123456789:;<=>?\n");
+    EXPECT_EQ(log.joined(), " FFFFFFF0 30 31 32 33 34 35 36 37  38 39 3A 3B 3C 3D 3E 3F  0123456789:;<=>?\n");
 }
 
 TEST(HexDump, LengthZeroWritesNothing) {
     LogCapture log;
     const auto bytes = counting(4);
     romwright::hex_dump(log.sink(), bytes.data(), 0, 0x100, 16);
-    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(HexDump, OtherLineWidthsKeepTheLayoutRules) {
     LogCapture log;
     const auto bytes = counting(6, 0x61);
     romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), 0x10, 4);
-    EXPECT_EQ(log.text(), " 00000010 61 62 63 64  abcd\n"
+    EXPECT_EQ(log.joined(), " 00000010 61 62 63 64  abcd\n"
                           " 00000014 65 66        ef\n");
 }
 
 TEST(HexDump, EngineMemberWritesThroughItsLogCallback) {
     LogCapture log;
-    CRomwright engine(&LogCapture::callback, &log);
+    CRomwright engine(&LogCapture::on_log, &log);
     const auto bytes = counting(2, 0x41);
     engine.HexDump(bytes.data(), bytes.size(), 0x20, 16);
-    EXPECT_EQ(log.text(), " 00000020 41 42" + std::string(45, ' ') + "AB\n");
+    EXPECT_EQ(log.joined(), " 00000020 41 42" + std::string(45, ' ') + "AB\n");
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include <zenapi/Zenapi.h>
 
 #include "tests/engine/callback_recorder.hpp"
@@ -148,7 +150,11 @@ struct GateCase {
     const char *message;
 };
 
-void PrintTo(const GateCase &c, std::ostream *out) { *out << "kind " << c.kind << std::hex << " signature 0x" << c.signature << std::dec << " cpld " << int(c.cpld_major) << "." << int(c.cpld_minor); }
+// "kind_25_signature_0E080000_cpld_9_14": the test's name and its printed parameter.
+std::string gate_name(const GateCase &c) {
+    return fmt::format("kind_{}_signature_{:08X}_cpld_{}_{}", c.kind, c.signature, c.cpld_major, c.cpld_minor);
+}
+void PrintTo(const GateCase &c, std::ostream *out) { *out << gate_name(c); }
 
 class VersionGate : public Identify, public ::testing::WithParamInterface<GateCase> {};
 
@@ -176,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{29, 0x0E080000, 9, 14, ""}, GateCase{29, 0x0E080000, 10, 0, ""},
         GateCase{25, 0x0E080000, 8, 200, "Error: ZEN51x0 CPLD version 8.200 does not support flash updates."},
         // The other sector-mode kinds are not gated.
-        GateCase{30, 0x00010000, 1, 0, ""}, GateCase{33, 0x00010000, 1, 0, ""}));
+        GateCase{30, 0x00010000, 1, 0, ""}, GateCase{33, 0x00010000, 1, 0, ""}),
+    [](const ::testing::TestParamInfo<GateCase> &info) { return gate_name(info.param); });
 
 TEST_F(Identify, FpgaGateComesBeforeTheCpldQuery) {
     fakezen::Board &b = board(25, 0x0D080000);

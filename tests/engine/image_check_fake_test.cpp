@@ -12,12 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 
 namespace {
 
 using ::testing::ElementsAre;
-using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
+using testsupport::CallbackRecorder;
+using Line = CallbackRecorder::Line;
 
 constexpr uint16_t kNew = 0x90;  // word 2 of an image for revision 1.3 or later
 constexpr uint16_t kOld = 0x10;
@@ -30,10 +32,6 @@ const char *const kSecondaryNeedsNew =
     "Secondary FPGA image requires an ZEN5120 v1.3 or later, but the board is version 1.2 or earlier\n";
 const char *const kSecondaryNeedsOld =
     "Secondary FPGA image requires an ZEN5120 v1.2 or earlier, but the board is version 1.3 or later\n";
-
-void record(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-    static_cast<std::vector<Line> *>(user_data)->emplace_back(level, text);
-}
 
 std::vector<uint8_t> header(uint16_t id, uint16_t signature, uint16_t word2, std::size_t size = 0x40) {
     std::vector<uint8_t> image(size, 0xFF);
@@ -71,8 +69,8 @@ protected:
     }
 
     fakezen::Board *board = nullptr;
-    std::vector<Line> log;
-    CRomwright engine{record, &log};
+    CallbackRecorder log;
+    CRomwright engine{CallbackRecorder::on_log, &log};
 };
 
 struct RevisionCase {
@@ -97,7 +95,7 @@ TEST_P(RevisionChoice, PicksTheImageThatFitsTheBoard) {
     if (c.has_secondary) engine.images()[1].data = header(0x5120, 0x5731, c.secondary_word2);
     EXPECT_EQ(check(), c.result);
     EXPECT_EQ(engine.image_index(), c.image_index);
-    EXPECT_EQ(log, c.log);
+    EXPECT_EQ(log.lines, c.log);
     EXPECT_EQ(fakezen::library().call_count("KorvelGetBoardRevision"), 1u);
 }
 
@@ -133,7 +131,7 @@ TEST_F(Zen5120, SecondarySignatureMustBe5731EvenWithDebug) {
     engine.images()[1].data = header(0x5120, 0x1C0B, kOld);
     EXPECT_EQ(check(), "Error: Invalid secondary FPGA image signature");
     EXPECT_EQ(engine.image_index(), 0);
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(Zen5120, SecondaryMustBeForThisBoardWithoutTheTable) {

@@ -15,17 +15,15 @@
 #include <utility>
 #include <vector>
 
+#include <fmt/format.h>
+
+#include "tests/engine/callback_recorder.hpp"
+
 namespace {
 
 using romwright::Compatibility;
 
-struct Logged {
-    std::vector<std::string> lines;
-};
-
-void record(ROMWRIGHT_LOG_LEVEL, const char *text, void *user_data) {
-    static_cast<Logged *>(user_data)->lines.emplace_back(text);
-}
+using Logged = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> image_with_header(std::size_t size, std::size_t at, uint16_t id, uint16_t signature,
                                        uint16_t word2) {
@@ -42,7 +40,7 @@ std::vector<uint8_t> image_with_header(std::size_t size, std::size_t at, uint16_
 // nor the ZEN5120 rule applies) unless a test says otherwise.
 struct Checker {
     Logged log;
-    CRomwright engine{record, &log};
+    CRomwright engine{Logged::on_log, &log};
 
     Checker(uint16_t board_id, bool debug = false) {
         engine.identity().id = board_id;
@@ -171,7 +169,9 @@ struct VariantCase {
     const char *result;
 };
 
-void PrintTo(const VariantCase &c, std::ostream *out) { *out << "word2 " << std::hex << c.word2; }
+// "word2_00A3": the test's name and its printed parameter.
+std::string variant_name(const VariantCase &c) { return fmt::format("word2_{:04X}", c.word2); }
+void PrintTo(const VariantCase &c, std::ostream *out) { *out << variant_name(c); }
 
 class Zen5170Variant : public ::testing::TestWithParam<VariantCase> {};
 
@@ -189,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
         VariantCase{0x0003, ""}, VariantCase{0xFF03, ""},
         VariantCase{0x0002, "Error: FPGA image is made for board 5170-02, not for this board 5170-03 \n"},
         VariantCase{0x0300, "Error: FPGA image is made for board 5170-00, not for this board 5170-03 \n"},
-        VariantCase{0x00A3, "Error: FPGA image is made for board 5170-A3, not for this board 5170-03 \n"}));
+        VariantCase{0x00A3, "Error: FPGA image is made for board 5170-A3, not for this board 5170-03 \n"}),
+    [](const ::testing::TestParamInfo<VariantCase> &info) { return variant_name(info.param); });
 
 TEST(CheckImage, VariantDoesNotMatterOnOtherKinds) {
     Checker checker(0x5160);
@@ -217,7 +218,11 @@ struct ShortCase {
     const char *result;
 };
 
-void PrintTo(const ShortCase &c, std::ostream *out) { *out << (c.sector_mode ? "sector mode, " : "page mode, ") << c.size << " bytes"; }
+// "sector_mode_262149_bytes": the test's name and its printed parameter.
+std::string short_name(const ShortCase &c) {
+    return fmt::format("{}_mode_{}_bytes", c.sector_mode ? "sector" : "page", c.size);
+}
+void PrintTo(const ShortCase &c, std::ostream *out) { *out << short_name(c); }
 
 class ShortImage : public ::testing::TestWithParam<ShortCase> {};
 
@@ -245,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
         ShortCase{true, 0x40005, "Error: Primary FPGA image of 262149 bytes is too short for its header at 0x00040000 "
                                  "(262150 bytes needed)"},
         ShortCase{true, 6, "Error: Primary FPGA image of 6 bytes is too short for its header at 0x00040000 "
-                           "(262150 bytes needed)"}));
+                           "(262150 bytes needed)"}),
+    [](const ::testing::TestParamInfo<ShortCase> &info) { return short_name(info.param); });
 
 // The check on its own, as a program without a board calls it: the images,
 // an identity and a revision reader, nothing of an engine.
@@ -261,7 +267,7 @@ struct PureCheck {
                                           ++revision_reads;
                                           return revision;
                                       },
-                                      romwright::LogSink(record, &log));
+                                      romwright::LogSink(Logged::on_log, &log));
     }
 
     std::string refusal(const romwright::BoardIdentity &board) {
@@ -280,7 +286,7 @@ TEST(PureCheckImage, Zen5120OfAnOldRevisionTakesTheSecondaryImage) {
     check.images[1].data = image_with_header(0x100, 0, 0x5120, 0x5731, 0x10);
     EXPECT_EQ(check.run({13, 0x5120, 0, false}), 1);
     EXPECT_EQ(check.revision_reads, 1);
-    EXPECT_THAT(check.log.lines, ::testing::ElementsAre("Using secondary FPGA image from POF file.\n"));
+    EXPECT_THAT(check.log.all_texts(), ::testing::ElementsAre("Using secondary FPGA image from POF file.\n"));
 }
 
 TEST(PureCheckImage, OtherKindsKeepThePrimaryWithoutAskingTheRevision) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "tests/engine/callback_recorder.hpp"
 
 namespace {
 
@@ -471,13 +472,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Page1Case> &info) { return std::string(info.param.name); });
 
 // The engine's members feed the planner; the runs go to the log with debug.
-struct LogRecord {
-    std::vector<std::pair<ROMWRIGHT_LOG_LEVEL, std::string>> lines;
-};
-
-void record(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
-    static_cast<LogRecord *>(user_data)->lines.emplace_back(level, text);
-}
+using LogRecord = testsupport::CallbackRecorder;
 
 void set_worked_layout(CRomwright &engine) {
     engine.images()[0].data = blank_image(0x400000);
@@ -492,7 +487,7 @@ void set_worked_layout(CRomwright &engine) {
 
 TEST(EnginePlan, DebugLogsEveryRunOfSectorsAndPages) {
     LogRecord log;
-    CRomwright engine(record, &log);
+    CRomwright engine(LogRecord::on_log, &log);
     set_worked_layout(engine);
     engine.options().debug = true;
     engine.PlanSectors();
@@ -501,7 +496,7 @@ TEST(EnginePlan, DebugLogsEveryRunOfSectorsAndPages) {
     EXPECT_EQ(engine.plan().erase_map.size(), 32u);
     EXPECT_EQ(engine.plan().write_count, 3);
     EXPECT_EQ(engine.plan().write_map.size(), 0x400000u / 32);
-    using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
+    using Line = LogRecord::Line;
     EXPECT_THAT(log.lines, ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
                                        Line{ROMWRIGHT_LOG_INFO, "Found 1 sectors to erase from 0x003E0000 to 0x00400000\n"},
                                        Line{ROMWRIGHT_LOG_INFO, "Found 3 modified pages from 131072 to 131168\n"}));
@@ -509,7 +504,7 @@ TEST(EnginePlan, DebugLogsEveryRunOfSectorsAndPages) {
 
 TEST(EnginePlan, DebugRunsReachTheEndOfATrailingPartialSector) {
     LogRecord log;
-    CRomwright engine(record, &log);
+    CRomwright engine(LogRecord::on_log, &log);
     set_worked_layout(engine);
     engine.images()[0].data.resize(0x3F0000);  // the option bits stay in sector 31
     engine.images()[0].option_bits_start = 0x3EE000;
@@ -518,7 +513,7 @@ TEST(EnginePlan, DebugRunsReachTheEndOfATrailingPartialSector) {
     engine.PlanSectors();
     EXPECT_EQ(engine.plan().erase_count, 16);
     EXPECT_EQ(engine.plan().erase_map.size(), 32u);
-    using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
+    using Line = LogRecord::Line;
     EXPECT_THAT(log.lines,
                 ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
                             Line{ROMWRIGHT_LOG_INFO, "Found 1 sectors to erase from 0x003E0000 to 0x00400000\n"}));
@@ -526,7 +521,7 @@ TEST(EnginePlan, DebugRunsReachTheEndOfATrailingPartialSector) {
 
 TEST(EnginePlan, WithoutDebugNothingIsLogged) {
     LogRecord log;
-    CRomwright engine(record, &log);
+    CRomwright engine(LogRecord::on_log, &log);
     set_worked_layout(engine);
     engine.PlanSectors();
     engine.PlanPages();

@@ -18,6 +18,7 @@
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/mkimage/image_maker.hpp"
 
@@ -26,17 +27,7 @@ namespace {
 using mkimage::PofFile;
 using mkimage::PofPacket;
 
-struct LogCapture {
-    std::string text;
-    std::vector<ROMWRIGHT_LOG_LEVEL> levels;
-
-    static void callback(ROMWRIGHT_LOG_LEVEL level, const char *line, void *user_data) {
-        auto *self = static_cast<LogCapture *>(user_data);
-        self->text += line;
-        self->levels.push_back(level);
-    }
-    romwright::LogSink sink() { return romwright::LogSink(&LogCapture::callback, this); }
-};
+using LogCapture = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> pattern(std::size_t length, uint8_t seed) {
     std::vector<uint8_t> bytes(length);
@@ -404,7 +395,7 @@ TEST(PofReader, MagicIsPofAndAZeroByte) {
 std::string dump(const std::vector<uint8_t> &bytes, uint32_t address) {
     LogCapture log;
     romwright::hex_dump(log.sink(), bytes.data(), bytes.size(), address, 16);
-    return log.text;
+    return log.joined();
 }
 
 TEST(PofReader, DebugLogLinesAreExact) {
@@ -436,8 +427,8 @@ TEST(PofReader, DebugLogLinesAreExact) {
         "[POF] packet , 6 : tag = 26 size = 4\n" + dump({0x00, 0x10, 0x00, 0x00}, 0) +
         "[POF] packet , 7 : tag = 8 size = 2\n" + fmt::format("[POF]  CRC = 0x{:04X}\n", crc) +
         fmt::format("[POF]  computed CRC = 0x{:04X}\n", crc);
-    EXPECT_EQ(outcome.log.text, expected);
-    for (auto level : outcome.log.levels) EXPECT_EQ(level, ROMWRIGHT_LOG_INFO);
+    EXPECT_EQ(outcome.log.joined(), expected);
+    for (auto level : outcome.log.levels()) EXPECT_EQ(level, ROMWRIGHT_LOG_INFO);
 }
 
 TEST(PofReader, UnknownPacketsAreDumpedOnlyForTheirFirst256Bytes) {
@@ -445,15 +436,15 @@ TEST(PofReader, UnknownPacketsAreDumpedOnlyForTheirFirst256Bytes) {
     Outcome outcome;
     load(pof({PofPacket{0x23, unknown, std::nullopt}, data(), terminator()}), outcome, true);
     ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
-    EXPECT_NE(outcome.log.text.find(" 000000F0 "), std::string::npos);
-    EXPECT_EQ(outcome.log.text.find(" 00000100 "), std::string::npos);
+    EXPECT_NE(outcome.log.joined().find(" 000000F0 "), std::string::npos);
+    EXPECT_EQ(outcome.log.joined().find(" 00000100 "), std::string::npos);
 }
 
 TEST(PofReader, WithoutDebugNothingIsLogged) {
     Outcome outcome;
     load(pof({creator(), data(), option_bits(0x1000), terminator()}), outcome, false);
     ASSERT_EQ(outcome.thrown, Thrown::nothing) << outcome.message;
-    EXPECT_EQ(outcome.log.text, "");
+    EXPECT_EQ(outcome.log.joined(), "");
 }
 
 TEST(PofReader, EngineMemberFillsItsImageSlots) {
@@ -462,13 +453,13 @@ TEST(PofReader, EngineMemberFillsItsImageSlots) {
     testsupport::write_file(path, pof({data(), option_bits(0x1000), data(kSecondary, mkimage::kTagSecondaryData),
                                        terminator()}));
     LogCapture log;
-    CRomwright engine(&LogCapture::callback, &log);
+    CRomwright engine(&LogCapture::on_log, &log);
     engine.options().debug = true;
     engine.LoadPofFile(path);
     EXPECT_EQ(engine.images()[0].data, kPrimary);
     EXPECT_EQ(engine.images()[0].option_bits_start, 0x1000u);
     EXPECT_EQ(engine.images()[1].data, kSecondary);
-    EXPECT_NE(log.text.find("[POF] packet count = 4\n"), std::string::npos);
+    EXPECT_NE(log.joined().find("[POF] packet count = 4\n"), std::string::npos);
 }
 
 // ------------------------------------------------------------------ real files
@@ -496,10 +487,10 @@ TEST(PofReader, RealFilesLoadWithMatchingCrc) {
         // Their option-bits packet gives offset 0.
         EXPECT_EQ(outcome.slots[0].option_bits_start, 0u);
         EXPECT_EQ(outcome.slots[0].option_bits_end, 128u);
-        EXPECT_NE(outcome.log.text.find(fmt::format("[POF]  CRC = 0x{:04X}\n", real.crc)), std::string::npos);
-        EXPECT_NE(outcome.log.text.find(fmt::format("[POF]  computed CRC = 0x{:04X}\n", real.crc)),
+        EXPECT_NE(outcome.log.joined().find(fmt::format("[POF]  CRC = 0x{:04X}\n", real.crc)), std::string::npos);
+        EXPECT_NE(outcome.log.joined().find(fmt::format("[POF]  computed CRC = 0x{:04X}\n", real.crc)),
                   std::string::npos);
-        EXPECT_NE(outcome.log.text.find("[POF] packet count = 7\n"), std::string::npos);
+        EXPECT_NE(outcome.log.joined().find("[POF] packet count = 7\n"), std::string::npos);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -23,13 +24,7 @@ namespace {
 constexpr uint32_t kWindow = 0x20000;
 const std::string kNoOptionBits = "Error: Unable to find option bits in binary file";
 
-struct LogCapture {
-    std::string text;
-    static void callback(ROMWRIGHT_LOG_LEVEL, const char *line, void *user_data) {
-        static_cast<LogCapture *>(user_data)->text += line;
-    }
-    romwright::LogSink sink() { return romwright::LogSink(&LogCapture::callback, this); }
-};
+using LogCapture = testsupport::CallbackRecorder;
 
 // A raw image of 0xFF bytes with the bytes 20 00 at each given offset.
 std::vector<uint8_t> raw(std::size_t size, std::initializer_list<std::size_t> marks) {
@@ -130,7 +125,7 @@ TEST_P(RawLoaderCases, FindsTheOptionBitsOrRefuses) {
         EXPECT_LE(slot.option_bits_end, bytes.size());
         EXPECT_EQ(slot.data, bytes);
     }
-    EXPECT_EQ(log.text.rfind("Loading binary file " + std::to_string(bytes.size()) + " bytes.\n", 0), 0u) << log.text;
+    EXPECT_EQ(log.joined().rfind("Loading binary file " + std::to_string(bytes.size()) + " bytes.\n", 0), 0u) << log.joined();
 }
 
 INSTANTIATE_TEST_SUITE_P(EdgeCases, RawLoaderCases, testing::ValuesIn(raw_runs()),
@@ -230,7 +225,7 @@ TEST(RawLoader, EmptyFileIsRefusedAsNotAFile) {
     } catch (const std::runtime_error &error) {
         EXPECT_EQ(std::string(error.what()), "Error: Firmware file " + path + " is not a regular, non-empty file");
     }
-    EXPECT_EQ(log.text, "");
+    EXPECT_EQ(log.joined(), "");
 }
 
 TEST(RawLoader, FileLargerThan32BitsIsRefusedBeforeReading) {
@@ -250,7 +245,7 @@ TEST(RawLoader, FileLargerThan32BitsIsRefusedBeforeReading) {
                   "Error: Binary file of 4294967298 bytes is too large; an image holds at most 4294967295 bytes");
     }
     EXPECT_TRUE(slot.data.empty());
-    EXPECT_EQ(log.text, "Loading binary file 4294967298 bytes.\n");
+    EXPECT_EQ(log.joined(), "Loading binary file 4294967298 bytes.\n");
 }
 
 TEST(RawLoader, EngineMemberFillsThePrimarySlotOnly) {
@@ -258,12 +253,12 @@ TEST(RawLoader, EngineMemberFillsThePrimarySlotOnly) {
     const std::string path = dir.file("image.rpd");
     testsupport::write_file(path, raw(0x40000, {0x3F000}));
     LogCapture log;
-    CRomwright engine(&LogCapture::callback, &log);
+    CRomwright engine(&LogCapture::on_log, &log);
     engine.LoadBinaryFile(path);  // logs its size without debug
     EXPECT_EQ(engine.images()[0].data.size(), 0x40000u);
     EXPECT_EQ(engine.images()[0].option_bits_start, 0x3F000u);
     EXPECT_TRUE(engine.images()[1].data.empty());
-    EXPECT_EQ(log.text, "Loading binary file 262144 bytes.\n");
+    EXPECT_EQ(log.joined(), "Loading binary file 262144 bytes.\n");
 }
 
 // ------------------------------------------------------------------ page layout
@@ -428,30 +423,30 @@ TEST(PageLayout, DebugLinesAreExact) {
     ASSERT_EQ(run.error, "");
     LogCapture dump;
     romwright::hex_dump(dump.sink(), slot.data.data() + kOptionBits, 128, kOptionBits, 16);
-    EXPECT_EQ(run.log.text, "Auto select pages = false\n"
+    EXPECT_EQ(run.log.joined(), "Auto select pages = false\n"
                             "Write page 0 = true\n"
                             "Write page 1 = true\n"
                             "Write option bits = false\n"
                             "Option bits\n" +
-                                dump.text +
+                                dump.joined() +
                                 "Page_0 start 0x00200000 end 0x00400000\n"
                                 "Page_1 start 0x00440000 end 0x00480000\n"
                                 "Option bits start 0x00001000 end 0x00001080\n");
-    EXPECT_EQ(dump.text.substr(0, 10), " 00001000 ");
+    EXPECT_EQ(dump.joined().substr(0, 10), " 00001000 ");
 }
 
 TEST(PageLayout, DebugShowsTheSelectionAfterAutoSelect) {
     const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}),
                                  {true, false, true, true}, true);
     ASSERT_EQ(run.error, "");
-    EXPECT_EQ(run.log.text.rfind("Auto select pages = true\nWrite page 0 = true\nWrite page 1 = false\n", 0), 0u);
-    EXPECT_EQ(run.log.text.find("Page_1"), std::string::npos);
+    EXPECT_EQ(run.log.joined().rfind("Auto select pages = true\nWrite page 0 = true\nWrite page 1 = false\n", 0), 0u);
+    EXPECT_EQ(run.log.joined().find("Page_1"), std::string::npos);
 }
 
 TEST(PageLayout, WithoutDebugNothingIsLogged) {
     const auto run = read_layout(slot_with({0x00, 0x02, 0x00, 0x04}), kAuto, false);
     EXPECT_EQ(run.error, "");
-    EXPECT_EQ(run.log.text, "");
+    EXPECT_EQ(run.log.joined(), "");
 }
 
 TEST(PageLayout, EngineMemberUsesTheCurrentSlotAndCopiesBack) {

@@ -20,6 +20,7 @@
 
 #include "engine/page_flash.hpp"
 #include "engine/sector_flash.hpp"
+#include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/simulated_clock.hpp"
 
@@ -31,36 +32,7 @@ using ::testing::HasSubstr;
 constexpr uint32_t kPageSector = 0x20000;
 constexpr uint32_t kBigSector = 0x40000;
 
-struct Recorder {
-    struct Line {
-        ROMWRIGHT_LOG_LEVEL level;
-        std::string text;
-        bool operator==(const Line &other) const { return level == other.level && text == other.text; }
-    };
-    std::vector<float> progress;
-    std::vector<Line> lines;
-
-    static void on_progress(float value, void *self) { static_cast<Recorder *>(self)->progress.push_back(value); }
-    static void on_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *self) {
-        static_cast<Recorder *>(self)->lines.push_back({level, text});
-    }
-    // The engine's own lines: the flash driver's "about to wait" line, written
-    // for every waited command, left out.
-    std::vector<Line> engine_lines() const {
-        std::vector<Line> out;
-        for (const Line &line : lines)
-            if (line.text != "--- Just about to wait\n") out.push_back(line);
-        return out;
-    }
-    // The log as one text, pieces of a dump joined as a front end would.
-    std::string joined() const {
-        std::string all;
-        for (const Line &line : lines) all += line.text;
-        return all;
-    }
-};
-
-void PrintTo(const Recorder::Line &line, std::ostream *out) { *out << line.level << ":" << line.text; }
+using Recorder = testsupport::CallbackRecorder;
 
 std::vector<float> fractions(std::initializer_list<std::pair<int, int>> values) {
     std::vector<float> out;

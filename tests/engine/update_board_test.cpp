@@ -20,6 +20,8 @@
 #include <zenapi/Zenapi.h>
 #include <zenapi/zenapi_sim.h>
 
+#include "tests/engine/callback_recorder.hpp"
+#include "tests/support/bytes.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -33,59 +35,10 @@ using ::testing::HasSubstr;
 constexpr uint64_t kFlashSize = 0x800000;
 constexpr uint32_t kImageSize = 0x100000;
 
-struct Recorder {
-    struct Line {
-        ROMWRIGHT_LOG_LEVEL level;
-        std::string text;
-    };
-    struct Report {
-        ROMWRIGHT_OPERATION operation;  // current when the progress came
-        float progress;
-    };
-    std::vector<ROMWRIGHT_OPERATION> operations;
-    std::vector<Report> progress;
-    std::vector<Line> lines;
-
-    static void on_operation(ROMWRIGHT_OPERATION operation, void *self) {
-        static_cast<Recorder *>(self)->operations.push_back(operation);
-    }
-    static void on_progress(float value, void *self) {
-        auto *r = static_cast<Recorder *>(self);
-        r->progress.push_back({r->operations.empty() ? ROMWRIGHT_OPERATION_NONE : r->operations.back(), value});
-    }
-    static void on_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *self) {
-        static_cast<Recorder *>(self)->lines.push_back({level, text});
-    }
-
-    std::vector<std::string> texts(ROMWRIGHT_LOG_LEVEL level) const {
-        std::vector<std::string> out;
-        for (const Line &line : lines)
-            if (line.level == level && line.text != "--- Just about to wait\n") out.push_back(line.text);
-        return out;
-    }
-    std::size_t count_starting(const std::string &prefix) const {
-        return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const Line &line) {
-            return line.text.compare(0, prefix.size(), prefix) == 0;
-        }));
-    }
-    std::string joined() const {
-        std::string all;
-        for (const Line &line : lines) all += line.text;
-        return all;
-    }
-    // Progress values reported while one operation was current, per attempt in order.
-    std::vector<float> progress_during(ROMWRIGHT_OPERATION operation) const {
-        std::vector<float> out;
-        for (const Report &report : progress)
-            if (report.operation == operation) out.push_back(report.progress);
-        return out;
-    }
-};
+using Recorder = testsupport::CallbackRecorder;
 
 std::vector<uint8_t> flash_pattern() {
-    std::vector<uint8_t> bytes(kFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 7 + (i >> 9)) ^ 0xA5);
-    return bytes;
+    return testsupport::pattern_bytes(kFlashSize, 7, 9, 0xA5);
 }
 
 struct BoardText {
@@ -238,9 +191,7 @@ std::vector<uint8_t> expected_flash(const mkimage::ImageRecipe &recipe, const st
     return flash;
 }
 
-std::size_t first_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
-}
+using testsupport::first_difference;
 
 struct PathCase {
     const char *name;
@@ -277,8 +228,8 @@ TEST_P(WholeUpdate, LeavesTheImageOnExactlyThePlannedSectors) {
                                                 ROMWRIGHT_OPERATION_VERIFYING}));
     // The driver's pauses advance the simulated clock in sector mode.
     EXPECT_THAT(outcome.recorder.lines.back().text, ::testing::MatchesRegex("Board update time = [0-9]+s\n"));
-    EXPECT_TRUE(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR).empty()) << outcome.recorder.joined();
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+    EXPECT_TRUE(outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR).empty()) << outcome.recorder.joined();
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO),
                 Contains(fmt::format("Board type = {} {{{}}}\n", c.model,
                                      std::string(c.revision).replace(1, 1, ", "))));
 }
@@ -314,11 +265,11 @@ TEST_F(Update, PageModeProgressFollowsEachStepsRule) {
         EXPECT_EQ(writing[i], static_cast<float>(i) / w);
         EXPECT_EQ(verifying[i], static_cast<float>(i + 1) / w);
     }
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO),
                 Contains(fmt::format("Erasing {} of {} sectors.\n", k, kImageSize / 0x20000)));
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO),
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO),
                 Contains(fmt::format("Writing {} of {} pages.", w, kImageSize / 32)));
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Verifying {} pages\n", w)));
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Verifying {} pages\n", w)));
 }
 
 TEST_F(Update, SectorModeProgressFollowsEachStepsRule) {
@@ -337,8 +288,8 @@ TEST_F(Update, SectorModeProgressFollowsEachStepsRule) {
     EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_ERASING), erasing);
     EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_WRITING), writing);
     EXPECT_EQ(outcome.recorder.progress_during(ROMWRIGHT_OPERATION_VERIFYING), verifying);
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Writing 4 of 4\n"));
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Verifying 4 sectors\n"));
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO), Contains("Writing 4 of 4\n"));
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO), Contains("Verifying 4 sectors\n"));
     // Sector mode writes whole sectors: no page plan is made.
     EXPECT_EQ(outcome.write_map_size, 0u);
     EXPECT_EQ(outcome.write_count, 0);
@@ -361,7 +312,7 @@ TEST_F(Update, FormatIsToldByTheMagicNotTheName) {
     testsupport::write_file(raw, image);
     const Outcome from_raw = run(raw);
     ASSERT_EQ(from_raw.error, "") << from_raw.recorder.joined();
-    EXPECT_THAT(from_raw.recorder.texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Loading binary file {} bytes.\n",
+    EXPECT_THAT(from_raw.recorder.engine_texts(ROMWRIGHT_LOG_INFO), Contains(fmt::format("Loading binary file {} bytes.\n",
                                                                                   image.size())));
     EXPECT_EQ(first_difference(flash(), expected_flash(recipe.primary, image, true)), kFlashSize);
 
@@ -386,7 +337,7 @@ times = 1
     start(board);
     const Outcome outcome = run(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"));
     ASSERT_EQ(outcome.error, "");
-    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+    EXPECT_EQ(outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Error: Erase sector 2 byte address 0x00040C80 failed\n", "Read\n"}));
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 1u);
     EXPECT_EQ(calls("ZEN5110FlashSectorErase"), kImageSize / 0x20000 - 1 + 1);
@@ -412,7 +363,7 @@ times = 1
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
 
     const std::string page = fmt::format("0x{:08X}", address / 32 * 32);
-    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+    EXPECT_EQ(outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Verify page at " + page + " failed", "Data verification failed.\n"}));
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 2u);
     EXPECT_EQ(outcome.recorder.operations,
@@ -454,7 +405,7 @@ times = 1000
     EXPECT_EQ(outcome.error, "Max retries reached.");
     const std::size_t attempts = GetParam().attempts;
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), attempts);
-    const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
+    const auto errors = outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR);
     EXPECT_EQ(static_cast<std::size_t>(std::count(errors.begin(), errors.end(), "Data verification failed.\n")),
               attempts);
     EXPECT_EQ(outcome.recorder.operations.size(), 3 * attempts);
@@ -486,7 +437,7 @@ TEST_F(Update, SectorModeEraseThatLeavesABitIsErasedAgain) {
     start(sector_board_with_bit_fault("erase_bits", 2, 0x1235, 0x01, 1));
     const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
-    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+    EXPECT_EQ(outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR),
               std::vector<std::string>{"Error: erase sector 2 byte address 0x00081234 failed\n"});
     const std::string log = outcome.recorder.joined();
     EXPECT_THAT(log, HasSubstr("Read: \n 00081200 "));
@@ -499,7 +450,7 @@ TEST_F(Update, SectorModeVerifyMismatchOnceThenSuccess) {
     const mkimage::FileRecipe recipe = recipe_for("ZEN5160", mkimage::Format::rpd);
     const Outcome outcome = run(make_file(recipe, "ZEN5160.rpd"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
-    EXPECT_EQ(outcome.recorder.texts(ROMWRIGHT_LOG_ERROR),
+    EXPECT_EQ(outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Error: Verify sector 2 byte address 0x00080054 failed.\n",
                                         "Verify sector failed.\n"}));
     const std::string log = outcome.recorder.joined();
@@ -516,7 +467,7 @@ TEST_F(Update, SectorModeBoardThatAlwaysFailsVerification) {
     options.max_retries = 2;
     const Outcome outcome = run(make_file(recipe_for("ZEN5160", mkimage::Format::rpd), "ZEN5160.rpd"), options);
     EXPECT_EQ(outcome.error, "Max retries reached.");
-    const auto errors = outcome.recorder.texts(ROMWRIGHT_LOG_ERROR);
+    const auto errors = outcome.recorder.engine_texts(ROMWRIGHT_LOG_ERROR);
     EXPECT_EQ(std::count(errors.begin(), errors.end(), "Verify sector failed.\n"), 3);
     EXPECT_EQ(outcome.recorder.count_starting("Erasing "), 3u);
     // The engine is gone: it detached the driver, which switched the output off.
@@ -552,7 +503,7 @@ TEST_F(Update, ThrownValuesOtherThanExceptionsAreRetriedToo) {
     CRomwright engine(on_log, &thrower, clock);
     engine.UpdateBoard(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), handle,
                        on_operation, nullptr);
-    EXPECT_EQ(thrower.recorder.texts(ROMWRIGHT_LOG_ERROR),
+    EXPECT_EQ(thrower.recorder.engine_texts(ROMWRIGHT_LOG_ERROR),
               (std::vector<std::string>{"Unknown error.", "callback failed\n"}));
     EXPECT_EQ(thrower.recorder.count_starting("Erasing "), 3u);
     EXPECT_EQ(thrower.recorder.lines.back().text, "Board update time = 0s\n");
@@ -567,7 +518,7 @@ TEST_F(Update, Zen5120OfRevision12ProgramsTheSecondaryImage) {
     ASSERT_EQ(recipe.secondary->header.word2, 0x10);
     const Outcome outcome = run(make_file(recipe, "ZEN5120.pof"));
     ASSERT_EQ(outcome.error, "") << outcome.recorder.joined();
-    EXPECT_THAT(outcome.recorder.texts(ROMWRIGHT_LOG_INFO), Contains("Using secondary FPGA image from POF file.\n"));
+    EXPECT_THAT(outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO), Contains("Using secondary FPGA image from POF file.\n"));
     const std::vector<uint8_t> secondary = mkimage::make_image(*recipe.secondary, mkimage::Format::pof);
     EXPECT_EQ(first_difference(flash(), expected_flash(*recipe.secondary, secondary, false)), kFlashSize);
 }
@@ -578,7 +529,7 @@ TEST_F(Update, DebugAddsPlanningAndTimingLines) {
     options.debug = true;
     const Outcome outcome = run(make_file(recipe_for("ZEN5120", mkimage::Format::rpd, 0x90), "ZEN5120.rpd"), options);
     ASSERT_EQ(outcome.error, "");
-    const auto info = outcome.recorder.texts(ROMWRIGHT_LOG_INFO);
+    const auto info = outcome.recorder.engine_texts(ROMWRIGHT_LOG_INFO);
     EXPECT_THAT(info, Contains("Found 7 sectors to erase from 0x00020000 to 0x00100000\n"));
     EXPECT_THAT(info, Contains("Erased 7 sectors in 0 seconds.\n"));
     EXPECT_EQ(outcome.recorder.count_starting("Found 7 sectors"), 1u);

@@ -15,6 +15,7 @@
 #include <zenapi/zenapi_sim.h>
 
 #include "tests/engine/callback_recorder.hpp"
+#include "tests/support/bytes.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -115,9 +116,7 @@ constexpr uint32_t kPageSector = 0x20000;
 constexpr uint32_t kPageFlashSize = 0x800000;
 
 std::vector<uint8_t> flash_pattern() {
-    std::vector<uint8_t> bytes(kPageFlashSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 13 + (i >> 11)) ^ 0x5A);
-    return bytes;
+    return testsupport::pattern_bytes(kPageFlashSize, 13, 11, 0x5A);
 }
 
 struct OptionCase {

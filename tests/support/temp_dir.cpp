@@ -22,9 +22,15 @@ TempDir::~TempDir() {
 }
 
 std::vector<uint8_t> read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + path);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One read of the whole file: flash files are megabytes and are read
+    // after every run.
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        throw std::runtime_error("cannot read " + path);
+    return bytes;
 }
 
 std::string read_text(const std::string &path) {

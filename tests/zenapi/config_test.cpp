@@ -2,6 +2,7 @@
 // refused, and a bad description names its file, line and key.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include <zenapi/Zenapi.h>
@@ -20,6 +21,8 @@ struct BadConfig {
     const char *key;       // the key named in the message
     const char *problem;   // a piece of the problem text
 };
+
+void PrintTo(const BadConfig &c, std::ostream *out) { *out << c.name; }
 
 const BadConfig kBadConfigs[] = {
     {"unknown_top_level_key", "[library]\nversion = \"7.4.0\"\ncolour = 3\n", 3, "library.colour", "unknown key"},

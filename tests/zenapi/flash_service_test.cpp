@@ -2,6 +2,7 @@
 // reads, close, and the flash statuses they report.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include <zenapi/Zenapi.h>
@@ -91,6 +92,8 @@ struct BadTransfer {
     uint32_t sector;
     uint32_t count;
 };
+
+void PrintTo(const BadTransfer &c, std::ostream *out) { *out << c.what; }
 
 class FlashServiceBadTransfer : public FlashService, public ::testing::WithParamInterface<BadTransfer> {};
 

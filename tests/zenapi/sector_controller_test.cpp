@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,8 @@ struct BusyCase {
     uint16_t data = 0; // in the result words
 };
 
+void PrintTo(const BusyCase &c, std::ostream *out) { *out << c.name; }
+
 SectorControllerConfig timed_config() {
     SectorControllerConfig config;
     config.erase_ms = 800;
@@ -371,6 +374,8 @@ struct RefusedCase {
     uint32_t count;
     uint32_t expected;
 };
+
+void PrintTo(const RefusedCase &c, std::ostream *out) { *out << c.name; }
 
 class SectorControllerRefused : public ::testing::TestWithParam<RefusedCase> {};
 
@@ -815,6 +820,8 @@ struct BitFaultCase {
     bool erase;
 };
 
+void PrintTo(const BitFaultCase &c, std::ostream *out) { *out << c.type; }
+
 class SectorControllerBitFaults : public ::testing::TestWithParam<BitFaultCase> {};
 
 TEST_P(SectorControllerBitFaults, LeaveMaskedBitsWrongForTheFirstAttemptsAtOneSector) {
@@ -904,6 +911,8 @@ struct BadConfigCase {
     const char *text;
     const char *message;
 };
+
+void PrintTo(const BadConfigCase &c, std::ostream *out) { *out << c.name; }
 
 class SectorControllerBadConfig : public ::testing::TestWithParam<BadConfigCase> {};
 

@@ -2,6 +2,7 @@
 // sequence while polling, the end status, and the image in the flash.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ struct EndCase {
     const char *name;
     uint32_t polls, end_status, end_percent;
 };
+
+void PrintTo(const EndCase &c, std::ostream *out) { *out << c.name; }
 
 class UpgradeEnd : public ::testing::TestWithParam<EndCase> {};
 

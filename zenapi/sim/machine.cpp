@@ -79,8 +79,12 @@ Board *Machine::board(uint32_t system_id, uint32_t board_id) const {
 }
 
 Board *Machine::find(const void *handle) const {
+    if (handle && handle == last_found_) return last_found_;
     for (Board *board : boards_)
-        if (board == handle) return board;
+        if (board == handle) {
+            last_found_ = board;
+            return board;
+        }
     return nullptr;
 }
 
@@ -100,8 +104,7 @@ Library &library() {
     return lib;
 }
 
-void ensure_loaded(Library &lib) {
-    if (lib.load_attempted) return;
+void load(Library &lib) {
     lib.load_attempted = true;
     open_trace(lib);
     try {

@@ -54,6 +54,8 @@ private:
     std::string counts_path_;
     std::vector<std::vector<std::unique_ptr<Board>>> systems_;
     std::vector<Board *> boards_;
+    // The board found last: a program talks to one board many times in a row.
+    mutable Board *last_found_ = nullptr;
     std::array<uint64_t, kCallCount> calls_{};
 };
 
@@ -71,7 +73,11 @@ Library &library();
 
 // Both need library().mutex held. ensure_loaded loads once; reload drops the
 // machine (flushing its flash files) and loads afresh from the environment.
-void ensure_loaded(Library &lib);
+// Every call passes through ensure_loaded, so its test stays inline.
+void load(Library &lib);
+inline void ensure_loaded(Library &lib) {
+    if (!lib.load_attempted) load(lib);
+}
 bool reload(Library &lib);
 
 // Where flash files live: ZENAPI_SIM_STATE_DIR, else $XDG_STATE_HOME/zenapi-sim,

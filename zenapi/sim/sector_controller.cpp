@@ -396,9 +396,25 @@ struct SectorController::State {
 
     // --- time -------------------------------------------------------------
 
-    void advance() {
+    // The time of one register access, read from the clock at most once and
+    // only when something runs: the access is one instant of the controller's
+    // time, before and after its effect.
+    class Instant {
+    public:
+        explicit Instant(const TimeSource &now) : now_(now) {}
+        uint64_t operator()() {
+            if (!t_) t_ = now_();
+            return *t_;
+        }
+
+    private:
+        const TimeSource &now_;
+        std::optional<uint64_t> t_;
+    };
+
+    void advance(Instant &at) {
         if (!running) return;
-        const uint64_t t = now();
+        const uint64_t t = at();
         switch (running->info->action) {
         case Action::read_burst: return advance_read_burst(t);
         case Action::program_burst: return advance_program_burst(t);
@@ -408,7 +424,7 @@ struct SectorController::State {
 
     // --- registers ----------------------------------------------------------
 
-    void write_command(uint32_t value) {
+    void write_command(uint32_t value, Instant &at) {
         command_register = value;
         if (value & block_reset_bit) {
             running.reset();
@@ -418,7 +434,7 @@ struct SectorController::State {
             status_words.clear();
             write_overflow = false;
         }
-        if ((value & go_bit) && (value & enable_bit) && !running) start_command(value, now());
+        if ((value & go_bit) && (value & enable_bit) && !running) start_command(value, at());
     }
 
     void write_fifo_control(uint32_t value) {
@@ -465,7 +481,8 @@ bool SectorController::decodes(uint32_t offset) {
 
 uint32_t SectorController::read_register(uint32_t offset) {
     State &s = *state_;
-    s.advance();
+    State::Instant at(s.now);
+    s.advance(at);
     switch (offset) {
     case reg::fifo_control: return s.fifo_control;
     case reg::read_fifo: return s.read_fifo.empty() ? 0 : s.read_fifo.front();
@@ -478,25 +495,27 @@ uint32_t SectorController::read_register(uint32_t offset) {
 
 void SectorController::write_register(uint32_t offset, uint32_t value) {
     State &s = *state_;
-    s.advance();
+    State::Instant at(s.now);
+    s.advance(at);
     switch (offset) {
     case reg::fifo_control: s.write_fifo_control(value); break;
     case reg::read_fifo:
         if (value == 0 && !s.read_fifo.empty()) s.read_fifo.pop_front();
         break;
-    case reg::command: s.write_command(value); break;
+    case reg::command: s.write_command(value, at); break;
     case reg::status:
         if (value == 0 && !s.status_words.empty()) s.status_words.pop_front();
         break;
     case reg::write_fifo: s.push_write_fifo(value); break;
     default: break;
     }
-    s.advance();
+    s.advance(at);
 }
 
 void SectorController::set_flash_enable(bool enabled) {
     State &s = *state_;
-    s.advance();
+    State::Instant at(s.now);
+    s.advance(at);
     if (s.flash_enabled && !enabled && s.running) s.finish(error_not_ready);
     s.flash_enabled = enabled;
 }
