@@ -25,17 +25,10 @@
 #include "engine/romwright_engine.hpp"
 
 namespace romwright {
+
 namespace {
-
-constexpr const char *kDashLine = "-------------------------------------\n";
 constexpr uint64_t kChecksumChunk = kFirmwareReadChunk;
-constexpr uint32_t kApiLoggingChannel = 0;
-constexpr int32_t kApiLoggingOff = 0;
-
-struct FileFacts {
-    uint64_t size;
-    uint32_t adler;
-};
+} // namespace
 
 // Size and Adler-32 of the whole file, read in bounded chunks so that a file
 // of any size needs one chunk of memory. A file that is not a regular,
@@ -54,6 +47,12 @@ FileFacts file_facts(const std::string &path) {
     }
     return {total, static_cast<uint32_t>(adler)};
 }
+
+namespace {
+
+constexpr const char *kDashLine = "-------------------------------------\n";
+constexpr uint32_t kApiLoggingChannel = 0;
+constexpr int32_t kApiLoggingOff = 0;
 
 void write_header(const LogSink &log, const std::string &path) {
     log.info("{}", kDashLine);
