@@ -41,6 +41,10 @@ public:
     void UpdateBoard(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
                      ROMWRIGHT_PROGRESS_CALLBACK progress_callback);
 
+    // What UpdateBoard does before its first erase, short of the trailing
+    // sector's check: load, identify, check the image, read the layout, plan.
+    void PlanUpdate(const std::string &path, void *board);
+
     // Opening and identification. IdentifyBoard chooses the flash backend.
     void IdentifyBoard(void *board);
     void OpenBoard(void *board);

@@ -63,6 +63,16 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
     log().info("Board update time = {}s\n", clock_.wall_seconds() - start);
 }
 
+void CRomwright::PlanUpdate(const std::string &path, void *handle) {
+    LoadFirmwareFile(path);
+    firmware_path_ = path;
+    IdentifyBoard(handle);
+    CheckImage();
+    ReadPageLayout();
+    PlanSectors();
+    if (!identity_.sector_mode) PlanPages();
+}
+
 romwright::FlashWork CRomwright::Work() const {
     return romwright::FlashWork{CurrentImage().data, plan_, options_.debug, options_.max_retries};
 }

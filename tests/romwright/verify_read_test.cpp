@@ -1,0 +1,44 @@
+// romwright verify and read, end to end on the simulated machine.
+#include <gtest/gtest.h>
+
+#include "tests/romwright/tool_fixture.hpp"
+
+namespace tooltest {
+namespace {
+
+TEST_F(Tool, VerifyMatchesAfterAnUpdateAndNamesTheAddressOfAOneByteChange) {
+    const std::string file = make_image("fw-ZEN5110.rpd", "ZEN5110", {"--size", "0x300000"});
+    ASSERT_EQ(cli({"update", "--system=1", "--board=1", "--quiet", file}).exit_code, 0);
+    const auto same = run({"verify", file, "--system=1", "--board=1", "--json"});
+    EXPECT_EQ(same.exit_code, 0) << same.out << same.err;
+    EXPECT_EQ(json_value(same.out, "d['matches']"), "true");
+
+    std::vector<uint8_t> changed = flash("page");
+    changed[0x123457] ^= 0x01;
+    machine().preset_flash("page", changed.size(), 0, changed);
+    const auto differs = run({"verify", file, "--system=1", "--board=1"});
+    EXPECT_EQ(differs.exit_code, 1);
+    EXPECT_NE(differs.out.find("differs at 0x00123457"), std::string::npos) << differs.out;
+}
+
+TEST_F(Tool, ReadSavesTheWholeFlashWithItsDescription) {
+    std::vector<uint8_t> pattern(0x100000);
+    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+    machine().preset_flash("service", pattern.size(), 0, pattern);
+    const auto result = run({"read", "--system=1", "--board=3", path("backup.bin"), "--json"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(testsupport::read_file(path("backup.bin")), pattern);
+    EXPECT_EQ(json_value(result.out, "[d['kind'], d['model'], d['flash_size'], d['read_through']]"),
+              R"([36, "ZEN5191", 1048576, "flash-sector service"])");
+}
+
+TEST_F(Tool, ReadRefusesABoardWhoseOnlyPathCannotRead) {
+    const auto result = run({"read", "--system=1", "--board=4", path("backup.bin")});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.err.find("firmware-upgrade service, which cannot read the flash"), std::string::npos)
+        << result.err;
+    EXPECT_FALSE(testsupport::file_exists(path("backup.bin")));
+}
+
+} // namespace
+} // namespace tooltest
