@@ -101,7 +101,7 @@ uint32_t BoardFlash::sector_size() const { return state_->sector_size; }
 
 bool BoardFlash::ReadSector(uint32_t sector, uint8_t *out) {
     State &s = *state_;
-    if (s.engine) return s.engine->backend().ReadSector(sector, out) == s.sector_size;
+    if (s.engine) return s.engine->backend().ReadSectorQuickly(sector, out) == s.sector_size;
     uint32_t status = 0;
     return KorvelFlashSectorRead(s.board, sector, 1, out, &status) == ZENAPI_SUCCESS;
 }

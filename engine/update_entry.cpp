@@ -23,6 +23,7 @@
 #include "engine/log_sink.hpp"
 #include "engine/options_record.hpp"
 #include "engine/romwright_engine.hpp"
+#include "engine/update_entry.hpp"
 
 namespace romwright {
 
@@ -75,24 +76,26 @@ bool has_feature(const std::vector<zen::driver_feature> &features, zen::driver_f
 
 void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                               ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log,
-                              const romwright_options_record &options) {
+                              const romwright_options_record &options, bool skip_matching) {
     if (KorvelSetParameter(board, kApiLoggingChannel, ZENAPI_PARAM_API_LOGGING, kApiLoggingOff) != ZENAPI_SUCCESS)
         log.write(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
     boost::shared_ptr<CRomwright> engine = boost::make_shared<CRomwright>(log.callback(), log.user_data());
     engine->SetOptions(options.auto_select_pages, options.write_page0, options.write_page1,
                        options.write_option_bits, options.verify_pages, options.max_retries, options.debug);
+    engine->SetSkipMatchingSectors(skip_matching);
     engine->UpdateBoard(path, board, operation, progress);
 }
 
 void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
-            ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options) {
+            ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options,
+            bool skip_matching) {
     const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
     if (has_feature(features, zen::driver_feature::firmware_upgrade_service))
         UpgradeThroughDriver(path, board, operation, progress, log.callback(), log.user_data());
     else if (has_feature(features, zen::driver_feature::flash_sector_service))
         UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data());
     else
-        update_through_registers(path, board, operation, progress, log, options);
+        update_through_registers(path, board, operation, progress, log, options, skip_matching);
 }
 
 // Logging the failure must not itself let anything escape.
@@ -111,6 +114,14 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
                                                   ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
                                                   ROMWRIGHT_LOG_CALLBACK log_callback,
                                                   const romwright_options_record *options, void *user_data) {
+    return romwright::update_firmware(path, board, operation_callback, progress_callback, log_callback, options,
+                                      user_data, false);
+}
+
+ROMWRIGHT_RC romwright::update_firmware(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                                        ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
+                                        ROMWRIGHT_LOG_CALLBACK log_callback, const romwright_options_record *options,
+                                        void *user_data, bool skip_matching) {
     using namespace romwright;
     const LogSink log(log_callback, user_data);
     try {
@@ -126,7 +137,7 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
             if (!defaults) return ROMWRIGHT_RC_ERROR;
             options = defaults.get();
         }
-        update(file_path, board, operation_callback, progress_callback, log, *options);
+        update(file_path, board, operation_callback, progress_callback, log, *options, skip_matching);
         log.info("Update succeeded.\n");
         return ROMWRIGHT_RC_SUCCESS;
     } catch (const std::exception &error) {

@@ -21,16 +21,38 @@ TEST_F(Tool, VerifyMatchesAfterAnUpdateAndNamesTheAddressOfAOneByteChange) {
     EXPECT_NE(differs.out.find("differs at 0x00123457"), std::string::npos) << differs.out;
 }
 
-TEST_F(Tool, ReadSavesTheWholeFlashWithItsDescription) {
-    std::vector<uint8_t> pattern(0x100000);
+struct ReadCase {
+    const char *name;
+    const char *board_name;
+    const char *board_id;
+    uint32_t flash_size;
+    const char *json;
+};
+
+void PrintTo(const ReadCase &c, std::ostream *out) { *out << c.name; }
+
+class ReadSavesTheFlash : public Tool, public ::testing::WithParamInterface<ReadCase> {};
+
+// Every path's reads give the flash's bytes, and the size is found by reading.
+TEST_P(ReadSavesTheFlash, ByteForByteWithItsDescription) {
+    const ReadCase &c = GetParam();
+    std::vector<uint8_t> pattern(c.flash_size);
     for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
-    machine().preset_flash("service", pattern.size(), 0, pattern);
-    const auto result = run({"read", "--system=1", "--board=3", path("backup.bin"), "--json"});
+    machine().preset_flash(c.board_name, pattern.size(), 0, pattern);
+    const auto result = run({"read", "--system=1", std::string("--board=") + c.board_id, path("backup.bin"), "--json"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(testsupport::read_file(path("backup.bin")), pattern);
-    EXPECT_EQ(json_value(result.out, "[d['kind'], d['model'], d['flash_size'], d['read_through']]"),
-              R"([36, "ZEN5191", 1048576, "flash-sector service"])");
+    EXPECT_TRUE(testsupport::read_file(path("backup.bin")) == pattern);
+    EXPECT_EQ(json_value(result.out, "[d['kind'], d['model'], d['flash_size'], d['read_through']]"), c.json);
+    EXPECT_EQ(testsupport::read_text(path("backup.bin.json")), result.out);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ReadSavesTheFlash,
+    ::testing::Values(ReadCase{"PageMode", "page", "1", 0x800000, R"([11, "ZEN5110", 8388608, "page mode"])"},
+                      ReadCase{"SectorMode", "sector", "2", 0x800000, R"([25, "ZEN5160", 8388608, "sector mode"])"},
+                      ReadCase{"FlashSectorService", "service", "3", 0x100000,
+                               R"([36, "ZEN5191", 1048576, "flash-sector service"])"}),
+    [](const ::testing::TestParamInfo<ReadCase> &info) { return std::string(info.param.name); });
 
 TEST_F(Tool, ReadRefusesABoardWhoseOnlyPathCannotRead) {
     const auto result = run({"read", "--system=1", "--board=4", path("backup.bin")});
