@@ -17,6 +17,7 @@
 
 #include "engine/devlib/zen.hpp"
 #include "engine/driver_paths.hpp"
+#include "engine/flash_backend.hpp"
 #include "engine/firmware_file.hpp"
 #include "engine/romwright_engine.hpp"
 
@@ -25,6 +26,7 @@ namespace {
 
 constexpr uint64_t kLargestFlash = 0x10000000;  // 256 MiB
 constexpr uint32_t kLargestServiceSector = 0x100000;
+constexpr uint32_t kProtectedBytes = 0x20000;  // page mode: the first 128 KB
 
 bool has(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
     return std::find(features.begin(), features.end(), wanted) != features.end();
@@ -222,6 +224,57 @@ VerifyReport verify_firmware(const std::string &firmware, void *board) {
         report.ranges.push_back(compare_run(flash, sector, end - sector, image));
         sector = end;
     }
+    return report;
+}
+
+RestoreReport restore_flash(void *board, const std::vector<uint8_t> &backup, const BackupOrigin &origin,
+                            bool any_serial, const std::function<void(float)> &progress) {
+    BoardFlash flash(board);
+    if (flash.kind() != origin.kind)
+        throw romwright::error(error_kind::board,
+                               fmt::format("The backup is of a board of kind {}, this board is of kind {} ({}); nothing "
+                                           "was erased",
+                                           origin.kind, flash.kind(), flash.model()));
+    uint32_t serial = 0;
+    const bool serial_known = board_serial(board, serial);
+    if (!any_serial && (!origin.serial_known || !serial_known || serial != origin.serial))
+        throw romwright::error(
+            error_kind::board,
+            fmt::format("The backup is of the board with serial {}, this board's serial is {}; nothing was erased "
+                        "(--any-serial accepts another board of the same kind)",
+                        origin.serial_known ? std::to_string(origin.serial) : "unknown",
+                        serial_known ? std::to_string(serial) : "unknown"));
+    std::string method;
+    const uint64_t size = flash.FindFlashSize(method);
+    if (size != origin.flash_size || backup.size() != origin.flash_size)
+        throw romwright::error(error_kind::board,
+                               fmt::format("The backup holds 0x{:X} bytes of a 0x{:X}-byte flash, this board's flash "
+                                           "has 0x{:X} bytes; nothing was erased",
+                                           backup.size(), origin.flash_size, size));
+    const uint32_t sector_size = flash.sector_size();
+    RestoreReport report;
+    report.sectors = static_cast<uint32_t>(size / sector_size);
+    std::vector<uint8_t> read(sector_size);
+    // What an update never touches, a restore leaves too.
+    const uint32_t protected_sectors = flash.path() == "page mode" ? kProtectedBytes / sector_size : 0;
+    for (uint32_t sector = 0; sector < report.sectors; ++sector) {
+        if (progress) progress(fraction(sector, report.sectors));
+        const uint8_t *wanted = backup.data() + uint64_t{sector} * sector_size;
+        const bool same = flash.ReadSector(sector, read.data()) && std::memcmp(read.data(), wanted, sector_size) == 0;
+        if (same) {
+            ++report.matched;
+        } else if (sector < protected_sectors) {
+            report.protected_area_differs = true;
+            report.protected_note = fmt::format(
+                "sector {} (0x{:08X} to 0x{:08X}) differs from the backup; it lies in the first 128 KB, which an update "
+                "never erases, and was left as it is",
+                sector, sector * sector_size, (sector + 1) * sector_size - 1);
+        } else {
+            flash.RewriteSector(sector, wanted);
+            ++report.rewritten;
+        }
+    }
+    if (progress) progress(1.0f);
     return report;
 }
 

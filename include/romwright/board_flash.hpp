@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,31 @@ struct VerifyReport {
 // does; flash-sector service: the file's sectors from 0) and compares it,
 // without erasing or writing. Throws romwright::error on refusals.
 VerifyReport verify_firmware(const std::string &firmware, void *board);
+
+// What a backup was taken from, as its description says.
+struct BackupOrigin {
+    uint32_t kind = 0;
+    uint64_t flash_size = 0;
+    bool serial_known = false;
+    uint32_t serial = 0;
+};
+
+struct RestoreReport {
+    uint32_t sectors = 0;     // of the whole flash
+    uint32_t rewritten = 0;   // erased, written and read back
+    uint32_t matched = 0;     // already equal: read and compared
+    bool protected_area_differs = false;  // page mode's first 128 KB, never erased
+    std::string protected_note;
+};
+
+// Writes backup (the whole flash) back to board. Refused before the first
+// erase (romwright::error, a board) unless the board's kind and flash size
+// match origin, and its serial too unless any_serial; the message names what
+// differs. Only sectors that differ are erased and written, and each is read
+// back; page mode's first 128 KB is never erased (a difference there is only
+// reported). progress gets the fraction of sectors done.
+RestoreReport restore_flash(void *board, const std::vector<uint8_t> &backup, const BackupOrigin &origin,
+                            bool any_serial, const std::function<void(float)> &progress = {});
 
 // Adler-32 (start value 1) of bytes, as the log header shows a file's.
 uint32_t adler32_of(const std::vector<uint8_t> &bytes);

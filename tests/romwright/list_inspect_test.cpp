@@ -116,7 +116,8 @@ TEST_P(InspectPredictsTheUpdate, SectorsErasedAndPagesWritten) {
     const std::string erase_runs = json_value(inspected.out, "d['plan']['erase_runs']");
     const uint64_t units = std::stoull(json_value(inspected.out, "d['plan']['units_to_write']"));
 
-    machine().preset_flash(c.board_name, 0x800000, 0, std::vector<uint8_t>(0x800000, 0x00));
+    const uint32_t flash_size = c.sector_size == 0x20000 ? 0x800000 : 0x400000;
+    machine().preset_flash(c.board_name, flash_size, 0, std::vector<uint8_t>(flash_size, 0x00));
     extra_env_["ZENAPI_SIM_CALL_COUNTS"] = path("counts.txt");
     const auto updated = cli({"update", "--system=1", std::string("--board=") + c.board_id, "--quiet", file});
     ASSERT_EQ(updated.exit_code, 0) << updated.out;

@@ -18,7 +18,7 @@ kind = 25
 serial = 516001
 revision = "1.5"
 ksopc_signature = 0x0E080000
-flash_size = 0x800000
+flash_size = 0x400000
 [[system.board]]
 name = "service"
 kind = 36
