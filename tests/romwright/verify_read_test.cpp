@@ -9,9 +9,16 @@ namespace {
 TEST_F(Tool, VerifyMatchesAfterAnUpdateAndNamesTheAddressOfAOneByteChange) {
     const std::string file = make_image("fw-ZEN5110.rpd", "ZEN5110", {"--size", "0x300000"});
     ASSERT_EQ(cli({"update", "--system=1", "--board=1", "--quiet", file}).exit_code, 0);
+    extra_env_["ZENAPI_SIM_CALL_COUNTS"] = path("counts.txt");
     const auto same = run({"verify", file, "--system=1", "--board=1", "--json"});
     EXPECT_EQ(same.exit_code, 0) << same.out << same.err;
     EXPECT_EQ(json_value(same.out, "d['matches']"), "true");
+    // It read the flash and neither erased nor wrote it.
+    const std::string counts = testsupport::read_text(path("counts.txt"));
+    EXPECT_NE(counts.find("ZEN5110FlashSectorPageRead(board=page)"), std::string::npos) << counts;
+    EXPECT_EQ(counts.find("ZEN5110FlashSectorErase"), std::string::npos) << counts;
+    EXPECT_EQ(counts.find("ZEN5110PageWriteToFlash"), std::string::npos) << counts;
+    extra_env_.clear();
 
     std::vector<uint8_t> changed = flash("page");
     changed[0x123457] ^= 0x01;
