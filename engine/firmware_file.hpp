@@ -99,6 +99,14 @@ private:
 // once, so nothing is copied; a chunk becomes part of the vector (which sets
 // it to zero) just before the read fills it, while it is still in the cache,
 // so the image is not zero-filled in a pass of its own ahead of the read.
+// A firmware file's size and its Adler-32 over every byte, as the log
+// header shows them. Throws romwright::error (a file) "Could not open file".
+struct FileFacts {
+    uint64_t size;
+    uint32_t adler;
+};
+FileFacts file_facts(const std::string &path);
+
 void append_from(FirmwareSource &source, uint64_t offset, uint64_t length, std::vector<uint8_t> &out,
                  const std::function<void(const uint8_t *, std::size_t)> &each_chunk = {});
 

@@ -69,8 +69,12 @@ public:
     // A read returns the number of words that came; the rest of the
     // destination keeps what it held.
     uint32_t BurstReadRegister(void *destination, uint32_t bytes);
+    uint32_t BurstReadBatched(void *destination, uint32_t bytes);
     void BurstWriteRegister(uint32_t start, uint32_t count, const void *source, uint32_t bytes);
     uint32_t ReadSector(uint32_t sector, void *destination, uint32_t bytes);
+    // The same commands and FIFO reads as ReadSector, but the FIFO level is
+    // read once for each batch of words waiting rather than once per word.
+    uint32_t ReadSectorBatched(uint32_t sector, void *destination, uint32_t bytes);
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
 
     void *handle() const { return handle_; }

@@ -94,12 +94,31 @@ void PageFlash::EraseSector(uint32_t sector) {
     (void)ZEN5110FlashSectorErase(board_, sector);
 }
 
+// The same page reads as ReadPage, with the flash enabled and put in
+// read-array mode once for the whole sector instead of once per page: nothing
+// programs or erases in between, so every read sees the array. It takes two
+// library calls per page instead of seven.
 uint32_t PageFlash::ReadSector(uint32_t sector, uint8_t *out) {
     RequireNoDriver(kReadRefusal);
-    for (uint32_t j = 0; j < kPagesPerSector; ++j)
-        if (ReadPage(word_address_of_page(sector * kPagesPerSector + j), out + j * kPageSize) != ZENAPI_SUCCESS)
-            return j * kPageSize;
-    return kPageModeSectorSize;
+    enable_flash(board_, true);
+    uint32_t done = kPageModeSectorSize;
+    if (SetControlCommand(board_, kPrepareReadCommand) != ZENAPI_SUCCESS) done = 0;
+    uint16_t words[kPageWords] = {};
+    for (uint32_t j = 0; j < kPagesPerSector && done == kPageModeSectorSize; ++j) {
+        const uint32_t address = word_address_of_page(sector * kPagesPerSector + j);
+        if (ZEN5110FlashSectorPageRead(board_, address, words) != ZENAPI_SUCCESS ||
+            ZEN5110FlashSectorPageRead(board_, address + kPageWords / 2, words + kPageWords / 2) != ZENAPI_SUCCESS) {
+            done = j * kPageSize;
+            break;
+        }
+        uint8_t *page = out + j * kPageSize;
+        for (uint32_t i = 0; i < kPageWords; ++i) {
+            page[2 * i] = static_cast<uint8_t>(words[i] & 0xFFu);
+            page[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+        }
+    }
+    enable_flash(board_, false);
+    return done;
 }
 
 // Blank pages need no programming after the erase.

@@ -152,11 +152,12 @@ std::string packet_name(const Packet &packet) {
 
 class PofLoader {
 public:
-    PofLoader(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log)
-        : input_(source), slots_(slots), verbose_(debug ? log : LogSink()) {}
+    PofLoader(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log, PofFacts &facts)
+        : input_(source), slots_(slots), verbose_(debug ? log : LogSink()), facts_(facts) {}
 
     void load() {
         const uint32_t count = read_file_header();
+        facts_.packet_count = count;
         verbose_.info("[POF] packet count = {}\n", count);
         for (uint64_t index = 1;; ++index) {
             const Packet packet = read_packet_header(index);
@@ -193,6 +194,9 @@ private:
         const uint16_t stored = le16(stored_bytes);
         if (packet.index != count)
             throw romwright::error(error_kind::image, "Error: Terminator packet not last packet.");
+        facts_.crc_read = true;
+        facts_.crc_stored = stored;
+        facts_.crc_computed = computed;
         verbose_.info("[POF]  CRC = 0x{:04X}\n", stored);
         verbose_.info("[POF]  computed CRC = 0x{:04X}\n", computed);
         // A corrupt file is refused here, before anything is erased.
@@ -240,6 +244,7 @@ private:
         std::string text(packet.size, '\0');
         input_.read(reinterpret_cast<uint8_t *>(text.data()), text.size(), packet_name(packet));
         text.resize(std::strlen(text.c_str()));
+        (packet.tag == kCreator ? facts_.creator : packet.tag == kDeviceName ? facts_.device : facts_.comment) = text;
         for (const auto &entry : kTextTags)
             if (entry.tag == packet.tag) verbose_(ROMWRIGHT_LOG_INFO, fmt::runtime(entry.line), text);
     }
@@ -263,6 +268,7 @@ private:
     }
 
     void skip_payload(const Packet &packet) {
+        facts_.unknown_packets.push_back(PofFacts::Packet{packet.index, packet.tag, packet.size});
         uint8_t piece[kPieceSize];
         for (uint64_t done = 0; done < packet.size; done += kPieceSize) {
             const std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(kPieceSize, packet.size - done));
@@ -274,6 +280,7 @@ private:
     PofInput input_;
     ImageSlot (&slots_)[2];
     LogSink verbose_;
+    PofFacts &facts_;
 };
 
 } // namespace
@@ -283,8 +290,9 @@ bool has_pof_magic(const uint8_t *first_bytes, std::size_t length) {
     return first_bytes != nullptr && length >= sizeof kMagic && std::memcmp(first_bytes, kMagic, sizeof kMagic) == 0;
 }
 
-void load_pof(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
-    PofLoader(source, slots, debug, log).load();
+void load_pof(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const LogSink &log, PofFacts *facts) {
+    PofFacts ignored;
+    PofLoader(source, slots, debug, log, facts ? *facts : ignored).load();
 }
 
 void load_pof_file(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <romwright/romwright.h>
 
@@ -37,9 +38,17 @@ public:
     void SetOptions(bool auto_select_pages, bool write_page0, bool write_page1, bool write_option_bits,
                     bool verify_pages, int32_t max_retries, bool debug);
 
+    // Leave planned sectors that already read as the update would leave
+    // them unerased and unwritten; the comparison is their verification.
+    void SetSkipMatchingSectors(bool skip) { skip_matching_ = skip; }
+
     // The whole update of one board; throws on failure.
     void UpdateBoard(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
                      ROMWRIGHT_PROGRESS_CALLBACK progress_callback);
+
+    // What UpdateBoard does before its first erase, short of the trailing
+    // sector's check: load, identify, check the image, read the layout, plan.
+    void PlanUpdate(const std::string &path, void *board);
 
     // Opening and identification. IdentifyBoard chooses the flash backend.
     void IdentifyBoard(void *board);
@@ -120,6 +129,11 @@ private:
     const ImageSlot &CurrentImage() const;
     romwright::PlanInput PlanningInput() const;
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
+    // The planned sectors that do not already hold what the plan leaves in
+    // them, each erased (unless it reads erased), written and verified.
+    void UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
+    void ExpectedSector(uint32_t sector, std::vector<uint8_t> &expected) const;
+    bool EveryWrittenPageInAnErasedSector() const;
 
     void *user_data_;
     ROMWRIGHT_LOG_CALLBACK log_callback_;
@@ -140,4 +154,5 @@ private:
     romwright::Clock &clock_;
     // KorvelGetBoardKind's answer in OpenBoard, which GetFPGAType's must repeat.
     uint32_t opened_kind_ = 0;
+    bool skip_matching_ = false;
 };

@@ -23,6 +23,7 @@ public:
 
     void EraseSector(uint32_t sector) override;
     uint32_t ReadSector(uint32_t sector, uint8_t *out) override;
+    uint32_t ReadSectorQuickly(uint32_t sector, uint8_t *out) override;
     void WriteSector(uint32_t sector, const uint8_t *bytes) override;
     bool SectorMatches(uint32_t sector, const uint8_t *bytes) override;
     bool SectorReadsErased(uint32_t sector) override;

@@ -25,22 +25,16 @@
 #include "engine/options_record.hpp"
 #include "engine/platform.hpp"
 #include "engine/romwright_engine.hpp"
+#include "engine/update_entry.hpp"
 
 namespace romwright {
-namespace {
 
-constexpr const char *kDashLine = "-------------------------------------\n";
+namespace {
 constexpr uint64_t kChecksumChunk = kFirmwareReadChunk;
 // A simulated device library says so in this exported text; a board maker's
 // library has no such symbol.
 constexpr const char *kSimulatorVersionSymbol = "zenapi_sim_version_string";
-constexpr uint32_t kApiLoggingChannel = 0;
-constexpr int32_t kApiLoggingOff = 0;
-
-struct FileFacts {
-    uint64_t size;
-    uint32_t adler;
-};
+} // namespace
 
 // Size and Adler-32 of the whole file, read in bounded chunks so that a file
 // of any size needs one chunk of memory. A file that is not a regular,
@@ -59,6 +53,12 @@ FileFacts file_facts(const std::string &path) {
     }
     return {total, static_cast<uint32_t>(adler)};
 }
+
+namespace {
+
+constexpr const char *kDashLine = "-------------------------------------\n";
+constexpr uint32_t kApiLoggingChannel = 0;
+constexpr int32_t kApiLoggingOff = 0;
 
 // Which libZenapi the loader picked: its file and, for a simulated one, the
 // simulator's own version text. Asks the loader, not the library, so the
@@ -94,24 +94,26 @@ bool has_feature(const std::vector<zen::driver_feature> &features, zen::driver_f
 
 void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                               ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log,
-                              const romwright_options_record &options) {
+                              const romwright_options_record &options, bool skip_matching) {
     if (KorvelSetParameter(board, kApiLoggingChannel, ZENAPI_PARAM_API_LOGGING, kApiLoggingOff) != ZENAPI_SUCCESS)
         log.write(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
     boost::shared_ptr<CRomwright> engine = boost::make_shared<CRomwright>(log.callback(), log.user_data());
     engine->SetOptions(options.auto_select_pages, options.write_page0, options.write_page1,
                        options.write_option_bits, options.verify_pages, options.max_retries, options.debug);
+    engine->SetSkipMatchingSectors(skip_matching);
     engine->UpdateBoard(path, board, operation, progress);
 }
 
 void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
-            ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options) {
+            ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options,
+            bool skip_matching) {
     const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
     if (has_feature(features, zen::driver_feature::firmware_upgrade_service))
         UpgradeThroughDriver(path, board, operation, progress, log.callback(), log.user_data());
     else if (has_feature(features, zen::driver_feature::flash_sector_service))
         UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data());
     else
-        update_through_registers(path, board, operation, progress, log, options);
+        update_through_registers(path, board, operation, progress, log, options, skip_matching);
 }
 
 // Logging the failure must not itself let anything escape.
@@ -130,6 +132,14 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
                                                   ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
                                                   ROMWRIGHT_LOG_CALLBACK log_callback,
                                                   const romwright_options_record *options, void *user_data) {
+    return romwright::update_firmware(path, board, operation_callback, progress_callback, log_callback, options,
+                                      user_data, false);
+}
+
+ROMWRIGHT_RC romwright::update_firmware(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                                        ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
+                                        ROMWRIGHT_LOG_CALLBACK log_callback, const romwright_options_record *options,
+                                        void *user_data, bool skip_matching) {
     using namespace romwright;
     const LogSink log(log_callback, user_data);
     try {
@@ -145,7 +155,7 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
             if (!defaults) return ROMWRIGHT_RC_ERROR;
             options = defaults.get();
         }
-        update(file_path, board, operation_callback, progress_callback, log, *options);
+        update(file_path, board, operation_callback, progress_callback, log, *options, skip_matching);
         log.info("Update succeeded.\n");
         return ROMWRIGHT_RC_SUCCESS;
     } catch (const std::exception &error) {

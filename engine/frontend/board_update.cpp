@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "engine/update_entry.hpp"
+
 namespace romwright::frontend {
 namespace {
 
@@ -25,6 +27,16 @@ void update_board(const std::string &path, void *board, const UpdateCallbacks &c
     const ROMWRIGHT_RC rc =
         romwright_update_firmware(path.c_str(), board, forward_operation, forward_progress, forward_log,
                                   private_copy->record(), const_cast<UpdateCallbacks *>(&callbacks));
+    private_copy.reset();
+    if (rc != ROMWRIGHT_RC_SUCCESS) throw romwright::exception(rc);
+}
+
+void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
+                  const romwright::options &options, SectorWrites writes) {
+    auto private_copy = std::make_unique<romwright::options>(options);
+    const ROMWRIGHT_RC rc = romwright::update_firmware(
+        path.c_str(), board, forward_operation, forward_progress, forward_log, private_copy->record(),
+        const_cast<UpdateCallbacks *>(&callbacks), writes == SectorWrites::differing);
     private_copy.reset();
     if (rc != ROMWRIGHT_RC_SUCCESS) throw romwright::exception(rc);
 }

@@ -31,4 +31,14 @@ void forward_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data);
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
                   const romwright::options &options);
 
+// Which planned sectors an update erases and writes: all of them (as
+// romwright-cli), or only those that do not already read as the update
+// would leave them; that comparison is their verification.
+enum class SectorWrites { all, differing };
+
+// update_board with the choice above (the register path only; the driver's
+// services take the whole image either way).
+void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
+                  const romwright::options &options, SectorWrites writes);
+
 } // namespace romwright::frontend

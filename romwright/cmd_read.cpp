@@ -1,0 +1,90 @@
+// romwright read: the whole flash of one board to a raw file, and what it
+// came from to <out>.json, which restore checks.
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include <romwright/board_flash.hpp>
+#include <romwright/error.hpp>
+#include <romwright/inventory.hpp>
+
+#include "backup.hpp"
+#include "commands.hpp"
+#include "json_writer.hpp"
+
+namespace romwright::tool {
+namespace {
+
+std::string utc_now() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file) throw romwright::error(error_kind::file, fmt::format("Cannot create {}", path));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) throw romwright::error(error_kind::file, fmt::format("Cannot write {}", path));
+}
+
+} // namespace
+
+BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, const std::string &out) {
+    const BoardFacts facts = board_facts(board, system_id, board_id);
+    BoardFlash flash(board);
+    std::string method;
+    const uint64_t size = flash.FindFlashSize(method);
+    std::vector<uint8_t> bytes(size);
+    for (uint64_t at = 0; at < size; at += flash.sector_size())
+        if (!flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at))
+            throw romwright::error(error_kind::device_call, fmt::format("Reading the flash at 0x{:08X} failed", at));
+    write_bytes(out, bytes);
+
+    BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
+                       utc_now(), flash.path()};
+    JsonWriter json;
+    json.begin_object().field("schema_version", uint32_t{1}).field("kind", backup.kind).field("model", backup.model);
+    json.field("serial", backup.serial);
+    if (backup.revision) json.field("revision", fmt::format("{}.{}", backup.revision->first, backup.revision->second));
+    else json.null_field("revision");
+    json.field("flash_size", backup.flash_size).field("flash_size_found_by", backup.size_method);
+    json.field("read_through", backup.path).field("adler32", fmt::format("{:08x}", backup.adler32));
+    json.field("time", backup.time).end_object();
+    const std::string text = json.text();
+    write_bytes(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
+    return backup;
+}
+
+int run_read(const Arguments &args) {
+    if (!versions_accepted()) return kExitRefused;
+    uint32_t system_id = 0, board_id = 0;
+    void *board = single_board(args, system_id, board_id);
+    const std::string out = args.at("<out>").asString();
+    const BackupFacts backup = save_backup(board, system_id, board_id, out);
+    if (flag(args, "--json")) {
+        const std::vector<uint8_t> sidecar = [&] {
+            std::FILE *f = std::fopen((out + ".json").c_str(), "rb");
+            std::vector<uint8_t> b;
+            if (!f) return b;
+            for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<uint8_t>(c));
+            std::fclose(f);
+            return b;
+        }();
+        std::fwrite(sidecar.data(), 1, sidecar.size(), stdout);
+    } else {
+        std::printf("Saved the 0x%llX bytes of board %u/%u (%s) to %s, Adler-32 %08x; its description is in %s.json\n",
+                    static_cast<unsigned long long>(backup.flash_size), system_id, board_id, backup.model.c_str(),
+                    out.c_str(), backup.adler32, out.c_str());
+    }
+    return kExitSuccess;
+}
+
+} // namespace romwright::tool

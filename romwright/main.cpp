@@ -1,0 +1,108 @@
+// romwright: lists, inspects, verifies, saves, restores and updates the
+// firmware of this machine's boards over the update engine.
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include <romwright/error.hpp>
+#include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/frontend/version_gate.hpp>
+
+#include "commands.hpp"
+#include "usage.hpp"
+
+namespace romwright::tool {
+
+constexpr const char *kTooOld =
+    "Error: Your library and driver are too old to run\n"
+    "       a safe update of your system. Please update\n"
+    "       to the latest version from Korvelon's\n"
+    "       website and run this program again.\n";
+
+bool flag(const Arguments &args, const std::string &key) {
+    auto found = args.find(key);
+    return found != args.end() && found->second && found->second.isBool() && found->second.asBool();
+}
+
+std::optional<std::string> text(const Arguments &args, const std::string &key) {
+    auto found = args.find(key);
+    if (found == args.end() || !found->second || !found->second.isString()) return std::nullopt;
+    return found->second.asString();
+}
+
+int32_t id_option(const Arguments &args, const std::string &key, int32_t fallback) {
+    const std::optional<std::string> value = text(args, key);
+    if (!value) return fallback;
+    std::size_t used = 0;
+    long long number = 0;
+    try {
+        number = std::stoll(*value, &used, 10);
+    } catch (const std::exception &) {
+        used = 0;
+    }
+    if (used == 0 || used != value->size())
+        throw romwright::error(error_kind::usage, fmt::format("{} must be a whole number, not \"{}\"", key, *value));
+    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
+        throw romwright::error(error_kind::usage, fmt::format("{} {} is out of range", key, *value));
+    return static_cast<int32_t>(number);
+}
+
+void *single_board(const Arguments &args, uint32_t &system_id, uint32_t &board_id) {
+    if (!text(args, "--system") || !text(args, "--board"))
+        throw romwright::error(error_kind::usage, "--system=<sid> and --board=<bid> name the one board to use");
+    system_id = static_cast<uint32_t>(id_option(args, "--system", 0));
+    board_id = static_cast<uint32_t>(id_option(args, "--board", 0));
+    const frontend::BoardList boards = frontend::one_board(system_id, board_id);
+    if (boards.empty() || !boards.front())
+        throw romwright::error(error_kind::usage, fmt::format("There is no board {}/{}", system_id, board_id));
+    return boards.front();
+}
+
+bool versions_accepted() {
+    if (frontend::library_and_driver_recent_enough()) return true;
+    std::fputs(kTooOld, stdout);
+    return false;
+}
+
+void complain(const std::string &message) {
+    std::string line = fmt::format("{}: {}", kProgram, message);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+namespace {
+
+int dispatch(const Arguments &args) {
+    if (flag(args, "list")) return run_list(args);
+    if (flag(args, "inspect")) return run_inspect(args);
+    if (flag(args, "verify")) return run_verify(args);
+    if (flag(args, "read")) return run_read(args);
+    if (flag(args, "restore")) return run_restore(args);
+    if (flag(args, "update")) return run_update(args);
+    return kExitSuccess;
+}
+
+} // namespace
+} // namespace romwright::tool
+
+int main(int argc, char **argv) {
+    using namespace romwright::tool;
+    // Ctrl+C, SIGTERM and a closed terminal wait for the board being written.
+    romwright::frontend::defer_stop_requests(kProgram);
+    const std::vector<std::string> arguments(argc > 1 ? argv + 1 : argv, argc > 1 ? argv + argc : argv);
+    const Arguments args = docopt::docopt(kUsage, arguments, true, kVersionText, false);
+    try {
+        return dispatch(args);
+    } catch (const std::exception &failure) {
+        complain(failure.what());
+    } catch (...) {
+        complain("unknown error");
+    }
+    return kExitFailure;
+}

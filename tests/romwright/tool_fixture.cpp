@@ -1,0 +1,80 @@
+#include "tests/romwright/tool_fixture.hpp"
+
+#include <fstream>
+
+namespace tooltest {
+
+const char *const kMachine = R"(
+[[system]]
+[[system.board]]
+name = "page"
+kind = 11
+serial = 511001
+revision = "2.0"
+flash_size = 0x800000
+[[system.board]]
+name = "sector"
+kind = 25
+serial = 516001
+revision = "1.5"
+ksopc_signature = 0x0E080000
+flash_size = 0x400000
+[[system.board]]
+name = "service"
+kind = 36
+features = [2]
+flash_size = 0x100000
+sector_size = 0x10000
+[[system.board]]
+name = "upgrade"
+kind = 35
+features = [5]
+)";
+
+void Tool::SetUp() { machine_ = std::make_unique<testsupport::SimMachine>(kMachine); }
+
+testsupport::ProcessResult Tool::run(const std::vector<std::string> &args, int kill_after_ms) {
+    testsupport::ProcessOptions options = machine_->process_options();
+    options.working_directory = work_.path();
+    for (const auto &[name, value] : extra_env_) options.env[name] = value;
+    options.kill_after_ms = kill_after_ms;
+    return testsupport::run_process(testsupport::bin_path("romwright"), args, options);
+}
+
+testsupport::ProcessResult Tool::cli(const std::vector<std::string> &args) {
+    testsupport::ProcessOptions options = machine_->process_options();
+    options.working_directory = work_.path();
+    for (const auto &[name, value] : extra_env_) options.env[name] = value;
+    return testsupport::run_process(testsupport::bin_path("romwright-cli"), args, options);
+}
+
+std::string Tool::make_image(const std::string &file_name, const std::string &model,
+                             const std::vector<std::string> &extra) {
+    const std::string out = work_.file(file_name);
+    std::vector<std::string> args = {"--board", model, "--out", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto made = testsupport::run_process(testsupport::bin_path("romwright-mkimage"), args);
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    return out;
+}
+
+std::string Tool::parsed_json(const std::string &text) {
+    const std::string file = work_.file("document.json");
+    std::ofstream(file, std::ios::binary) << text;
+    const auto parsed = testsupport::run_process("/usr/bin/python3", {"-m", "json.tool", file});
+    EXPECT_EQ(parsed.exit_code, 0) << "not one JSON document:\n" << text << parsed.err;
+    return parsed.out;
+}
+
+std::string Tool::json_value(const std::string &text, const std::string &expression) {
+    const std::string file = work_.file("document.json");
+    std::ofstream(file, std::ios::binary) << text;
+    const auto got = testsupport::run_process(
+        "/usr/bin/python3", {"-c", "import json,sys; d=json.load(open(sys.argv[1])); print(json.dumps(" + expression + "))", file});
+    EXPECT_EQ(got.exit_code, 0) << got.err;
+    std::string out = got.out;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+} // namespace tooltest
