@@ -28,6 +28,13 @@ extern "C" {
  * error). */
 ZENAPI_EXPORT int ZenSimReload(void);
 
+/* Drops the machine as ZenSimReload does (flushing its flash, writing its
+ * call counts) and closes the trace file, but loads none: library calls fail
+ * until the next ZenSimReload. Afterwards the state folder and the trace can
+ * be removed, also on Windows, which keeps an open or mapped file from being
+ * deleted. */
+ZENAPI_EXPORT void ZenSimUnload(void);
+
 /* Why the last load or control call failed; "" when it did not. Valid until
  * the next control call. Never null. */
 ZENAPI_EXPORT const char *ZenSimLastError(void);
