@@ -79,7 +79,14 @@ std::FILE *open_for_append(const std::string &path, bool text) noexcept {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        set_errno_from(GetLastError());
+        const DWORD error = GetLastError();
+        // Windows says only "access denied" for a folder of that name.
+        const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (folder)
+            errno = EISDIR;
+        else
+            set_errno_from(error);
         return nullptr;
     }
     const int descriptor =

@@ -89,7 +89,7 @@ TEST(WindowsPlatform, UnopenableLogTellsWhyThroughErrno) {
     testsupport::TempDir dir("folder");
     errno = 0;
     EXPECT_FALSE(platform::open_shared(dir.path(), "a"));  // a folder
-    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(errno, EISDIR);
     errno = 0;
     EXPECT_FALSE(platform::open_shared(dir.file("missing\\x.log"), "a"));
     EXPECT_EQ(errno, ENOENT);
@@ -118,6 +118,8 @@ const RegularCase kRegularCases[] = {
     {"Empty", "fw-ZEN5160.pof", "", Other::nobody, platform::OpenRegularResult::not_regular},
     {"Folder", "", nullptr, Other::nobody, platform::OpenRegularResult::not_regular},
 };
+
+void PrintTo(const RegularCase &c, std::ostream *out) { *out << c.name; }
 
 class RegularFile : public ::testing::TestWithParam<RegularCase> {};
 
