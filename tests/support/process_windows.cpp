@@ -154,10 +154,11 @@ void drain(HANDLE pipe, std::string &into, std::size_t limit) {
 }
 
 // A program named without an extension is its .exe, as the command
-// interpreter would find it.
+// interpreter would find it, unless a file of that very name exists.
 std::string executable(const std::string &program) {
     const std::filesystem::path path = std::filesystem::u8path(program);
-    return path.has_extension() ? program : program + ".exe";
+    std::error_code error;
+    return path.has_extension() || std::filesystem::is_regular_file(path, error) ? program : program + ".exe";
 }
 
 // Whole paths for the system: "/work/build/bin" means the folder on the

@@ -68,4 +68,10 @@ char *mkdtemp(char *pattern) {
     return nullptr;
 }
 
+int mkdir(const char *path, int) {
+    if (CreateDirectoryW(widen(path).c_str(), nullptr)) return 0;
+    errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : ENOENT;
+    return -1;
+}
+
 #endif

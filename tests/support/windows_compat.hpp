@@ -13,4 +13,7 @@ int unsetenv(const char *name);
 // Replaces the trailing "XXXXXX" of pattern and creates that folder.
 char *mkdtemp(char *pattern);
 
+// mkdir with a POSIX mode, which Windows has no use for.
+int mkdir(const char *path, int mode);
+
 #endif
