@@ -29,14 +29,15 @@
 
 #include <fmt/format.h>
 
+#include <romwright/romwright.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/image_slot.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/planner.hpp"
 #include "engine/pof_reader.hpp"
 #include "engine/raw_image.hpp"
-#include "engine/romwright.h"
 #include "tools/mkimage/image_maker.hpp"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

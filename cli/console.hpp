@@ -8,10 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "cli/progress_bar.hpp"
-#include "engine/frontend/log_file.hpp"
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/frontend/log_file.hpp>
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
+
+#include "progress_bar.hpp"
 
 namespace romwright::cli {
 

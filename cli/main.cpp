@@ -12,17 +12,18 @@
 #include <docopt/docopt.h>
 #include <fmt/format.h>
 
-#include "cli/console.hpp"
-#include "cli/output.hpp"
-#include "cli/usage.hpp"
-#include "engine/frontend/board_selection.hpp"
-#include "engine/frontend/board_update.hpp"
-#include "engine/frontend/firmware_name.hpp"
-#include "engine/frontend/log_file.hpp"
-#include "engine/frontend/stop_request.hpp"
-#include "engine/frontend/version_gate.hpp"
-#include "engine/options.hpp"
-#include "engine/platform.hpp"
+#include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/board_update.hpp>
+#include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/log_file.hpp>
+#include <romwright/frontend/program_arguments.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/frontend/version_gate.hpp>
+#include <romwright/options.hpp>
+
+#include "console.hpp"
+#include "output.hpp"
+#include "usage.hpp"
 
 namespace {
 
@@ -137,9 +138,9 @@ int main(int argc, char **argv) {
     // From here on Ctrl+C, SIGTERM and a closed terminal wait for the board
     // being written, and a closed output pipe does not end the program.
     frontend::defer_stop_requests(kProgram);
-    romwright::platform::use_utf8_console();
+    frontend::use_utf8_console();
     // In UTF-8 on every system, so a firmware path in any script reaches the file.
-    const std::vector<std::string> arguments = romwright::platform::program_arguments(argc, argv);
+    const std::vector<std::string> arguments = frontend::program_arguments(argc, argv);
     // Help, version and a command line that does not match end inside the parser.
     const Arguments args =
         docopt::docopt(romwright::cli::kUsage, arguments, true, romwright::cli::kVersionText, false);

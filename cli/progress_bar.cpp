@@ -1,4 +1,4 @@
-#include "cli/progress_bar.hpp"
+#include "progress_bar.hpp"
 
 #include <cmath>
 #include <ostream>

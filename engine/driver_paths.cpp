@@ -12,10 +12,12 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
 #include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace romwright {
 namespace {
@@ -36,6 +38,12 @@ constexpr uint32_t kLargestSectorSize = 0x4000000;  // 64 MiB
 // The flash status with which the service refuses a sector it does not have.
 constexpr uint32_t kFlashInvalidParameter = 6;
 
+// The kind of what made a path fail; its summary keeps it.
+error_kind kind_of(const std::exception &failure) {
+    const auto *known = dynamic_cast<const romwright::error *>(&failure);
+    return known ? known->kind() : error_kind::internal;
+}
+
 void report_operation(ROMWRIGHT_OPERATION_CALLBACK callback, ROMWRIGHT_OPERATION operation, void *user_data) {
     if (callback) callback(operation, user_data);
 }
@@ -51,7 +59,7 @@ float fraction_of(uint64_t done, uint64_t total) { return static_cast<float>(don
 // and program.
 FirmwareFile open_firmware(const std::string &path) {
     std::optional<FirmwareFile> file = FirmwareFile::open(path);
-    if (!file) throw std::runtime_error(fmt::format("Could not open file {}", path));
+    if (!file) throw romwright::error(error_kind::file, fmt::format("Could not open file {}", path));
     zen::fit_u32(file->size());  // neither service takes more; refuse before allocating
     return std::move(*file);
 }
@@ -72,7 +80,8 @@ zen::firmware_upgrade_status follow_upgrade(void *board, ROMWRIGHT_PROGRESS_CALL
             last_percent = percent;
             last_change_ms = now_ms;
         } else if (now_ms - last_change_ms >= kUpgradeStallMs) {
-            throw std::runtime_error(
+            throw romwright::error(
+                error_kind::timeout,
                 fmt::format("Firmware upgrade stalled: KorvelFirmwareUpgradeExecAndGetStatus reported {}% for {} s",
                             percent, kUpgradeStallMs / 1000));
         }
@@ -86,7 +95,8 @@ void write_sectors(void *board, const ByteBuffer &image, uint32_t count, uint32_
         uint32_t status = 0;
         const uint8_t *sector = image.data() + static_cast<std::size_t>(i) * sector_size;
         if (KorvelFlashSectorWrite(board, i, 1, sector, &status) != ZENAPI_SUCCESS)
-            throw std::runtime_error(fmt::format("Write sector failed, {}", FlashStatusName(status)));
+            throw romwright::error(error_kind::device_call,
+                                   fmt::format("Write sector failed, {}", FlashStatusName(status)));
         report_progress(progress, fraction_of(i + 1ull, count), user_data);
     }
 }
@@ -96,9 +106,10 @@ void verify_sectors(void *board, const uint8_t *expected, uint32_t first, uint32
     for (uint32_t k = 0; k < count; ++k) {
         uint32_t status = 0;
         if (KorvelFlashSectorRead(board, first + k, 1, scratch, &status) != ZENAPI_SUCCESS)
-            throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+            throw romwright::error(error_kind::device_call,
+                                   fmt::format("Read sector failed, {}", FlashStatusName(status)));
         if (std::memcmp(scratch, expected + static_cast<std::size_t>(k) * size, size) != 0)
-            throw std::runtime_error("Verify image failed");
+            throw romwright::error(error_kind::verification, "Verify image failed");
         report_progress(progress, fraction_of(k + 1ull, count), user_data);
     }
 }
@@ -112,12 +123,13 @@ void check_flash_holds(void *board, uint64_t file_size, uint32_t sectors, uint32
     uint32_t status = 0;
     if (KorvelFlashSectorRead(board, last, 1, scratch, &status) == ZENAPI_SUCCESS) return;
     if (status == kFlashInvalidParameter)
-        throw std::runtime_error(fmt::format("Error: Firmware file of {} bytes is larger than the board's flash: "
-                                             "sector {} ({} bytes from 0x{:08X}) does not exist (Read sector "
-                                             "failed, {})",
-                                             file_size, last, sector_size, uint64_t{last} * sector_size,
-                                             FlashStatusName(status)));
-    throw std::runtime_error(fmt::format("Read sector failed, {}", FlashStatusName(status)));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Firmware file of {} bytes is larger than the board's flash: "
+                                           "sector {} ({} bytes from 0x{:08X}) does not exist (Read sector "
+                                           "failed, {})",
+                                           file_size, last, sector_size, uint64_t{last} * sector_size,
+                                           FlashStatusName(status)));
+    throw romwright::error(error_kind::device_call, fmt::format("Read sector failed, {}", FlashStatusName(status)));
 }
 
 // The file's bytes followed by zero bytes up to whole sectors, read straight
@@ -125,7 +137,8 @@ void check_flash_holds(void *board, uint64_t file_size, uint32_t sectors, uint32
 ByteBuffer read_into_sectors(FirmwareFile &file, uint32_t sectors, uint32_t sector_size) {
     const uint64_t padded = uint64_t{sectors} * sector_size;
     if (padded > std::numeric_limits<std::size_t>::max())
-        throw std::runtime_error(fmt::format("Error: {} sectors of {} bytes do not fit in memory", sectors, sector_size));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: {} sectors of {} bytes do not fit in memory", sectors, sector_size));
     ByteBuffer image(static_cast<std::size_t>(padded));
     const std::size_t size = static_cast<std::size_t>(file.size());
     file.read(0, image.data(), size);
@@ -153,11 +166,11 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
         report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
         if (follow_upgrade(board, progress, user_data, clock) != zen::firmware_upgrade_status::succeeded) {
             log.error("Firmware upgrade failed\n");
-            throw std::runtime_error("Upgrade firmware failed");
+            throw romwright::error(error_kind::device_call, "Upgrade firmware failed");
         }
-    } catch (const std::exception &error) {
-        log.error("{}\n", error.what());
-        throw std::runtime_error("Upgrade firmware failed");
+    } catch (const std::exception &failure) {
+        log.error("{}\n", failure.what());
+        throw romwright::error(kind_of(failure), "Upgrade firmware failed");
     }
     log.info("Board update time = {}s\n", clock.wall_seconds() - start_seconds);
 }
@@ -173,11 +186,14 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         uint32_t sector_size = 0;
         uint32_t status = 0;
         if (KorvelFlashOpen(board, 0, &sector_size, &status) != ZENAPI_SUCCESS)
-            throw std::runtime_error(fmt::format("Unable to open Flash, {}", FlashStatusName(status)));
+            throw romwright::error(error_kind::device_call,
+                                   fmt::format("Unable to open Flash, {}", FlashStatusName(status)));
         flash_open = true;
-        if (sector_size == 0) throw std::runtime_error("Flash service reported a sector size of 0");
+        if (sector_size == 0)
+            throw romwright::error(error_kind::device_call, "Flash service reported a sector size of 0");
         if (sector_size > kLargestSectorSize)
-            throw std::runtime_error(fmt::format("Flash service reported a sector size of {} bytes", sector_size));
+            throw romwright::error(error_kind::device_call,
+                                   fmt::format("Flash service reported a sector size of {} bytes", sector_size));
 
         // The file size fits 32 bits and is at least 1, so the count fits too and is at least 1.
         const uint32_t sectors = static_cast<uint32_t>((file.size() + uint64_t{sector_size} - 1) / sector_size);
@@ -193,14 +209,15 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         flash_open = false;
         const uint32_t result = KorvelFlashClose(board);
         if (result != ZENAPI_SUCCESS)
-            throw std::runtime_error(fmt::format("Unable to close flash, {}", zen::error_text(result)));
-    } catch (const std::exception &error) {
+            throw romwright::error(error_kind::device_call,
+                                   fmt::format("Unable to close flash, {}", zen::error_text(result)));
+    } catch (const std::exception &failure) {
         // Close the service a failure left open; the failure stays the one
         // reported, a refused close only adds a warning after it.
         const uint32_t close_result = flash_open ? KorvelFlashClose(board) : ZENAPI_SUCCESS;
-        log.error("{}\n", error.what());
+        log.error("{}\n", failure.what());
         if (close_result != ZENAPI_SUCCESS) log.warning("Unable to close flash, {}\n", zen::error_text(close_result));
-        throw std::runtime_error("Update Flash image failed");
+        throw romwright::error(kind_of(failure), "Update Flash image failed");
     } catch (...) {
         // Whatever a callback threw, the service does not stay open behind it.
         if (flash_open) KorvelFlashClose(board);

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include <romwright/romwright.h>
+
 #include "engine/clock.hpp"
-#include "engine/romwright.h"
 
 namespace romwright {
 

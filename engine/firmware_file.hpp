@@ -57,7 +57,7 @@ class FirmwareFile final : public FirmwareSource {
 public:
     // Opens the file for reading, shared with other programs. Nothing when it
     // cannot be opened at all (missing, no permission: each caller words that
-    // its own way); throws std::runtime_error with not_regular_message() when
+    // its own way); throws romwright::error (a file) with not_regular_message() when
     // it is a folder, a FIFO, a device or an empty file.
     static std::optional<FirmwareFile> open(const std::string &path);
 

@@ -5,8 +5,11 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
+#include "engine/flash_status.hpp"
 
 namespace {
 
@@ -57,24 +60,6 @@ constexpr CommandNameRow kCommandNames[] = {
     {BLOCK_UNLOCK, "BLOCK_UNLOCK"},
 };
 
-// Status register fields, indexed by their two-bit value.
-constexpr const char *kTransactionResults[4] = {
-    "0: Transaction in progress",
-    "1: Transaction success",
-    "2: Transaction error",
-    "3: Transaction reserved",
-};
-constexpr const char *kErrorResults[4] = {
-    "0: No error",
-    "1: Flash not ready for write",
-    "2: Timout on writing or reading",
-    "3: Not enough room in C2S flash-fifo for flash reading",
-};
-constexpr uint32_t kTransactionSuccess = 1;
-constexpr uint32_t kNoError = 0;
-
-uint32_t transaction_result(uint32_t status) { return (status >> 26) & 3u; }
-uint32_t error_result(uint32_t status) { return (status >> 28) & 3u; }
 uint32_t lock_bits(uint32_t status) { return status & 0xFFu; }
 uint32_t rcr_bits(uint32_t status) { return status & 0xFFFFu; }
 
@@ -112,7 +97,7 @@ CFlashPC28F::CFlashPC28F(ROMWRIGHT_LOG_CALLBACK log_callback, void *user_data, r
 
 void CFlashPC28F::Attach(void *handle, bool verbose) {
     handle_ = nullptr;
-    if (!handle) throw std::runtime_error("Error: Board handle is NULL");
+    if (!handle) throw romwright::error(romwright::error_kind::usage, "Error: Board handle is NULL");
     handle_ = handle;
     verbose_ = verbose;
     // Whether the output enable is on is a fact about the board last
@@ -128,6 +113,10 @@ void CFlashPC28F::Attach(void *handle, bool verbose) {
 }
 
 void CFlashPC28F::Detach() {
+    // A driver that let go of its board (even by a detach that failed) has
+    // nothing to switch off: the handle is gone, and a call on it would only
+    // add the library's refusal to the failure already reported.
+    if (!handle_) return;
     // The driver lets go of the board even when switching the output off
     // fails; the failure is still reported.
     then_always(
@@ -151,7 +140,7 @@ void CFlashPC28F::ExecCommand(uint32_t command, uint32_t start, uint32_t count, 
     if (!wait) return;
     if (!WaitCommandComplete(kCommandTimeoutMs)) {
         log_.info("--- Wait timeout\n");
-        throw std::runtime_error("Wait timed out.");
+        throw romwright::error(romwright::error_kind::timeout, "Wait timed out.");
     }
 }
 
@@ -178,12 +167,9 @@ void CFlashPC28F::ReadStatusRegisters(uint32_t values[2], bool check) {
     const char *where = "CFlashPC28F::ReadStatusRegisters";
     for (int i = 0; i < 2; ++i) {
         values[i] = read_register(handle_, flash_reg::kStatus, where);
-        const uint32_t transaction = transaction_result(values[i]);
-        const uint32_t error = error_result(values[i]);
-        if (check && (transaction != kTransactionSuccess || error != kNoError)) {
-            throw std::runtime_error(std::string("Transaction result = ") + kTransactionResults[transaction] +
-                                     "\nError result = " + kErrorResults[error] + "\n");
-        }
+        // A bad word is not acknowledged: it stays for whoever looks next.
+        const romwright::FlashStatus status = romwright::FlashStatus::decode(values[i]);
+        if (check && !status.good()) throw romwright::flash_status_error(status);
         write_register(handle_, flash_reg::kStatus, 0, where);
     }
 }
@@ -245,8 +231,9 @@ void CFlashPC28F::SetRCR() {
     uint32_t values[2] = {};
     ReadStatusRegisters(values, true);
     if (rcr_bits(values[0]) != kRcrValue || rcr_bits(values[1]) != kRcrValue) {
-        throw std::runtime_error(fmt::format("Error: Unable to set RCR -- want {:04X} have {:04X}, {:04X}\n", kRcrValue,
-                                             rcr_bits(values[0]), rcr_bits(values[1])));
+        throw romwright::error(romwright::error_kind::verification,
+                               fmt::format("Error: Unable to set RCR -- want {:04X} have {:04X}, {:04X}\n", kRcrValue,
+                                           rcr_bits(values[0]), rcr_bits(values[1])));
     }
 }
 
@@ -262,8 +249,9 @@ void CFlashPC28F::EraseSector(uint32_t sector) {
         ExecCommand(BLOCK_LOCK_STATUS, sector, 1, true);
         ReadStatusRegisters(values, true);
         if (lock_bits(values[0]) != 0 || lock_bits(values[1]) != 0) {
-            throw std::runtime_error(fmt::format("Error: Sector {} not unlocked. Status = {}, {}\n", sector,
-                                                 lock_bits(values[0]), lock_bits(values[1])));
+            throw romwright::error(romwright::error_kind::verification,
+                                   fmt::format("Error: Sector {} not unlocked. Status = {}, {}\n", sector,
+                                               lock_bits(values[0]), lock_bits(values[1])));
         }
     }
     ExecCommand(ERASE_BLOCK, sector, 1, true);
@@ -341,7 +329,8 @@ void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void 
             const uint64_t now = clock_.monotonic_ms();
             if (!full) full_since = now;
             full = true;
-            if (now - full_since > kCommandTimeoutMs) throw std::runtime_error("BurstWriteRegister timeout.");
+            if (now - full_since > kCommandTimeoutMs)
+                throw romwright::error(romwright::error_kind::timeout, "BurstWriteRegister timeout.");
             clock_.sleep_ms(kPollMs);
         } else {
             full = false;
@@ -349,7 +338,8 @@ void CFlashPC28F::BurstWriteRegister(uint32_t start, uint32_t count, const void 
         }
     }
     if (started) {
-        if (!WaitCommandComplete(kCommandTimeoutMs)) throw std::runtime_error("BurstWriteRegister timeout.");
+        if (!WaitCommandComplete(kCommandTimeoutMs))
+            throw romwright::error(romwright::error_kind::timeout, "BurstWriteRegister timeout.");
     } else {
         ExecCommand(PROGRAM_BURST, start, count, true);
     }

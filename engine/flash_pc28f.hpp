@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include <romwright/romwright.h>
+
 #include "engine/clock.hpp"
 #include "engine/log_sink.hpp"
-#include "engine/romwright.h"
 
 // Controller command codes (6 bits).
 enum FlashCommand : uint32_t {
@@ -46,6 +47,8 @@ public:
                 romwright::Clock &clock = romwright::system_clock());
 
     void Attach(void *handle, bool verbose);
+    // Switches the output off and lets go of the board; does nothing when
+    // no board is attached.
     void Detach();
 
     void ExecCommand(uint32_t command, uint32_t start, uint32_t count, bool wait);
@@ -71,6 +74,7 @@ public:
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
 
     void *handle() const { return handle_; }
+    bool attached() const { return handle_ != nullptr; }
     bool output_enabled() const { return output_enabled_; }
     bool defer_rcr() const { return defer_rcr_; }
     bool rcr_configured() const { return rcr_configured_; }

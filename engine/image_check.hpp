@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/board_identity.hpp"
 #include "engine/image_slot.hpp"
 #include "engine/log_sink.hpp"
 
@@ -24,23 +25,18 @@ enum class Compatibility { always, debug_only, refused };
 // How an image made for image_id may run on a board with board_id (ids differ).
 Compatibility compatibility(uint16_t image_id, uint16_t board_id);
 
-// The board as identification found it. Sector mode places the primary
-// image's header at 0x40000.
-struct BoardIdentity {
-    uint32_t kind = 0;
-    uint16_t id = 0;
-    uint32_t variant = 0;
-    bool sector_mode = false;
-};
-
 // Reads the board revision as (major, minor), minor 15 already taken as 0;
-// throws when the board cannot tell. Asked only for a ZEN5120.
+// throws when the board cannot tell. Asked only for a model with a revision
+// rule in the board table (ZEN5120).
 using RevisionReader = std::function<std::pair<int32_t, int32_t>()>;
 
-// Decides whether the loaded images may go into the board and which slot to
-// program: 0 for the primary image, 1 for the secondary. Throws
-// std::runtime_error with the refusal; the ZEN5120 diagnostics go to log at
-// level 3 before the refusal. Reads nothing outside the images' data.
+// Decides whether the loaded images may go into the board as identification
+// found it (sector mode places the primary image's header at 0x40000) and
+// which slot to program: 0 for the primary image, 1 for the secondary. The
+// board's kind picks its rules from the board table; board ids are compared
+// through the table's accepted images. Throws romwright::error (an image)
+// with the refusal; the ZEN5120 diagnostics go to log at level 3 before the
+// refusal. Reads nothing outside the images' data.
 int32_t check_image(const ImageSlot (&images)[2], const BoardIdentity &board, bool debug,
                     const RevisionReader &read_revision, const LogSink &log);
 

@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 namespace romwright {
 

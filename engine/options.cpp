@@ -3,19 +3,20 @@
 #include <new>
 #include <string>
 
-#include "engine/options.hpp"
+#include <romwright/options.hpp>
+
 #include "engine/options_record.hpp"
 
 namespace {
 
 // Boolean option identifiers map to record fields; note 1 is page 1 and 2 is page 0.
-constexpr bool romwright_options_record::*kBoolFields[] = {
-    &romwright_options_record::auto_select_pages,  // 0
-    &romwright_options_record::write_page1,        // 1
-    &romwright_options_record::write_page0,        // 2
-    &romwright_options_record::write_option_bits,  // 3
-    &romwright_options_record::verify_pages,       // 4
-    &romwright_options_record::debug,              // 5
+constexpr bool romwright::UpdateOptions::*kBoolFields[] = {
+    &romwright::UpdateOptions::auto_select_pages,  // 0
+    &romwright::UpdateOptions::write_page1,        // 1
+    &romwright::UpdateOptions::write_page0,        // 2
+    &romwright::UpdateOptions::write_option_bits,  // 3
+    &romwright::UpdateOptions::verify_pages,       // 4
+    &romwright::UpdateOptions::debug,              // 5
 };
 constexpr int32_t kBoolFieldCount = static_cast<int32_t>(std::size(kBoolFields));
 
@@ -86,7 +87,7 @@ void check(ROMWRIGHT_RC rc) {
 } // namespace
 
 exception::exception(ROMWRIGHT_RC code)
-    : std::runtime_error(""), code_(code), text_("Firmware updater error. Code " + std::to_string(code) + "\n") {}
+    : error(error_kind::entry, ""), code_(code), text_("Firmware updater error. Code " + std::to_string(code) + "\n") {}
 
 options::options() : record_(require(romwright_options_create())) {}
 
@@ -116,11 +117,7 @@ int32_t options::get_int(int32_t id) const {
 void options::set_int(int32_t id, int32_t value) { check(romwright_options_set_int(record_, id, value)); }
 
 bool options::operator==(const options &other) const {
-    const romwright_options_record &a = *record_;
-    const romwright_options_record &b = *other.record_;
-    return a.auto_select_pages == b.auto_select_pages && a.write_page0 == b.write_page0 &&
-           a.write_page1 == b.write_page1 && a.write_option_bits == b.write_option_bits &&
-           a.verify_pages == b.verify_pages && a.max_retries == b.max_retries && a.debug == b.debug;
+    return static_cast<const UpdateOptions &>(*record_) == static_cast<const UpdateOptions &>(*other.record_);
 }
 
 } // namespace romwright

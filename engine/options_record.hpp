@@ -1,16 +1,9 @@
-// The layout of the options record, private to the engine.
+// The layout of the options record, private to the engine: the seven update
+// options with their defaults.
 #pragma once
 
-#include <cstdint>
+#include <romwright/romwright.h>
 
-#include "engine/romwright.h"
+#include "engine/update_options.hpp"
 
-struct romwright_options_record {
-    bool auto_select_pages = true;
-    bool write_page0 = false;
-    bool write_page1 = false;
-    bool write_option_bits = true;
-    bool verify_pages = true;
-    int32_t max_retries = 15;
-    bool debug = false;
-};
+struct romwright_options_record : romwright::UpdateOptions {};

@@ -14,6 +14,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 namespace romwright {
 namespace {
 
@@ -56,7 +58,8 @@ Ranges ranges_of(const PlanInput &input, uint32_t unit) {
 
 uint32_t image_length(const std::vector<uint8_t> &data) {
     if (data.size() > std::numeric_limits<uint32_t>::max())
-        throw std::runtime_error(fmt::format("Error: Image of {} bytes does not fit a 32-bit flash", data.size()));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Image of {} bytes does not fit a 32-bit flash", data.size()));
     return static_cast<uint32_t>(data.size());
 }
 
@@ -69,7 +72,8 @@ uint32_t sector_size(const PlanInput &input) {
 uint32_t units_reached(uint32_t length, uint32_t unit) {
     const uint64_t units = length / unit + (length % unit != 0 ? 1 : 0);
     if (units * unit > std::numeric_limits<uint32_t>::max())
-        throw std::runtime_error(fmt::format("Error: Image of {} bytes does not fit a 32-bit flash", length));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Image of {} bytes does not fit a 32-bit flash", length));
     return static_cast<uint32_t>(units);
 }
 
@@ -101,10 +105,12 @@ bool page_is_blank(const std::vector<uint8_t> &data, uint32_t page) {
 void refuse_page_mode_sector0(const Ranges &ranges) {
     for (const UnitRange &range : ranges.items) {
         if (range.option_on && range.covers(0))
-            throw std::runtime_error(fmt::format(
-                "Error: {} range 0x{:08X} to 0x{:08X} reaches into the first 128 KB, which this board never "
-                "programs; erasing sector 0 would destroy its contents",
-                range.name, range.start, range.end));
+            throw romwright::error(
+                error_kind::image,
+                fmt::format(
+                    "Error: {} range 0x{:08X} to 0x{:08X} reaches into the first 128 KB, which this board never "
+                    "programs; erasing sector 0 would destroy its contents",
+                    range.name, range.start, range.end));
     }
 }
 
@@ -116,10 +122,12 @@ void refuse_erasing_unwritten_ranges(const Ranges &ranges, const std::vector<boo
         for (int64_t sector = range.first; sector <= range.last && sector < static_cast<int64_t>(erase_map.size());
              ++sector) {
             if (!erase_map[static_cast<std::size_t>(sector)]) continue;
-            throw std::runtime_error(fmt::format(
-                "Error: Erasing sector {} would destroy the part of the {} range 0x{:08X} to 0x{:08X} that lies "
-                "in it, as that range is not being written",
-                sector, range.name, range.start, range.end));
+            throw romwright::error(
+                error_kind::image,
+                fmt::format(
+                    "Error: Erasing sector {} would destroy the part of the {} range 0x{:08X} to 0x{:08X} that lies "
+                    "in it, as that range is not being written",
+                    sector, range.name, range.start, range.end));
         }
     }
 }
@@ -129,7 +137,7 @@ void refuse_erasing_unwritten_ranges(const Ranges &ranges, const std::vector<boo
 SectorPlan plan_sectors(const PlanInput &input) {
     const uint32_t size = sector_size(input);
     const uint32_t length = image_length(input.data);
-    if (length / size < 1) throw std::runtime_error("Error: Invalid sector count.");
+    if (length / size < 1) throw romwright::error(error_kind::image, "Error: Invalid sector count.");
     const uint32_t sectors = units_reached(length, size);
 
     const Ranges ranges = ranges_of(input, size);
@@ -151,7 +159,8 @@ SectorPlan plan_sectors(const PlanInput &input) {
 
 PagePlan plan_pages(const PlanInput &input) {
     const uint32_t length = image_length(input.data);
-    if (length / kPageSize < kFirstProgrammablePage) throw std::runtime_error("Error: Invalid page count");
+    if (length / kPageSize < kFirstProgrammablePage)
+        throw romwright::error(error_kind::image, "Error: Invalid page count");
     const uint32_t pages = units_reached(length, kPageSize);
 
     const Ranges ranges = ranges_of(input, kPageSize);

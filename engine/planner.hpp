@@ -45,13 +45,23 @@ struct PagePlan {
     std::vector<PlanRun> runs;
 };
 
+// What an update does to the flash: the sectors it erases and, in page mode,
+// the pages it programs, with their counts. The flash steps walk these maps
+// and nothing else; every attempt of an update reuses them.
+struct UpdatePlan {
+    std::vector<bool> erase_map;  // one bit per sector of the image
+    int32_t erase_count = 0;
+    std::vector<bool> write_map;  // one bit per 32-byte page; empty in sector mode
+    int32_t write_count = 0;
+};
+
 // One bit per sector the image reaches, its trailing partial sector
-// included. Throws std::runtime_error "Error: Invalid sector count." below
-// one whole sector.
+// included. Throws romwright::error (an image) "Error: Invalid sector
+// count." below one whole sector.
 SectorPlan plan_sectors(const PlanInput &input);
 // Page mode only. One bit per page the image reaches; a last partial page
-// counts as padded with 0xFF. Throws std::runtime_error "Error: Invalid page
-// count" below 4096 whole pages.
+// counts as padded with 0xFF. Throws romwright::error (an image) "Error:
+// Invalid page count" below 4096 whole pages.
 PagePlan plan_pages(const PlanInput &input);
 
 } // namespace romwright

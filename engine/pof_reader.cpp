@@ -9,6 +9,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 
@@ -127,9 +129,10 @@ public:
 private:
     void check_left(std::size_t length, const std::string &what) const {
         if (length > remaining())
-            throw std::ios_base::failure(fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
-                                                     "{}, {} left",
-                                                     source_.name(), what, length, position_, remaining()));
+            throw romwright::error(error_kind::image,
+                                   fmt::format("Error: POF file {} ends inside {}: {} bytes needed at offset "
+                                               "{}, {} left",
+                                               source_.name(), what, length, position_, remaining()));
     }
 
     FirmwareSource &source_;
@@ -157,7 +160,7 @@ public:
         verbose_.info("[POF] packet count = {}\n", count);
         for (uint64_t index = 1;; ++index) {
             const Packet packet = read_packet_header(index);
-            if (index > count) throw std::runtime_error("Error: Too many packets");
+            if (index > count) throw romwright::error(error_kind::image, "Error: Too many packets");
             verbose_.info("[POF] packet , {} : tag = {} size = {}\n", index, packet.tag, packet.size);
             if (packet.tag == kTerminator) {
                 read_terminator(packet, count);
@@ -171,7 +174,7 @@ private:
     uint32_t read_file_header() {
         uint8_t header[kFileHeaderSize];
         input_.read(header, sizeof header, "its 12-byte header");
-        if (!has_pof_magic(header, sizeof header)) throw std::runtime_error("Invalid POF header.");
+        if (!has_pof_magic(header, sizeof header)) throw romwright::error(error_kind::image, "Invalid POF header.");
         return le32(header + 8);
     }
 
@@ -188,19 +191,22 @@ private:
         uint8_t stored_bytes[2];
         input_.read(stored_bytes, sizeof stored_bytes, packet_name(packet));
         const uint16_t stored = le16(stored_bytes);
-        if (packet.index != count) throw std::runtime_error("Error: Terminator packet not last packet.");
+        if (packet.index != count)
+            throw romwright::error(error_kind::image, "Error: Terminator packet not last packet.");
         verbose_.info("[POF]  CRC = 0x{:04X}\n", stored);
         verbose_.info("[POF]  computed CRC = 0x{:04X}\n", computed);
         // A corrupt file is refused here, before anything is erased.
         if (computed != stored)
-            throw std::runtime_error(fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}",
-                                                 computed, stored));
+            throw romwright::error(
+                error_kind::image,
+                fmt::format("Error: POF file CRC mismatch: computed 0x{:04X}, stored 0x{:04X}", computed, stored));
     }
 
     void read_payload(const Packet &packet) {
         if (packet.size > input_.remaining())
-            throw std::runtime_error(fmt::format("Error: POF {} is larger than the {} bytes left in the file",
-                                                 packet_name(packet), input_.remaining()));
+            throw romwright::error(error_kind::image,
+                                   fmt::format("Error: POF {} is larger than the {} bytes left in the file",
+                                               packet_name(packet), input_.remaining()));
         switch (packet.tag) {
         case kData: return read_data(packet, slots_[0]);
         case kSecondaryData: return read_data(packet, slots_[1]);
@@ -214,11 +220,13 @@ private:
     }
 
     void read_data(const Packet &packet, ImageSlot &slot) {
-        if (!slot.data.empty()) throw std::runtime_error("Error: Duplicate logical address and data 32.");
+        if (!slot.data.empty())
+            throw romwright::error(error_kind::image, "Error: Duplicate logical address and data 32.");
         if (packet.size < kLad32WordsSize)
-            throw std::length_error(fmt::format("Error: POF {} is too short for logical address and data 32: "
-                                                "at least 12 bytes needed",
-                                                packet_name(packet)));
+            throw romwright::error(error_kind::image,
+                                   fmt::format("Error: POF {} is too short for logical address and data 32: "
+                                               "at least 12 bytes needed",
+                                               packet_name(packet)));
         uint8_t words[kLad32WordsSize];
         input_.read(words, sizeof words, packet_name(packet));
         verbose_.info("[POF]  LAD32 = 0x{:08X} 0x{:08X} 0x{:08X}\n", le32(words), le32(words + 4), le32(words + 8));
@@ -281,7 +289,7 @@ void load_pof(FirmwareSource &source, ImageSlot (&slots)[2], bool debug, const L
 
 void load_pof_file(const std::string &path, ImageSlot (&slots)[2], bool debug, const LogSink &log) {
     std::optional<FirmwareFile> file = FirmwareFile::open(path);
-    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open POF file {}", path));
+    if (!file) throw romwright::error(error_kind::file, fmt::format("Error: Unable to open POF file {}", path));
     load_pof(*file, slots, debug, log);
 }
 

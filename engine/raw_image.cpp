@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 
@@ -58,22 +60,24 @@ const PageMessages kPage1Messages = {
 };
 
 void check_page(uint32_t start, uint32_t end, uint32_t length, const PageMessages &messages) {
-    if (start >= length) throw std::runtime_error(fmt::format(fmt::runtime(messages.start), start));
-    if (end >= length) throw std::runtime_error(fmt::format(fmt::runtime(messages.end), end));
-    if (start > end) throw std::runtime_error(fmt::format(fmt::runtime(messages.range), start, end));
+    if (start >= length) throw romwright::error(error_kind::image, fmt::format(fmt::runtime(messages.start), start));
+    if (end >= length) throw romwright::error(error_kind::image, fmt::format(fmt::runtime(messages.end), end));
+    if (start > end) throw romwright::error(error_kind::image, fmt::format(fmt::runtime(messages.range), start, end));
 }
 
 // The layout can only be read from eight bytes inside the data, and the
 // detailed log dumps the whole block, so both must lie within it.
 void check_option_bits_inside(const ImageSlot &slot) {
     const uint64_t length = slot.data.size();
-    if (length == 0) throw std::runtime_error("Error: No image data to read the option bits from");
-    if (slot.option_bits_end == 0) throw std::runtime_error("Error: Unable to find option bits in image");
+    if (length == 0) throw romwright::error(error_kind::image, "Error: No image data to read the option bits from");
+    if (slot.option_bits_end == 0)
+        throw romwright::error(error_kind::image, "Error: Unable to find option bits in image");
     if (uint64_t(slot.option_bits_start) + kLayoutBytes > length || slot.option_bits_end > length ||
         slot.option_bits_end < slot.option_bits_start)
-        throw std::runtime_error(fmt::format("Error: Option bits at 0x{:08X} to 0x{:08X} lie outside the image of {} "
-                                             "bytes",
-                                             slot.option_bits_start, slot.option_bits_end, length));
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Option bits at 0x{:08X} to 0x{:08X} lie outside the image of {} "
+                                           "bytes",
+                                           slot.option_bits_start, slot.option_bits_end, length));
 }
 
 void log_selection(const PageSelection &selection, const LogSink &log) {
@@ -99,17 +103,18 @@ void load_binary(FirmwareSource &source, ImageSlot &primary, const LogSink &log)
     log.info("Loading binary file {} bytes.\n", size);
     // Flash addresses and the image length are 32-bit everywhere after this.
     if (size > kMaxImageSize)
-        throw std::runtime_error(fmt::format("Error: Binary file of {} bytes is too large; an image holds at most "
-                                             "{} bytes",
-                                             size, kMaxImageSize));
-    if (size <= kSearchWindow) throw std::runtime_error(kNoOptionBits);
+        throw romwright::error(error_kind::image,
+                               fmt::format("Error: Binary file of {} bytes is too large; an image holds at most "
+                                           "{} bytes",
+                                           size, kMaxImageSize));
+    if (size <= kSearchWindow) throw romwright::error(error_kind::image, kNoOptionBits);
 
     // The window first: without option bits in it nothing else is read.
     const uint64_t window_start = size - kSearchWindow;
     std::vector<uint8_t> window(kSearchWindow);
     source.read(window_start, window.data(), window.size());
     const auto found = find_option_bits(window.data(), window.size());
-    if (!found) throw std::runtime_error(kNoOptionBits);
+    if (!found) throw romwright::error(error_kind::image, kNoOptionBits);
 
     std::vector<uint8_t> data;
     data.reserve(static_cast<std::size_t>(size));
@@ -122,7 +127,7 @@ void load_binary(FirmwareSource &source, ImageSlot &primary, const LogSink &log)
 
 void load_binary_file(const std::string &path, ImageSlot &primary, const LogSink &log) {
     std::optional<FirmwareFile> file = FirmwareFile::open(path);
-    if (!file) throw std::ios_base::failure(fmt::format("Error: Unable to open binary file {}", path));
+    if (!file) throw romwright::error(error_kind::file, fmt::format("Error: Unable to open binary file {}", path));
     load_binary(*file, primary, log);
 }
 
@@ -139,14 +144,14 @@ void read_page_layout(const ImageSlot &slot, PageSelection &selection, PageLayou
     const uint8_t *bits = slot.data.data() + slot.option_bits_start;
     const uint32_t length = static_cast<uint32_t>(slot.data.size());
 
-    if (all_ff(bits)) throw std::runtime_error(kPage0Messages.not_found);
+    if (all_ff(bits)) throw romwright::error(error_kind::image, kPage0Messages.not_found);
     layout.page0_start = decode_address(bits[0], bits[1]);
     layout.page0_end = decode_address(bits[2], bits[3]);
     if (selection.write_page0) check_page(layout.page0_start, layout.page0_end, length, kPage0Messages);
 
     layout.page1_present = !all_ff(bits + 4);
     if (!layout.page1_present) {
-        if (selection.write_page1) throw std::runtime_error(kPage1Messages.not_found);
+        if (selection.write_page1) throw romwright::error(error_kind::image, kPage1Messages.not_found);
     } else {
         layout.page1_start = decode_address(bits[4], bits[5]);
         layout.page1_end = decode_address(bits[6], bits[7]);

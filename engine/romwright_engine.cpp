@@ -2,60 +2,30 @@
 // Identification fixes the programming mode from the board kind alone.
 #include "engine/romwright_engine.hpp"
 
-#include <algorithm>
 #include <exception>
-#include <iterator>
 #include <stdexcept>
 
 #include <fmt/format.h>
 
+#include <romwright/board_table.hpp>
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
+#include "engine/page_flash.hpp"
+#include "engine/sector_flash.hpp"
 
 namespace {
 
-struct BoardKindRow {
-    uint32_t kind;
-    const char *model;
-    uint16_t board_id;
-    bool sector_mode;
-};
-
-// The board kinds this engine programs itself.
-constexpr BoardKindRow kBoardKinds[] = {
-    {11, "ZEN5110", 0x5110, false}, {12, "ZEN5104", 0x5104, false}, {13, "ZEN5120", 0x5120, false},
-    {14, "ZEN5130", 0x5130, false}, {15, "ZEN5131", 0x5131, false}, {16, "ZEN5140", 0x5140, false},
-    {17, "ZEN5141", 0x5141, false}, {18, "ZEN5132", 0x5132, false}, {19, "ZEN5133", 0x5133, false},
-    {20, "ZEN5111", 0x5111, false}, {21, "ZEN5121", 0x5121, false}, {22, "ZEN5150", 0x5150, false},
-    {23, "ZEN5152", 0x5152, false}, {24, "ZEN5151", 0x5151, false}, {25, "ZEN5160", 0x5160, true},
-    {29, "ZEN5170", 0x5170, true},  {30, "ZEN5142", 0x5142, true},  {32, "ZEN5180", 0x5180, false},
-    {33, "ZEN5171", 0x5171, true},  {34, "ZEN5181", 0x5181, false},
-};
-
-// Kinds up to this one are older models that cannot be updated here.
-constexpr uint32_t kLastUnsupportedKind = 10;
-// Sector-mode kinds whose FPGA and CPLD must be recent enough for flash access.
-constexpr uint32_t kVersionGatedKinds[] = {25, 29};
-constexpr uint32_t kZen5170Kind = 29;
-
-constexpr uint32_t kMinimumFpgaMajor = 8, kMinimumFpgaMinor = 14;
-constexpr uint32_t kMinimumCpldMajor = 9, kMinimumCpldMinor = 14;
-
-constexpr uint32_t kSectorBufferSize = 0x40000;
 // OpenBoard's scratch read on page-mode boards: 8 words at byte address 0x20000.
 constexpr uint32_t kScratchReadWordAddress = 0x10000;
 constexpr uint32_t kBoardRegister0 = 0;
 constexpr int32_t kRevisionMinorUnset = 15;
 
-const BoardKindRow *find_kind(uint32_t kind) {
-    const auto row = std::find_if(std::begin(kBoardKinds), std::end(kBoardKinds),
-                                  [kind](const BoardKindRow &r) { return r.kind == kind; });
-    return row == std::end(kBoardKinds) ? nullptr : row;
-}
-
-bool is_version_gated(uint32_t kind) {
-    return std::find(std::begin(kVersionGatedKinds), std::end(kVersionGatedKinds), kind) !=
-           std::end(kVersionGatedKinds);
+// The table's row of a kind the engine programs in sector mode, else null.
+const romwright::BoardModel *sector_mode_model(uint32_t kind) {
+    const romwright::BoardModel *model = romwright::find_board_model(kind);
+    return model && model->path == romwright::UpdatePath::sector_mode ? model : nullptr;
 }
 
 bool older_than(uint32_t major, uint32_t minor, uint32_t want_major, uint32_t want_minor) {
@@ -67,14 +37,19 @@ uint32_t fpga_minor(uint32_t signature) { return (signature >> 24) & 0x0Fu; }
 
 } // namespace
 
-CRomwright::CRomwright(ROMWRIGHT_LOG_CALLBACK log_callback_, void *user_data_, romwright::Clock &clock)
-    : user_data(user_data_), log_callback(log_callback_), flash(log_callback_, user_data_, clock), clock_(clock) {}
+// Until SetOptions runs, the engine writes page 0 (the options record's
+// default leaves it to the automatic selection).
+CRomwright::CRomwright(ROMWRIGHT_LOG_CALLBACK log_callback, void *user_data, romwright::Clock &clock)
+    : user_data_(user_data), log_callback_(log_callback), flash_(log_callback, user_data, clock), clock_(clock) {
+    options_.write_page0 = true;
+}
 
 CRomwright::~CRomwright() {
-    sector_buffer.reset();
-    if (controller_attached) {
+    backend_.reset();
+    sector_buffer_.reset();
+    if (controller_attached_) {
         try {
-            flash.Detach();
+            flash_.Detach();
         } catch (const std::exception &error) {
             // The update's outcome is already decided; say why the board may
             // keep its flash output enabled and carry on.
@@ -83,8 +58,8 @@ CRomwright::~CRomwright() {
             WarnDetachFailed(nullptr);
         }
     }
-    controller_attached = false;
-    board = nullptr;
+    controller_attached_ = false;
+    board_ = nullptr;
 }
 
 // The destructor may run while a failure unwinds, and the log callback may
@@ -99,70 +74,81 @@ void CRomwright::WarnDetachFailed(const char *reason) const noexcept {
     }
 }
 
-void CRomwright::SetOptions(bool auto_select_pages_, bool write_page0_, bool write_page1_, bool write_option_bits_,
-                            bool verify_pages_, int32_t max_retries_, bool debug_) {
-    auto_select_pages = auto_select_pages_;
-    write_page0 = write_page0_;
-    write_page1 = write_page1_;
-    write_option_bits = write_option_bits_;
-    verify_pages = verify_pages_;
-    max_retries = max_retries_;
-    debug = debug_;
+void CRomwright::SetOptions(bool auto_select_pages, bool write_page0, bool write_page1, bool write_option_bits,
+                            bool verify_pages, int32_t max_retries, bool debug) {
+    options_.auto_select_pages = auto_select_pages;
+    options_.write_page0 = write_page0;
+    options_.write_page1 = write_page1;
+    options_.write_option_bits = write_option_bits;
+    options_.verify_pages = verify_pages;
+    options_.max_retries = max_retries;
+    options_.debug = debug;
 }
 
 void CRomwright::OpenBoard(void *handle) {
-    board = handle;
-    if (!board) throw std::runtime_error("Error: Null board");
-    const uint32_t kind = KorvelGetBoardKind(board);
-    const BoardKindRow *row = find_kind(kind);
-    if (row && row->sector_mode) {
-        if (is_version_gated(kind)) {
+    board_ = handle;
+    if (!board_) throw romwright::error(romwright::error_kind::usage, "Error: Null board");
+    const uint32_t kind = KorvelGetBoardKind(board_);
+    opened_kind_ = kind;
+    if (const romwright::BoardModel *model = sector_mode_model(kind)) {
+        if (const romwright::FirmwareFloor *floor = model->floor) {
             const uint32_t signature = GetKsopcSignature();
-            if (older_than(fpga_major(signature), fpga_minor(signature), kMinimumFpgaMajor, kMinimumFpgaMinor))
-                throw std::runtime_error(fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
-                                                     fpga_major(signature), fpga_minor(signature)));
+            if (older_than(fpga_major(signature), fpga_minor(signature), floor->fpga_major, floor->fpga_minor))
+                throw romwright::error(romwright::error_kind::board,
+                                       fmt::format("Error: ZEN51x0 FPGA version {}.{} does not support flash updates.",
+                                                   fpga_major(signature), fpga_minor(signature)));
             uint8_t major = 0, minor = 0;
-            zen::check_call(KorvelGetCPLDVersion(board, &major, &minor), "CRomwright::OpenBoard");
-            if (older_than(major, minor, kMinimumCpldMajor, kMinimumCpldMinor))
-                throw std::runtime_error(fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.",
-                                                     major, minor));
+            zen::check_call(KorvelGetCPLDVersion(board_, &major, &minor), "CRomwright::OpenBoard");
+            if (older_than(major, minor, floor->cpld_major, floor->cpld_minor))
+                throw romwright::error(
+                    romwright::error_kind::board,
+                    fmt::format("Error: ZEN51x0 CPLD version {}.{} does not support flash updates.", major, minor));
         }
-        flash.Attach(board, debug);
-        controller_attached = true;
+        flash_.Attach(board_, options_.debug);
+        controller_attached_ = true;
         return;
     }
-    controller_attached = false;
+    controller_attached_ = false;
     uint16_t scratch[8] = {};
     // What this read prepares is the library's business; its outcome is not ours.
-    (void)ZEN5110FlashSectorPageRead(board, kScratchReadWordAddress, scratch);
+    (void)ZEN5110FlashSectorPageRead(board_, kScratchReadWordAddress, scratch);
 }
 
 uint32_t CRomwright::GetKsopcSignature() {
     uint32_t value = 0;
-    zen::check_call(KorvelQueryCapability(board, ZENAPI_CAP_KSOPC_SIGNATURE, 0, &value),
+    zen::check_call(KorvelQueryCapability(board_, ZENAPI_CAP_KSOPC_SIGNATURE, 0, &value),
                     "CRomwright::GetKsopcSignature");
     return value;
 }
 
 std::pair<int32_t, int32_t> CRomwright::ReadBoardRevision() {
     uint8_t major = 0, minor = 0;
-    if (KorvelGetBoardRevision(board, &major, &minor) != ZENAPI_SUCCESS)
-        throw std::runtime_error("Error: reading board revision failed");
+    if (KorvelGetBoardRevision(board_, &major, &minor) != ZENAPI_SUCCESS)
+        throw romwright::error(romwright::error_kind::device_call, "Error: reading board revision failed");
     const int32_t shown_minor = minor == kRevisionMinorUnset ? 0 : minor;
     return {major, shown_minor};
 }
 
 CRomwright::FpgaType CRomwright::GetFPGAType() {
-    const uint32_t kind = KorvelGetBoardKind(board);
-    const BoardKindRow *row = find_kind(kind);
-    if (!row) {
-        if (kind <= kLastUnsupportedKind) throw std::runtime_error("Error: Unsupported board type");
-        throw std::runtime_error("Unknown board type");
-    }
-    FpgaType type{kind, 0, row->model, row->board_id, row->sector_mode};
-    if (kind == kZen5170Kind) {
+    const uint32_t kind = KorvelGetBoardKind(board_);
+    // OpenBoard chose how to open the board by its own answer; a board that
+    // now says something else was opened the wrong way, or is not to be
+    // trusted about its kind at all.
+    if (kind != opened_kind_)
+        throw romwright::error(romwright::error_kind::device_call,
+                               fmt::format("Error: The board's kind changed between two queries: KorvelGetBoardKind "
+                                           "answered {} in CRomwright::OpenBoard, then {} in CRomwright::GetFPGAType",
+                                           opened_kind_, kind));
+    const romwright::BoardModel *model = romwright::find_board_model(kind);
+    // Numbers below the first kind are refused as the oldest models are.
+    if (kind < romwright::kFirstBoardKind || (model && model->path == romwright::UpdatePath::unsupported))
+        throw romwright::error(romwright::error_kind::board, "Error: Unsupported board type");
+    if (!model || model->path == romwright::UpdatePath::not_programmed)
+        throw romwright::error(romwright::error_kind::board, "Unknown board type");
+    FpgaType type{kind, 0, model->designation, model->board_id, model->path == romwright::UpdatePath::sector_mode};
+    if (model->variant == romwright::VariantRule::register0_low_byte) {
         uint32_t value = 0;
-        zen::check_call(KorvelReadRegister(board, kBoardRegister0, &value, ZENAPI_REGISTER_ACCESS_CODE),
+        zen::check_call(KorvelReadRegister(board_, kBoardRegister0, &value, ZENAPI_REGISTER_ACCESS_CODE),
                         "CRomwright::GetFPGAType");
         type.variant = value & 0xFFu;
     }
@@ -171,7 +157,7 @@ CRomwright::FpgaType CRomwright::GetFPGAType() {
 
 void CRomwright::GetSerialNumber() {
     uint32_t serial = 0;
-    if (KorvelQueryCapability(board, ZENAPI_CAP_SERIAL_NUMBER, 0, &serial) == ZENAPI_SUCCESS)
+    if (KorvelQueryCapability(board_, ZENAPI_CAP_SERIAL_NUMBER, 0, &serial) == ZENAPI_SUCCESS)
         log().info("Serial number = {} \n", serial);
     else
         log().error("Serial number unavailable\n");
@@ -184,27 +170,38 @@ void CRomwright::IdentifyBoard(void *handle) {
     const auto revision = ReadBoardRevision();
     // Nothing is stored until every query has answered: a board that fails
     // one of them leaves the members as they were.
-    board_kind = type.kind;
-    board_variant = type.variant;
-    board_model = type.model;
-    ksopc_signature = signature;
-    board_id = type.board_id;
-    sector_mode = type.sector_mode;
-    if (sector_mode && !sector_buffer) {
-        sector_buffer = romwright::platform::allocate_aligned(kSectorBufferSize);
-        if (!sector_buffer) throw std::runtime_error("Allocate memory failed");
-    }
-    log().info("Board type = {} {{{}, {}}}\n", board_model, revision.first, revision.second);
+    identity_.kind = type.kind;
+    identity_.variant = type.variant;
+    identity_.model = type.model;
+    identity_.ksopc_signature = signature;
+    identity_.id = type.board_id;
+    identity_.sector_mode = type.sector_mode;
+    SelectBackend();
+    log().info("Board type = {} {{{}, {}}}\n", identity_.model, revision.first, revision.second);
     GetSerialNumber();
-    log().info("KSoPC signature = 0x{:08X}\n", ksopc_signature);
-    log().info("Current firmware version = {}.{}\n", fpga_major(ksopc_signature), fpga_minor(ksopc_signature));
+    log().info("KSoPC signature = 0x{:08X}\n", identity_.ksopc_signature);
+    log().info("Current firmware version = {}.{}\n", fpga_major(identity_.ksopc_signature),
+               fpga_minor(identity_.ksopc_signature));
 }
 
-void CRomwright::EnableFlash(bool enable) {
-    uint32_t value = 0;
-    zen::check_call(KorvelReadRegister(board, flash_reg::kFlashEnable, &value, ZENAPI_REGISTER_ACCESS_CODE),
-                    "CRomwright::EnableFlash");
-    value = enable ? (value | flash_reg::kFlashEnableBit) : (value & ~flash_reg::kFlashEnableBit);
-    zen::check_call(KorvelWriteRegister(board, flash_reg::kFlashEnable, value, ZENAPI_REGISTER_ACCESS_CODE),
-                    "CRomwright::EnableFlash");
+// The mode is chosen here, once: every flash step after this runs on the
+// backend of the identified mode. A sector-mode board reads through one
+// aligned sector of scratch, allocated once.
+void CRomwright::SelectBackend() {
+    if (!identity_.sector_mode) {
+        backend_ = std::make_unique<romwright::PageFlash>(board_, flash_, log(), clock_);
+        return;
+    }
+    if (!sector_buffer_) {
+        sector_buffer_ = romwright::platform::allocate_aligned(romwright::kSectorModeSectorSize);
+        if (!sector_buffer_) throw romwright::error(romwright::error_kind::internal, "Allocate memory failed");
+    }
+    backend_ = std::make_unique<romwright::SectorFlash>(board_, flash_, sector_buffer_.get(), log(), clock_);
 }
+
+romwright::FlashBackend &CRomwright::backend() {
+    if (!backend_) throw romwright::error(romwright::error_kind::internal, "Error: The board has not been identified");
+    return *backend_;
+}
+
+void CRomwright::EnableFlash(bool enable) { romwright::enable_flash(board_, enable); }

@@ -1,22 +1,30 @@
 // CRomwright: the engine object that updates one board through its
 // registers. The update entry makes one per board, sets its options, runs
-// UpdateBoard once and lets it go. The steps of an update share the members
-// below: identification fixes the mode, the image readers fill the slots,
-// the checks pick the slot, planning fills the maps, and the flash steps
-// walk them.
+// UpdateBoard once and lets it go. Each step of an update fills one part of
+// the object's state and the later steps read it: the options (SetOptions),
+// the identity and the flash backend (identification, which chooses page mode
+// or sector mode once), the image slots (the readers), the current slot (the
+// image check), the page selection and layout (ReadPageLayout) and the plan
+// (planning). The flash steps run on the backend.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
-#include <vector>
 
+#include <romwright/romwright.h>
+
+#include "engine/board_identity.hpp"
 #include "engine/clock.hpp"
+#include "engine/flash_backend.hpp"
 #include "engine/flash_pc28f.hpp"
 #include "engine/image_slot.hpp"
 #include "engine/log_sink.hpp"
+#include "engine/planner.hpp"
 #include "engine/platform.hpp"
-#include "engine/romwright.h"
+#include "engine/raw_image.hpp"
+#include "engine/update_options.hpp"
 
 class CRomwright {
 public:
@@ -33,7 +41,7 @@ public:
     void UpdateBoard(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
                      ROMWRIGHT_PROGRESS_CALLBACK progress_callback);
 
-    // Opening and identification.
+    // Opening and identification. IdentifyBoard chooses the flash backend.
     void IdentifyBoard(void *board);
     void OpenBoard(void *board);
     uint32_t GetKsopcSignature();
@@ -51,7 +59,7 @@ public:
     void PlanSectors();
     void PlanPages();
 
-    // Flash steps.
+    // Flash steps, on the backend identification chose.
     // Before the first erase: refuses a planned sector that the image ends
     // inside when the board holds data in it past the image's end, or when it
     // cannot be read.
@@ -59,41 +67,38 @@ public:
     // Erase, write and verify with the plan made, retried as a whole up to
     // max_retries times; throws "Max retries reached." when all attempts fail.
     void EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void EraseSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void WritePages(ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void WriteSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void VerifyPages(ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void VerifySectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
+    // The backend of the identified board's mode; an internal error before
+    // identification.
+    romwright::FlashBackend &backend();
+    // What the flash steps work on: the current image, the plan and the options.
+    romwright::FlashWork Work() const;
 
-    // The engine's members, shared by its steps (and open to tests).
-    void *user_data;
-    ROMWRIGHT_LOG_CALLBACK log_callback;
-    std::string firmware_path;
-    bool debug = false;
-    uint32_t page0_start = 0, page0_end = 0, page1_start = 0, page1_end = 0;
-    bool auto_select_pages = true;
-    bool write_page0 = true;
-    bool write_page1 = false;
-    bool write_option_bits = true;
-    bool page1_present = false;
-    bool verify_pages = true;
-    int32_t max_retries = 15;
-    uint32_t board_kind = 0;
-    uint32_t board_variant = 0;
-    std::string board_model;
-    uint32_t ksopc_signature = 0;
-    std::vector<bool> erase_map;
-    int32_t erase_count = 0;
-    std::vector<bool> write_map;
-    int32_t write_count = 0;
-    ImageSlot images[2];
-    int32_t image_index = 0;
-    uint16_t board_id = 0;
-    bool sector_mode = false;
-    romwright::platform::AlignedBlock sector_buffer;
-    void *board = nullptr;
-    bool controller_attached = false;
-    CFlashPC28F flash;
+    // The update's state, each part filled by one step and read by the later
+    // ones. Tests set up and look at single steps through these.
+    const romwright::UpdateOptions &options() const { return options_; }
+    romwright::UpdateOptions &options() { return options_; }
+    // The pages to write: the options' page choice, with the automatic page
+    // selection applied by ReadPageLayout.
+    const romwright::PageSelection &selection() const { return selection_; }
+    romwright::PageSelection &selection() { return selection_; }
+    const romwright::PageLayout &layout() const { return layout_; }
+    romwright::PageLayout &layout() { return layout_; }
+    const romwright::UpdatePlan &plan() const { return plan_; }
+    romwright::UpdatePlan &plan() { return plan_; }
+    const romwright::Identification &identity() const { return identity_; }
+    romwright::Identification &identity() { return identity_; }
+    ImageSlot (&images())[2] { return images_; }
+    const ImageSlot (&images() const)[2] { return images_; }
+    // The slot examined and programmed: 0 primary, 1 secondary.
+    int32_t image_index() const { return image_index_; }
+    void set_image_index(int32_t index) { image_index_ = index; }
+    const std::string &firmware_path() const { return firmware_path_; }
+    void *board() const { return board_; }
+    bool controller_attached() const { return controller_attached_; }
+    CFlashPC28F &flash() { return flash_; }
+    const CFlashPC28F &flash() const { return flash_; }
+    // The 256 KB aligned scratch sector of a sector-mode board, else null.
+    const uint8_t *sector_buffer() const { return sector_buffer_.get(); }
 
 private:
     // What the board kind says about the board, stored only once the whole
@@ -106,26 +111,33 @@ private:
         bool sector_mode = false;
     };
 
-    romwright::LogSink log() const { return romwright::LogSink(log_callback, user_data); }
+    romwright::LogSink log() const { return romwright::LogSink(log_callback_, user_data_); }
     void WarnDetachFailed(const char *reason) const noexcept;
     FpgaType GetFPGAType();
     void GetSerialNumber();
+    void SelectBackend();
     void LoadFirmwareFile(const std::string &path);
+    const ImageSlot &CurrentImage() const;
+    romwright::PlanInput PlanningInput() const;
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void ResetControllerForRetry(int32_t retry);
-    // Returns the first device-library result that was not success, else success.
-    uint32_t ReadPage(uint32_t word_address, uint8_t out[32]);
-    // The image's bytes of a page or sector; past the image's end they read
-    // 0xFF, as the flash does after the erase.
-    void PageImage(uint32_t page, uint8_t out[32]) const;
-    const uint8_t *SectorImage(uint32_t sector);
-    void CheckTrailingPages(uint32_t sector, uint32_t length);
-    void CheckTrailingSectorRead(uint32_t sector, uint32_t length);
-    // Erase check of one sector: true when it reads erased, else logs where not.
-    bool SectorReadsErased(uint32_t sector);
-    void Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float fraction) const;
 
+    void *user_data_;
+    ROMWRIGHT_LOG_CALLBACK log_callback_;
+    std::string firmware_path_;
+    romwright::UpdateOptions options_;
+    romwright::PageSelection selection_;
+    romwright::PageLayout layout_;
+    romwright::UpdatePlan plan_;
+    romwright::Identification identity_;
+    ImageSlot images_[2];
+    int32_t image_index_ = 0;
+    romwright::platform::AlignedBlock sector_buffer_;
+    void *board_ = nullptr;
+    bool controller_attached_ = false;
+    CFlashPC28F flash_;
+    // Chosen once by identification; uses flash_ and sector_buffer_.
+    std::unique_ptr<romwright::FlashBackend> backend_;
     romwright::Clock &clock_;
-    // The last sector of an image that ends inside it, padded with 0xFF.
-    std::vector<uint8_t> padded_sector_;
+    // KorvelGetBoardKind's answer in OpenBoard, which GetFPGAType's must repeat.
+    uint32_t opened_kind_ = 0;
 };

@@ -12,15 +12,17 @@
 #include <boost/shared_ptr.hpp>
 #include <zlib.h>
 
+#include <romwright/error.hpp>
+#include <romwright/romwright.h>
+#include <romwright/version.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
 #include "engine/driver_paths.hpp"
 #include "engine/firmware_file.hpp"
 #include "engine/log_sink.hpp"
 #include "engine/options_record.hpp"
-#include "engine/romwright.h"
 #include "engine/romwright_engine.hpp"
-#include "engine/version.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace romwright {
 namespace {
@@ -40,7 +42,7 @@ struct FileFacts {
 // non-empty one is refused when it is opened, before any read can wait on it.
 FileFacts file_facts(const std::string &path) {
     std::optional<FirmwareFile> file = FirmwareFile::open(path);
-    if (!file) throw std::runtime_error("Could not open file");
+    if (!file) throw romwright::error(romwright::error_kind::file, "Could not open file");
     const uint64_t total = file->size();
     ByteBuffer buffer(static_cast<std::size_t>(std::min<uint64_t>(total, kChecksumChunk)));
     uLong adler = adler32(0L, Z_NULL, 0);

@@ -1,69 +1,57 @@
 #include "fuzz/firmware_input.hpp"
 
-#include <sys/mman.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "engine/firmware_file.hpp"
 #include "engine/pof_reader.hpp"
 #include "engine/raw_image.hpp"
 
 namespace fuzzing {
 namespace {
 
-[[noreturn]] void fail(const char *call) {
-    std::fprintf(stderr, "==romwright-fuzz== %s failed on the in-memory file: %s\n", call, std::strerror(errno));
-    std::abort();
-}
-
-// One in-memory file for the whole run, rewritten for every input.
-class MemoryFile {
+// A raw image of `zeros` zero bytes followed by a tail, read as a file would
+// be: the zeros cost nothing until a reader allocates for them.
+class ZerosThenBytes final : public romwright::FirmwareSource {
 public:
-    MemoryFile() : fd_(memfd_create("romwright-fuzz-input", MFD_CLOEXEC)) {
-        if (fd_ < 0) fail("memfd_create");
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    ZerosThenBytes(uint64_t zeros, const uint8_t *tail, std::size_t size) : zeros_(zeros), tail_(tail), size_(size) {}
+
+    uint64_t size() const noexcept override { return zeros_ + size_; }
+
+    void read(uint64_t offset, uint8_t *out, std::size_t length) override {
+        if (offset > size() || length > size() - offset)
+            throw std::runtime_error("read past the end of the fuzz input");
+        const uint64_t end = offset + length;
+        const uint64_t zero_end = std::min(end, zeros_);
+        if (offset < zero_end) std::memset(out, 0, static_cast<std::size_t>(zero_end - offset));
+        const uint64_t tail_begin = std::max(offset, zeros_);
+        if (tail_begin < end)
+            std::memcpy(out + (tail_begin - offset), tail_ + (tail_begin - zeros_),
+                        static_cast<std::size_t>(end - tail_begin));
     }
 
-    // The file becomes `zeros` zero bytes then the bytes.
-    const std::string &hold(uint64_t zeros, const uint8_t *bytes, std::size_t size) {
-        // Cutting to 0 first drops the last input's bytes where the hole
-        // goes; growing again leaves a hole that reads as zeros.
-        if (zeros > 0 && ftruncate(fd_, 0) != 0) fail("ftruncate");
-        if (ftruncate(fd_, static_cast<off_t>(zeros + size)) != 0) fail("ftruncate");
-        for (std::size_t done = 0; done < size;) {
-            const ssize_t written = pwrite(fd_, bytes + done, size - done, static_cast<off_t>(zeros + done));
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) fail("pwrite");
-            done += static_cast<std::size_t>(written);
-        }
-        return path_;
-    }
+    std::string name() const override { return "(fuzz input)"; }
 
 private:
-    int fd_;
-    std::string path_;
+    uint64_t zeros_;
+    const uint8_t *tail_;
+    std::size_t size_;
 };
-
-MemoryFile &memory_file() {
-    static MemoryFile file;
-    return file;
-}
 
 } // namespace
 
 void read_pof(const uint8_t *bytes, std::size_t size, ImageSlot (&slots)[2], bool debug,
               const romwright::LogSink &log) {
-    romwright::load_pof_file(memory_file().hold(0, bytes, size), slots, debug, log);
+    romwright::FirmwareBytes source(bytes, size);
+    romwright::load_pof(source, slots, debug, log);
 }
 
 void read_raw(uint64_t zeros, const uint8_t *tail, std::size_t size, ImageSlot &primary,
               const romwright::LogSink &log) {
-    romwright::load_binary_file(memory_file().hold(zeros, tail, size), primary, log);
+    ZerosThenBytes source(zeros, tail, size);
+    romwright::load_binary(source, primary, log);
 }
 
 } // namespace fuzzing

@@ -34,7 +34,8 @@ void expect_runs(const std::vector<bool> &map, const std::vector<romwright::Plan
 
 void expect_sector_plan(const romwright::SectorPlan &plan, const romwright::PlanInput &input) {
     const uint32_t size = input.sector_mode ? romwright::kSectorModeSectorSize : romwright::kPageModeSectorSize;
-    fuzzing::expect(plan.erase_map.size() == input.data.size() / size, "one bit per whole sector");
+    fuzzing::expect(plan.erase_map.size() == (input.data.size() + size - 1) / size,
+                    "one bit per sector the image reaches, a last partial one included");
     fuzzing::expect(plan.erase_count == std::count(plan.erase_map.begin(), plan.erase_map.end(), true),
                     "the erase count counts the map");
     if (!input.sector_mode) fuzzing::expect(!plan.erase_map[0], "page mode never erases the first 128 KB");
@@ -43,16 +44,21 @@ void expect_sector_plan(const romwright::SectorPlan &plan, const romwright::Plan
 
 void expect_page_plan(const romwright::PagePlan &plan, const romwright::SectorPlan &sectors,
                       const romwright::PlanInput &input) {
-    fuzzing::expect(plan.write_map.size() == input.data.size() / romwright::kPageSize, "one bit per page");
+    fuzzing::expect(plan.write_map.size() == (input.data.size() + romwright::kPageSize - 1) / romwright::kPageSize,
+                    "one bit per page the image reaches, a last partial one included");
     fuzzing::expect(plan.write_count == std::count(plan.write_map.begin(), plan.write_map.end(), true),
                     "the write count counts the map");
     const std::size_t pages_in_sectors = sectors.erase_map.size() * (romwright::kPageModeSectorSize / romwright::kPageSize);
     for (std::size_t p = 0; p < plan.write_map.size(); ++p) {
         if (!plan.write_map[p]) continue;
         fuzzing::expect(p >= kFirstProgrammablePage && p < pages_in_sectors,
-                        "pages are programmed only past 128 KB and inside whole sectors");
-        const auto page = input.data.begin() + static_cast<std::ptrdiff_t>(p * romwright::kPageSize);
-        fuzzing::expect(!std::all_of(page, page + romwright::kPageSize, [](uint8_t b) { return b == 0xFF; }),
+                        "pages are programmed only past 128 KB and inside the sectors the image reaches");
+        // A last partial page holds data only in the part the image has.
+        const std::size_t begin = p * romwright::kPageSize;
+        const std::size_t end = std::min(begin + romwright::kPageSize, input.data.size());
+        fuzzing::expect(!std::all_of(input.data.begin() + static_cast<std::ptrdiff_t>(begin),
+                                     input.data.begin() + static_cast<std::ptrdiff_t>(end),
+                                     [](uint8_t b) { return b == 0xFF; }),
                         "a programmed page holds data");
     }
     expect_runs(plan.write_map, plan.runs, romwright::kPageSize);

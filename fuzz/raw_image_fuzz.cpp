@@ -3,9 +3,10 @@
 // both sides of the 128 KB search window cost small inputs). A file is
 // refused, or loaded whole with its option bits where the search may find them.
 //
-// With ROMWRIGHT_FUZZ_LARGE_RAW=1 in the environment, a file that holds no
-// option bits may be up to 4 GiB long (a hole costs no memory): refusing it
-// must not cost memory either, which libFuzzer's -malloc_limit_mb checks.
+// A file that holds no option bits may be up to 4 GiB long (its zeros cost no
+// memory until the loader reads them): refusing it must not cost memory
+// either, which libFuzzer's -malloc_limit_mb checks. ROMWRIGHT_FUZZ_LARGE_RAW=0
+// in the environment keeps every file small.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +27,7 @@ constexpr uint64_t kOptionBitsSize = 128;
 
 bool large_files_wanted() {
     const char *value = std::getenv("ROMWRIGHT_FUZZ_LARGE_RAW");
-    return value != nullptr && std::strcmp(value, "1") == 0;
+    return value == nullptr || std::strcmp(value, "0") != 0;
 }
 
 // Whether the loader's search would find 20 00 in a file of zeros then tail:

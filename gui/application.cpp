@@ -1,13 +1,15 @@
-#include "gui/application.hpp"
+#include "application.hpp"
 
 #include <iostream>
 #include <string>
 
 #include <QMessageBox>
 
-#include "gui/fatal_error.hpp"
-#include "gui/mainwindow.hpp"
-#include "gui/screenshot_tour.hpp"
+#include <romwright/frontend/stop_request.hpp>
+
+#include "fatal_error.hpp"
+#include "mainwindow.hpp"
+#include "update_request.hpp"
 
 namespace romwright_gui {
 
@@ -22,11 +24,12 @@ bool GuiApplication::notify(QObject *receiver, QEvent *event) {
     }
 }
 
-int runMainWindow(QApplication &app) {
+int runMainWindow(QApplication &app, const WindowShown &shown) {
     try {
         MainWindow window;
         window.show();
-        startScreenshotTourIfAsked(window);
+        if (shown)
+            shown(window);
         const int status = app.exec();
         if (std::exception_ptr error = takeFatalError())
             std::rethrow_exception(error);
@@ -34,6 +37,15 @@ int runMainWindow(QApplication &app) {
     } catch (const std::exception &error) {
         return reportCriticalError(error);
     }
+}
+
+int runProgram(int &argc, char **argv, const WindowShown &shown) {
+    // SIGTERM, Ctrl+C or a closed session wait for the board being written;
+    // the main window looks for them and ends the program (see MainWindow).
+    romwright::frontend::defer_stop_requests("romwright-gui");
+    declareEndpointMetaType();
+    GuiApplication app(argc, argv);
+    return runMainWindow(app, shown);
 }
 
 int reportCriticalError(const std::exception &error) {

@@ -1,4 +1,4 @@
-#include "gui/fatal_error.hpp"
+#include "fatal_error.hpp"
 
 #include <QCoreApplication>
 

@@ -1,15 +1,16 @@
-#include "gui/firmware_update_worker.hpp"
+#include "firmware_update_worker.hpp"
 
 #include <memory>
 #include <stdexcept>
 
 #include <fmt/format.h>
 
-#include "engine/frontend/board_selection.hpp"
-#include "engine/frontend/stop_request.hpp"
-#include "engine/frontend/version_gate.hpp"
-#include "engine/version.hpp"
-#include "gui/progress_throttle.hpp"
+#include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/frontend/version_gate.hpp>
+#include <romwright/version.hpp>
+
+#include "progress_throttle.hpp"
 
 namespace {
 

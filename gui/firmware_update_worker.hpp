@@ -7,10 +7,11 @@
 
 #include <QObject>
 
-#include "engine/frontend/board_update.hpp"
-#include "engine/options.hpp"
-#include "engine/romwright.h"
-#include "gui/update_request.hpp"
+#include <romwright/frontend/board_update.hpp>
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
+
+#include "update_request.hpp"
 
 // What the engine's plain-function callbacks forward to. Its address is the
 // user data pointer of one engine call.

@@ -1,4 +1,4 @@
-#include "gui/mainwindow.hpp"
+#include "mainwindow.hpp"
 
 #include <algorithm>
 #include <stdexcept>
@@ -26,14 +26,15 @@
 
 #include <fmt/format.h>
 
-#include "engine/frontend/firmware_name.hpp"
-#include "engine/frontend/stop_request.hpp"
-#include "engine/frontend/version_gate.hpp"
-#include "engine/version.hpp"
-#include "gui/fatal_error.hpp"
-#include "gui/options_dialog.hpp"
-#include "gui/update_progress_widget.hpp"
-#include "zenapi/Zenapi.h"
+#include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/frontend/version_gate.hpp>
+#include <romwright/version.hpp>
+#include <zenapi/Zenapi.h>
+
+#include "fatal_error.hpp"
+#include "options_dialog.hpp"
+#include "update_progress_widget.hpp"
 
 namespace {
 

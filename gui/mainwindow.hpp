@@ -10,11 +10,12 @@
 #include <QString>
 #include <QThread>
 
-#include "engine/frontend/log_file.hpp"
-#include "engine/options.hpp"
-#include "engine/romwright.h"
-#include "gui/firmware_update_worker.hpp"
-#include "gui/update_request.hpp"
+#include <romwright/frontend/log_file.hpp>
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
+
+#include "firmware_update_worker.hpp"
+#include "update_request.hpp"
 
 class QKeyEvent;
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "gui/options_dialog.hpp"
+#include "options_dialog.hpp"
 
 #include <memory>
 
@@ -8,7 +8,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "gui/fatal_error.hpp"
+#include "fatal_error.hpp"
 
 namespace {
 

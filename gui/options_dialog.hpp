@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "engine/options.hpp"
+#include <romwright/options.hpp>
 
 class QCheckBox;
 class QSpinBox;

@@ -1,4 +1,4 @@
-#include "gui/progress_throttle.hpp"
+#include "progress_throttle.hpp"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // dropped before it becomes a queued event.
 #pragma once
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 namespace romwright_gui {
 

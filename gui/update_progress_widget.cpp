@@ -1,4 +1,4 @@
-#include "gui/update_progress_widget.hpp"
+#include "update_progress_widget.hpp"
 
 #include <stdexcept>
 
@@ -7,8 +7,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-#include "gui/fatal_error.hpp"
-#include "gui/progress_throttle.hpp"
+#include "fatal_error.hpp"
+#include "progress_throttle.hpp"
 
 namespace {
 

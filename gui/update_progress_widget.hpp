@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 class QCloseEvent;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "gui/update_request.hpp"
+#include "update_request.hpp"
 
 namespace romwright_gui {
 

@@ -9,8 +9,8 @@
 
 #include <QMetaType>
 
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
 
 namespace ba {
 

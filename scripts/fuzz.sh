@@ -7,7 +7,8 @@
 #   scripts/fuzz.sh [--runs N]          each target for N executions (default 10000000)
 #   scripts/fuzz.sh --runs N --seconds S   whichever comes first
 #   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner)
-#            --raw-large-files   raw files the loader must refuse may be up to 4 GiB long
+#            --raw-small-files   keep raw files small (by default a file the loader must
+#                                refuse may be up to 4 GiB long, to show it costs no memory)
 #            --build-dir DIR     build there instead of build-fuzz
 #
 # A sanitizer report, a crash, a time-out, an allocation above 256 MB or a
@@ -23,16 +24,16 @@ declare -A max_len=([pof_reader]=4096 [raw_image]=4096 [page_layout]=1024 [image
 runs=""
 seconds=""
 targets=("${all_targets[@]}")
-raw_large=0
+raw_large=1
 build=build-fuzz
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
+usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --seconds) seconds="$2"; shift 2 ;;
     --targets) IFS=, read -r -a targets <<< "$2"; shift 2 ;;
-    --raw-large-files) raw_large=1; shift ;;
+    --raw-small-files) raw_large=0; shift ;;
     --build-dir) build="$2"; shift 2 ;;
     -h|--help) usage 0 ;;
     *) echo "fuzz.sh: unknown option $1" >&2; usage 2 >&2 ;;
@@ -88,7 +89,7 @@ for target in "${targets[@]}"; do
   [ -n "$runs" ] && limits+=(-runs="$runs")
   [ -n "$seconds" ] && limits+=(-max_total_time="$seconds")
   environment=()
-  [ "$target" = raw_image ] && [ "$raw_large" = 1 ] && environment=(ROMWRIGHT_FUZZ_LARGE_RAW=1)
+  [ "$target" = raw_image ] && [ "$raw_large" = 0 ] && environment=(ROMWRIGHT_FUZZ_LARGE_RAW=0)
   echo "== $target (${limits[*]})"
   start=$(milliseconds)
   status=0

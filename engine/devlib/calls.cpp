@@ -1,8 +1,9 @@
 // Typed wrappers of the device-library calls whose results the engine needs
 // as enumerations. A failing call raises zen_error naming the call; its code
 // is range-checked first, so an unknown code raises the invalid-code error.
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace zen {
 namespace {

@@ -4,14 +4,14 @@
 
 #include <fmt/format.h>
 
+#include <romwright/board_table.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace zen {
 namespace {
 
-constexpr uint32_t kBoardKindFirst = 1;
-constexpr uint32_t kBoardKindLast = 57;
 constexpr uint32_t kDriverFeatureLast = 5;
 constexpr uint32_t kUpgradeStatusLast = 3;
 
@@ -22,8 +22,7 @@ std::string text_or_empty(const char *text) { return text ? text : ""; }
 } // namespace
 
 zen_error::zen_error(return_code code, const std::string &function)
-    : std::runtime_error(function),
-      code_(code),
+    : romwright::error(romwright::error_kind::device_call, function), code_(code),
       message_(fmt::format("{} failed with error {}", function, text_or_empty(display_text(code)))) {}
 
 template <> return_code from_c<return_code>(uint32_t value) {
@@ -34,7 +33,8 @@ template <> return_code from_c<return_code>(uint32_t value) {
 }
 
 template <> board_kind from_c<board_kind>(uint32_t value) {
-    if (value < kBoardKindFirst || value > kBoardKindLast)
+    // The board kinds are the board table's rows.
+    if (!romwright::find_board_model(value))
         throw_invalid(fmt::format("[{}] Error: invalid board type {}", "from_c", value));
     return static_cast<board_kind>(value);
 }
@@ -63,7 +63,9 @@ std::string error_text(uint32_t result) {
 }
 
 void check_call(uint32_t result, const char *where) {
-    if (result != ZENAPI_SUCCESS) throw std::runtime_error(fmt::format("Error in {}: {}", where, error_text(result)));
+    if (result != ZENAPI_SUCCESS)
+        throw romwright::error(romwright::error_kind::device_call,
+                               fmt::format("Error in {}: {}", where, error_text(result)));
 }
 
 } // namespace zen

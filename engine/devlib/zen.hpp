@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <romwright/error.hpp>
+
 namespace zen {
 
 // Device-library return codes; 512 is success.
@@ -139,8 +141,11 @@ const char *model_name(board_kind kind);
 std::ostream &operator<<(std::ostream &out, return_code code);
 std::ostream &operator<<(std::ostream &out, board_kind kind);
 
-// A failed device-library call: what() is "<function> failed with error <display text>".
-class zen_error : public std::runtime_error {
+// A failed device-library call, or a value from the library outside its
+// range: the device-call kind of romwright::error. what() is "<function>
+// failed with error <display text>"; the runtime error's own message is the
+// function name.
+class zen_error : public romwright::error {
 public:
     zen_error(return_code code, const std::string &function);
     return_code code() const noexcept { return code_; }
@@ -164,7 +169,7 @@ template <> firmware_upgrade_status from_c<firmware_upgrade_status>(uint32_t val
 // A 64-bit size that must fit 32 bits, else zen_error with invalid_data.
 uint32_t fit_u32(uint64_t value);
 
-// Throws std::runtime_error "Error in <where>: <KorvelErrorToText(result)>"
+// Throws romwright::error (a device call) "Error in <where>: <KorvelErrorToText(result)>"
 // unless result is 512. Used by engine methods for their own calls.
 void check_call(uint32_t result, const char *where);
 // The library's own text for a code (never null).

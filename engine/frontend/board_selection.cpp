@@ -1,18 +1,19 @@
-#include "engine/frontend/board_selection.hpp"
+#include <romwright/frontend/board_selection.hpp>
 
 #include <stdexcept>
 
 #include <fmt/format.h>
 
-#include "zenapi/Zenapi.h"
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
 
 namespace romwright::frontend {
 namespace {
 
 uint64_t checked_count(uint64_t count, const std::string &call, const char *what) {
     if (count > kMostBoards)
-        throw std::runtime_error(fmt::format("{} reports {} {}; no machine holds more than {}", call, count, what,
-                                             kMostBoards));
+        throw romwright::error(error_kind::device_call, fmt::format("{} reports {} {}; no machine holds more than {}",
+                                                                    call, count, what, kMostBoards));
     return count;
 }
 
@@ -26,7 +27,8 @@ uint64_t systems() { return checked_count(KorvelNumOfSystems(), "KorvelNumOfSyst
 void add_boards_of(uint32_t system_id, BoardList &boards) {
     for (uint64_t board = 1; board <= boards_in(system_id); ++board) {
         if (boards.size() == kMostBoards)
-            throw std::runtime_error(
+            throw romwright::error(
+                error_kind::device_call,
                 fmt::format("The library reports more than {} boards in all; no machine holds that many", kMostBoards));
         boards.push_back(KorvelGetBoardBySystemID(system_id, static_cast<uint32_t>(board)));
     }

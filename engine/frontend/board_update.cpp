@@ -1,4 +1,4 @@
-#include "engine/frontend/board_update.hpp"
+#include <romwright/frontend/board_update.hpp>
 
 #include <memory>
 

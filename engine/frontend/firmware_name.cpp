@@ -1,6 +1,8 @@
-#include "engine/frontend/firmware_name.hpp"
+#include <romwright/frontend/firmware_name.hpp>
 
 #include <stdexcept>
+
+#include <romwright/error.hpp>
 
 #include "engine/devlib/zen.hpp"
 
@@ -20,14 +22,15 @@ std::string model_designation(void *board) {
 
 void check_board_model(const std::string &path, void *board) {
     const std::string model = model_designation(board);
-    if (model.empty() || !contains(path, model)) throw std::runtime_error("Invalid firmware board type");
+    if (model.empty() || !contains(path, model))
+        throw romwright::error(error_kind::usage, "Invalid firmware board type");
 }
 
 void check_firmware_path(const std::string &path, void *board) {
-    if (path.empty()) throw std::runtime_error("No valid file passed");
+    if (path.empty()) throw romwright::error(error_kind::usage, "No valid file passed");
     bool known_kind = false;
     for (const char *kind : kImageKinds) known_kind = known_kind || contains(path, kind);
-    if (!known_kind) throw std::runtime_error("Invalid firmware file format");
+    if (!known_kind) throw romwright::error(error_kind::usage, "Invalid firmware file format");
     check_board_model(path, board);
 }
 

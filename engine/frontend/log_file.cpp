@@ -1,4 +1,4 @@
-#include "engine/frontend/log_file.hpp"
+#include <romwright/frontend/log_file.hpp>
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "engine/frontend/stop_request.hpp"
+#include <romwright/frontend/stop_request.hpp>
 
 #include <fmt/format.h>
 

@@ -1,8 +1,9 @@
-#include "engine/frontend/version_gate.hpp"
+#include <romwright/frontend/version_gate.hpp>
 
 #include <stdexcept>
 
-#include "zenapi/Zenapi.h"
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
 
 namespace romwright::frontend {
 namespace {
@@ -13,7 +14,8 @@ using VersionQuery = uint32_t (*)(uint8_t *, uint8_t *, uint8_t *);
 
 LibraryVersion query(VersionQuery call, const char *failure) {
     LibraryVersion version;
-    if (call(&version.major, &version.minor, &version.revision) != ZENAPI_SUCCESS) throw std::runtime_error(failure);
+    if (call(&version.major, &version.minor, &version.revision) != ZENAPI_SUCCESS)
+        throw romwright::error(error_kind::device_call, failure);
     return version;
 }
 

@@ -102,9 +102,14 @@ const std::vector<Expected> kExpected = {
     {"flash_sector_service", "KorvelFlashClose", 1, kLast, Outcome::refuses,
      {fmt::format("Unable to close flash, {}\nUpdate Flash image failed", kFailureText)}},
 
-    // OpenBoard asks the kind, GetFPGAType asks again and decides the mode.
-    {"page_mode", "KorvelGetBoardKind", 2, 2, Outcome::recovers, {}},
-    {"page_mode", "KorvelGetBoardKind", 3, 3, Outcome::refuses, {"Unknown board type"}},
+    // OpenBoard asks the kind, GetFPGAType asks again and decides the mode;
+    // two answers that differ refuse the board before anything is erased.
+    {"page_mode", "KorvelGetBoardKind", 2, 2, Outcome::refuses,
+     {"Error: The board's kind changed between two queries: KorvelGetBoardKind answered 513 in "
+      "CRomwright::OpenBoard, then 11 in CRomwright::GetFPGAType"}},
+    {"page_mode", "KorvelGetBoardKind", 3, 3, Outcome::refuses,
+     {"Error: The board's kind changed between two queries: KorvelGetBoardKind answered 11 in "
+      "CRomwright::OpenBoard, then 513 in CRomwright::GetFPGAType"}},
     {"page_mode", "KorvelSetParameter", 1, kLast, Outcome::recovers, {"Disabling API logging failed"}},
     {"page_mode", "KorvelQueryCapability", 1, 1, Outcome::refuses, {"Error in CRomwright::GetKsopcSignature" + kInEngine}},
     {"page_mode", "KorvelQueryCapability", 2, 2, Outcome::recovers, {"Serial number unavailable\n"}},
@@ -123,11 +128,12 @@ const std::vector<Expected> kExpected = {
     {"page_mode", "ZEN5110FlashSectorErase", 1, kLast, Outcome::recovers,
      {"Error: Erase sector 1 byte address 0x00020000 failed\n"}},
 
-    // Whatever OpenBoard took the board for, identification takes it for a
-    // sector-mode board, and every attempt fails for want of the driver.
     {"sector_mode", "KorvelGetBoardKind", 2, 2, Outcome::refuses,
-     {"Error: Sector read not supported\n", "Max retries reached."}},
-    {"sector_mode", "KorvelGetBoardKind", 3, 3, Outcome::refuses, {"Unknown board type"}},
+     {"Error: The board's kind changed between two queries: KorvelGetBoardKind answered 513 in "
+      "CRomwright::OpenBoard, then 25 in CRomwright::GetFPGAType"}},
+    {"sector_mode", "KorvelGetBoardKind", 3, 3, Outcome::refuses,
+     {"Error: The board's kind changed between two queries: KorvelGetBoardKind answered 25 in "
+      "CRomwright::OpenBoard, then 513 in CRomwright::GetFPGAType"}},
     {"sector_mode", "KorvelSetParameter", 1, kLast, Outcome::recovers, {"Disabling API logging failed"}},
     {"sector_mode", "KorvelQueryCapability", 1, 2, Outcome::refuses, {"Error in CRomwright::GetKsopcSignature" + kInEngine}},
     {"sector_mode", "KorvelQueryCapability", 3, 3, Outcome::recovers, {"Serial number unavailable\n"}},

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/romwright.h"
+#include <romwright/romwright.h>
 
 namespace testsupport {
 

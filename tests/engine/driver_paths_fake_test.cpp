@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/clock.hpp"
 #include "engine/driver_paths.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ protected:
     std::vector<uint8_t> image_;
     fakezen::Board *board_ = nullptr;
     CallbackRecorder recorder_;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
 };
 
 TEST_F(UpgradeFake, ProgressOnEveryPollUntilSuccess) {
@@ -188,7 +190,7 @@ protected:
     std::vector<uint8_t> image_;
     fakezen::Board *board_ = nullptr;
     CallbackRecorder recorder_;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
 };
 
 TEST_F(FlashServiceFake, ZeroSectorSizeIsRefusedAndTheServiceClosed) {

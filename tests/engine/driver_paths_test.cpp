@@ -7,13 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/clock.hpp"
 #include "engine/driver_paths.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 
@@ -60,7 +62,7 @@ protected:
     std::string path_ = dir_.file("fw-ZEN5191.rpd");
     std::vector<uint8_t> image_;
     CallbackRecorder recorder_;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
 };
 
 TEST_F(FlashService, OneByteOverASectorTakesTwoSectors) {
@@ -203,7 +205,7 @@ protected:
     std::string path_ = dir_.file("fw-ZEN5190.rpd");
     std::vector<uint8_t> image_;
     CallbackRecorder recorder_;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
 };
 
 TEST_F(Upgrade, FollowsTheServiceToTheEnd) {

@@ -14,13 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/driver_paths.hpp"
 #include "engine/romwright_engine.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

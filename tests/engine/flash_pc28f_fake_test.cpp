@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "engine/flash_pc28f.hpp"
+#include "engine/flash_status.hpp"
 #include "tests/support/fake_zenapi.hpp"
-#include "zenapi/Zenapi.h"
+#include "tests/support/simulated_clock.hpp"
 
 namespace {
 
@@ -129,7 +132,7 @@ protected:
     fakezen::Board *board = nullptr;
     uint64_t slept_base_ = 0;
     uint64_t sleeps_base_ = 0;
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     LogCapture log;
     CFlashPC28F flash{&LogCapture::callback, &log, clock};
 };
@@ -360,6 +363,41 @@ INSTANTIATE_TEST_SUITE_P(
         // Bits outside the two fields do not matter.
         StatusCase{0xC4001234, nullptr}));
 
+// A bad word is raised with both fields decoded; an error result that says
+// time-out makes a time-out, anything else a failed device call.
+TEST_F(FlashFake, BadStatusWordCarriesItsDecodedFields) {
+    using romwright::ErrorResult;
+    using romwright::TransactionResult;
+    struct Row {
+        uint32_t word;
+        TransactionResult transaction;
+        ErrorResult error;
+        romwright::error_kind kind;
+    };
+    const Row rows[] = {
+        {0x08000000, TransactionResult::error, ErrorResult::none, romwright::error_kind::device_call},
+        {0x24000000, TransactionResult::success, ErrorResult::timeout, romwright::error_kind::timeout},
+        {0x28000000, TransactionResult::error, ErrorResult::timeout, romwright::error_kind::timeout},
+        {0x00000000, TransactionResult::in_progress, ErrorResult::none, romwright::error_kind::device_call},
+        {0x14000000, TransactionResult::success, ErrorResult::not_ready_for_write, romwright::error_kind::device_call},
+        {0x3C000000, TransactionResult::reserved, ErrorResult::read_fifo_full, romwright::error_kind::device_call},
+    };
+    attach_enabled();
+    for (const Row &row : rows) {
+        device().status_words = {row.word};
+        uint32_t values[2] = {};
+        try {
+            flash.ReadStatusRegisters(values, true);
+            ADD_FAILURE() << "accepted " << std::hex << row.word;
+        } catch (const romwright::flash_status_error &e) {
+            EXPECT_EQ(e.status().word, row.word);
+            EXPECT_EQ(e.status().transaction, row.transaction) << std::hex << row.word;
+            EXPECT_EQ(e.status().error, row.error) << std::hex << row.word;
+            EXPECT_EQ(e.kind(), row.kind) << std::hex << row.word;
+        }
+    }
+}
+
 TEST_F(FlashFake, StatusWithoutCheckAcceptsAnyWord) {
     attach_enabled();
     device().status_words = {0x3C000000, 0x08000007};
@@ -580,6 +618,18 @@ TEST_F(FlashFake, DetachLetsGoEvenWhenTheOutputCannotBeSwitchedOff) {
     settle();
     flash.ExecCommand(READ_ARRAY, 0, 1, true);
     EXPECT_EQ(lib().writes_to(flash_reg::kFlashEnable), std::vector<uint32_t>{8});
+}
+
+// The engine's release after a failed detach: the driver knows it has no
+// board any more and makes no call on the handle it dropped.
+TEST_F(FlashFake, DetachAfterAFailedDetachTouchesNothing) {
+    attach_enabled();
+    fail_access(Kind::write, flash_reg::kFlashEnable);
+    EXPECT_THROW(flash.Detach(), romwright::error);
+    lib().clear_log();
+    EXPECT_NO_THROW(flash.Detach());
+    EXPECT_TRUE(lib().register_log().empty());
+    EXPECT_EQ(flash.handle(), nullptr);
 }
 
 TEST_F(FlashFake, ReattachKeepsTheOutputOffUntilTheFirstCommand) {

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/flash_pc28f.hpp"
 #include "tests/support/sim_machine.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
+#include "tests/support/simulated_clock.hpp"
 
 namespace {
 
@@ -114,7 +116,7 @@ protected:
 
     std::unique_ptr<testsupport::SimMachine> machine_;
     void *board_ = nullptr;
-    romwright::SimulatedClock clock_;
+    testsupport::SimulatedClock clock_;
     LogCapture log_;
     CFlashPC28F flash_{&LogCapture::callback, &log_, clock_};
 };

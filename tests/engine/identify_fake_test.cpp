@@ -13,9 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
-#include "zenapi/Zenapi.h"
+#include "tests/support/simulated_clock.hpp"
 
 namespace {
 
@@ -50,7 +52,7 @@ protected:
 
     static std::string library_text(uint32_t code) { return KorvelErrorToText(code); }
 
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::CallbackRecorder log;
     CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };
@@ -81,16 +83,16 @@ TEST_P(EveryKind, IsIdentifiedWithItsModelIdAndMode) {
     fakezen::Board &b = board(row.kind);
     ASSERT_EQ(identify_error(b), "");
 
-    EXPECT_EQ(engine.board_kind, row.kind);
-    EXPECT_EQ(engine.board_model, row.model);
-    EXPECT_EQ(engine.board_id, row.board_id);
-    EXPECT_EQ(engine.sector_mode, row.sector_mode);
-    EXPECT_EQ(engine.board_variant, row.kind == 29 ? 3u : 0u);
-    EXPECT_EQ(engine.ksopc_signature, 0x0E080000u);
-    EXPECT_EQ(engine.board, static_cast<void *>(&b));
-    EXPECT_EQ(engine.controller_attached, row.sector_mode);
-    EXPECT_EQ(engine.flash.handle(), row.sector_mode ? static_cast<void *>(&b) : nullptr);
-    EXPECT_EQ(engine.sector_buffer != nullptr, row.sector_mode);
+    EXPECT_EQ(engine.identity().kind, row.kind);
+    EXPECT_EQ(engine.identity().model, row.model);
+    EXPECT_EQ(engine.identity().id, row.board_id);
+    EXPECT_EQ(engine.identity().sector_mode, row.sector_mode);
+    EXPECT_EQ(engine.identity().variant, row.kind == 29 ? 3u : 0u);
+    EXPECT_EQ(engine.identity().ksopc_signature, 0x0E080000u);
+    EXPECT_EQ(engine.board(), static_cast<void *>(&b));
+    EXPECT_EQ(engine.controller_attached(), row.sector_mode);
+    EXPECT_EQ(engine.flash().handle(), row.sector_mode ? static_cast<void *>(&b) : nullptr);
+    EXPECT_EQ(engine.sector_buffer() != nullptr, row.sector_mode);
     // Page-mode boards get one scratch read of 8 words at byte 0x20000.
     const auto &calls = fakezen::library().calls();
     std::vector<uint64_t> scratch_reads;
@@ -120,9 +122,9 @@ TEST_P(RefusedKinds, AreRefusedAfterTheScratchRead) {
     fakezen::Board &b = board(GetParam().kind);
     EXPECT_EQ(identify_error(b), GetParam().message);
     EXPECT_EQ(fakezen::library().call_count("ZEN5110FlashSectorPageRead"), 1u);
-    EXPECT_FALSE(engine.controller_attached);
-    EXPECT_EQ(engine.sector_buffer, nullptr);
-    EXPECT_EQ(engine.board_model, "");
+    EXPECT_FALSE(engine.controller_attached());
+    EXPECT_EQ(engine.sector_buffer(), nullptr);
+    EXPECT_EQ(engine.identity().model, "");
     EXPECT_TRUE(log.lines.empty());
 }
 
@@ -157,8 +159,8 @@ TEST_P(VersionGate, DecidesWhetherTheFlashMayBeUpdated) {
     b.cpld_minor = c.cpld_minor;
     EXPECT_EQ(identify_error(b), c.message);
     const bool passed = std::string(c.message).empty();
-    EXPECT_EQ(engine.controller_attached, passed);
-    EXPECT_EQ(engine.flash.handle(), passed ? static_cast<void *>(&b) : nullptr);
+    EXPECT_EQ(engine.controller_attached(), passed);
+    EXPECT_EQ(engine.flash().handle(), passed ? static_cast<void *>(&b) : nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,21 +195,21 @@ TEST_F(Identify, FailedSignatureQueryNamesGetKsopcSignature) {
     b.capabilities.erase(kKsopc);
     EXPECT_EQ(identify_error(b), "Error in CRomwright::GetKsopcSignature: " + library_text(fakezen::kUnsupported));
     // The kind was known, but a board that fails identification is not identified.
-    EXPECT_EQ(engine.board_kind, 0u);
-    EXPECT_EQ(engine.board_model, "");
-    EXPECT_EQ(engine.board_id, 0u);
+    EXPECT_EQ(engine.identity().kind, 0u);
+    EXPECT_EQ(engine.identity().model, "");
+    EXPECT_EQ(engine.identity().id, 0u);
     fakezen::Board &gated = board(25);
     gated.capabilities.erase(kKsopc);
     CRomwright other(nullptr, nullptr, clock);
     EXPECT_THROW(other.IdentifyBoard(&gated), std::runtime_error);
-    EXPECT_FALSE(other.controller_attached);
+    EXPECT_FALSE(other.controller_attached());
 }
 
 TEST_F(Identify, Zen5170VariantIsTheLowByteOfRegister0) {
     fakezen::Board &b = board(29);
     b.registers[0] = 0xABCD12F7;
     ASSERT_EQ(identify_error(b), "");
-    EXPECT_EQ(engine.board_variant, 0xF7u);
+    EXPECT_EQ(engine.identity().variant, 0xF7u);
 }
 
 TEST_F(Identify, FailedRegister0ReadNamesGetFPGAType) {
@@ -233,13 +235,13 @@ TEST_F(Identify, FailedRevisionQueryHasItsOwnMessage) {
     fakezen::Board &b = board(13);
     fakezen::library().fail_call("KorvelGetBoardRevision", 513);
     EXPECT_EQ(identify_error(b), "Error: reading board revision failed");
-    EXPECT_EQ(engine.board_kind, 0u);
-    EXPECT_EQ(engine.ksopc_signature, 0u);
+    EXPECT_EQ(engine.identity().kind, 0u);
+    EXPECT_EQ(engine.identity().ksopc_signature, 0u);
     fakezen::Board &sector_board = board(30);
     CRomwright other(nullptr, nullptr, clock);
     EXPECT_THROW(other.IdentifyBoard(&sector_board), std::runtime_error);
-    EXPECT_FALSE(other.sector_mode);
-    EXPECT_EQ(other.sector_buffer, nullptr);
+    EXPECT_FALSE(other.identity().sector_mode);
+    EXPECT_EQ(other.sector_buffer(), nullptr);
 }
 
 TEST_F(Identify, UnavailableSerialIsLoggedAndIdentificationGoesOn) {
@@ -277,15 +279,15 @@ TEST_F(Identify, WithoutALogCallbackIdentificationRunsTheSame) {
     b.capabilities.erase(kSerial);
     CRomwright quiet(nullptr, nullptr, clock);
     quiet.IdentifyBoard(&b);
-    EXPECT_EQ(quiet.board_model, "ZEN5170");
-    EXPECT_EQ(quiet.board_variant, 3u);
-    EXPECT_TRUE(quiet.controller_attached);
+    EXPECT_EQ(quiet.identity().model, "ZEN5170");
+    EXPECT_EQ(quiet.identity().variant, 3u);
+    EXPECT_TRUE(quiet.controller_attached());
 }
 
 TEST_F(Identify, SectorBufferIsAlignedToTheAllocationGranularity) {
     fakezen::Board &b = board(30);
     ASSERT_EQ(identify_error(b), "");
-    const auto address = reinterpret_cast<uintptr_t>(engine.sector_buffer.get());
+    const auto address = reinterpret_cast<uintptr_t>(engine.sector_buffer());
     EXPECT_EQ(address % romwright::platform::allocation_granularity(), 0u);
 }
 
@@ -293,32 +295,32 @@ TEST_F(Identify, DebugMakesTheFlashDriverVerbose) {
     fakezen::Board &b = board(33);
     engine.SetOptions(true, false, false, true, true, 15, true);
     ASSERT_EQ(identify_error(b), "");
-    EXPECT_TRUE(engine.flash.verbose());
+    EXPECT_TRUE(engine.flash().verbose());
 }
 
 TEST_F(Identify, SetOptionsCopiesEveryOption) {
     engine.SetOptions(false, true, true, false, false, -3, true);
-    EXPECT_FALSE(engine.auto_select_pages);
-    EXPECT_TRUE(engine.write_page0);
-    EXPECT_TRUE(engine.write_page1);
-    EXPECT_FALSE(engine.write_option_bits);
-    EXPECT_FALSE(engine.verify_pages);
-    EXPECT_EQ(engine.max_retries, -3);
-    EXPECT_TRUE(engine.debug);
+    EXPECT_FALSE(engine.options().auto_select_pages);
+    EXPECT_TRUE(engine.options().write_page0);
+    EXPECT_TRUE(engine.options().write_page1);
+    EXPECT_FALSE(engine.options().write_option_bits);
+    EXPECT_FALSE(engine.options().verify_pages);
+    EXPECT_EQ(engine.options().max_retries, -3);
+    EXPECT_TRUE(engine.options().debug);
 }
 
 TEST_F(Identify, ConstructionValues) {
-    EXPECT_TRUE(engine.auto_select_pages);
-    EXPECT_TRUE(engine.write_page0);
-    EXPECT_FALSE(engine.write_page1);
-    EXPECT_TRUE(engine.write_option_bits);
-    EXPECT_TRUE(engine.verify_pages);
-    EXPECT_EQ(engine.max_retries, 15);
-    EXPECT_FALSE(engine.debug);
-    EXPECT_EQ(engine.image_index, 0);
-    EXPECT_EQ(engine.board, nullptr);
-    EXPECT_FALSE(engine.controller_attached);
-    EXPECT_EQ(engine.sector_buffer, nullptr);
+    EXPECT_TRUE(engine.options().auto_select_pages);
+    EXPECT_TRUE(engine.options().write_page0);
+    EXPECT_FALSE(engine.options().write_page1);
+    EXPECT_TRUE(engine.options().write_option_bits);
+    EXPECT_TRUE(engine.options().verify_pages);
+    EXPECT_EQ(engine.options().max_retries, 15);
+    EXPECT_FALSE(engine.options().debug);
+    EXPECT_EQ(engine.image_index(), 0);
+    EXPECT_EQ(engine.board(), nullptr);
+    EXPECT_FALSE(engine.controller_attached());
+    EXPECT_EQ(engine.sector_buffer(), nullptr);
 }
 
 TEST_F(Identify, EnableFlashTogglesBit3AndKeepsTheRest) {
@@ -355,8 +357,8 @@ TEST_F(Identify, DestructionDetachesTheFlashDriver) {
     {
         CRomwright scoped(nullptr, nullptr, clock);
         scoped.IdentifyBoard(&b);
-        scoped.flash.ExecCommand(READ_ARRAY, 0, 1, true);  // turns the output enable on
-        ASSERT_TRUE(scoped.flash.output_enabled());
+        scoped.flash().ExecCommand(READ_ARRAY, 0, 1, true);  // turns the output enable on
+        ASSERT_TRUE(scoped.flash().output_enabled());
         fakezen::library().clear_log();
     }
     const auto writes = fakezen::library().writes_to(0x80000000u);
@@ -382,8 +384,8 @@ TEST_F(Identify, DestructionSurvivesALogCallbackThatThrows) {
         CRomwright scoped(&Throwing::log, &throwing, clock);
         scoped.SetOptions(true, true, false, true, true, 15, true);  // verbose driver: Detach logs
         scoped.IdentifyBoard(&b);
-        scoped.flash.ExecCommand(READ_ARRAY, 0, 1, true);
-        ASSERT_TRUE(scoped.flash.output_enabled());
+        scoped.flash().ExecCommand(READ_ARRAY, 0, 1, true);
+        ASSERT_TRUE(scoped.flash().output_enabled());
         throwing.armed = true;
     }
     EXPECT_EQ(throwing.calls, 2);  // the driver's line, then the warning

@@ -15,11 +15,13 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/devlib/zen.hpp"
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/sim_machine.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
+#include "tests/support/simulated_clock.hpp"
 
 namespace {
 
@@ -67,7 +69,7 @@ protected:
 
     std::unique_ptr<testsupport::SimMachine> machine;
     void *handle = nullptr;
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::CallbackRecorder log;
     CRomwright engine{testsupport::CallbackRecorder::on_log, &log, clock};
 };
@@ -88,13 +90,13 @@ TEST_P(EveryKind, GetsItsModelIdAndMode) {
     Board board;
     board.kind = k.kind;
     ASSERT_EQ(identify(board), "");
-    EXPECT_EQ(engine.board_model, k.model);
-    EXPECT_EQ(engine.board_id, k.board_id);
-    EXPECT_EQ(engine.sector_mode, k.sector_mode);
-    EXPECT_EQ(engine.board_kind, k.kind);
-    EXPECT_EQ(engine.controller_attached, k.sector_mode);
-    EXPECT_EQ(engine.sector_buffer != nullptr, k.sector_mode);
-    EXPECT_EQ(engine.board_variant, k.kind == 29 ? 3u : 0u);
+    EXPECT_EQ(engine.identity().model, k.model);
+    EXPECT_EQ(engine.identity().id, k.board_id);
+    EXPECT_EQ(engine.identity().sector_mode, k.sector_mode);
+    EXPECT_EQ(engine.identity().kind, k.kind);
+    EXPECT_EQ(engine.controller_attached(), k.sector_mode);
+    EXPECT_EQ(engine.sector_buffer() != nullptr, k.sector_mode);
+    EXPECT_EQ(engine.identity().variant, k.kind == 29 ? 3u : 0u);
     // The binding's name table, used by the front ends' file-name check, agrees.
     EXPECT_STREQ(zen::model_name(static_cast<zen::board_kind>(k.kind)), k.model);
     EXPECT_EQ(ZenSimCallCount(1, 1, "ZEN5110FlashSectorPageRead"), k.sector_mode ? 0u : 1u);
@@ -195,7 +197,7 @@ TEST_F(Identify, Zen5170VariantComesFromRegister0) {
     board.kind = 29;
     board.register0 = 0x00001207;
     ASSERT_EQ(identify(board), "");
-    EXPECT_EQ(engine.board_variant, 7u);
+    EXPECT_EQ(engine.identity().variant, 7u);
 }
 
 } // namespace

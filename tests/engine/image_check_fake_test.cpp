@@ -51,9 +51,9 @@ protected:
         fakezen::library().reset();
         board = &fakezen::library().add_board(1);
         board->kind = 13;
-        engine.board = board;
-        engine.board_kind = 13;
-        engine.board_id = 0x5120;
+        engine.OpenBoard(board);  // a page-mode kind: no more than the scratch read
+        engine.identity().kind = 13;
+        engine.identity().id = 0x5120;
     }
 
     void revision(uint8_t major, uint8_t minor) {
@@ -93,10 +93,10 @@ class RevisionChoice : public Zen5120, public ::testing::WithParamInterface<Revi
 TEST_P(RevisionChoice, PicksTheImageThatFitsTheBoard) {
     const RevisionCase &c = GetParam();
     revision(c.major, c.minor);
-    engine.images[0].data = header(0x5120, 0x5731, c.primary_word2);
-    if (c.has_secondary) engine.images[1].data = header(0x5120, 0x5731, c.secondary_word2);
+    engine.images()[0].data = header(0x5120, 0x5731, c.primary_word2);
+    if (c.has_secondary) engine.images()[1].data = header(0x5120, 0x5731, c.secondary_word2);
     EXPECT_EQ(check(), c.result);
-    EXPECT_EQ(engine.image_index, c.image_index);
+    EXPECT_EQ(engine.image_index(), c.image_index);
     EXPECT_EQ(log, c.log);
     EXPECT_EQ(fakezen::library().call_count("KorvelGetBoardRevision"), 1u);
 }
@@ -128,50 +128,50 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Zen5120, SecondarySignatureMustBe5731EvenWithDebug) {
     revision(1, 2);
-    engine.debug = true;
-    engine.images[0].data = header(0x5120, 0x5731, kNew);
-    engine.images[1].data = header(0x5120, 0x1C0B, kOld);
+    engine.options().debug = true;
+    engine.images()[0].data = header(0x5120, 0x5731, kNew);
+    engine.images()[1].data = header(0x5120, 0x1C0B, kOld);
     EXPECT_EQ(check(), "Error: Invalid secondary FPGA image signature");
-    EXPECT_EQ(engine.image_index, 0);
+    EXPECT_EQ(engine.image_index(), 0);
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(Zen5120, SecondaryMustBeForThisBoardWithoutTheTable) {
     revision(1, 2);
-    engine.images[0].data = header(0x5120, 0x5731, kNew);
-    engine.images[1].data = header(0x5121, 0x5731, kOld);  // a row the primary would pass
+    engine.images()[0].data = header(0x5120, 0x5731, kNew);
+    engine.images()[1].data = header(0x5121, 0x5731, kOld);  // a row the primary would pass
     EXPECT_EQ(check(), "Error: Secondary FPGA image not this board");
-    engine.images[1].data = header(0x0000, 0x5731, kOld);
+    engine.images()[1].data = header(0x0000, 0x5731, kOld);
     EXPECT_EQ(check(), "");
-    EXPECT_EQ(engine.image_index, 1);
+    EXPECT_EQ(engine.image_index(), 1);
 }
 
 TEST_F(Zen5120, SecondaryTooShortForItsHeaderIsRefused) {
     revision(1, 2);
-    engine.images[0].data = header(0x5120, 0x5731, kNew);
-    engine.images[1].data = header(0x5120, 0x5731, kOld, 5);
+    engine.images()[0].data = header(0x5120, 0x5731, kNew);
+    engine.images()[1].data = header(0x5120, 0x5731, kOld, 5);
     EXPECT_EQ(check(), "Error: Secondary FPGA image of 5 bytes is too short for its header at 0x00000000 (6 bytes "
                        "needed)");
 }
 
 TEST_F(Zen5120, PrimaryFromACompatibleImageStillChoosesByRevision) {
     revision(1, 2);
-    engine.images[0].data = header(0x5121, 0x5731, kNew);
-    engine.images[1].data = header(0x5120, 0x5731, kOld);
+    engine.images()[0].data = header(0x5121, 0x5731, kNew);
+    engine.images()[1].data = header(0x5120, 0x5731, kOld);
     EXPECT_EQ(check(), "");
-    EXPECT_EQ(engine.image_index, 1);
+    EXPECT_EQ(engine.image_index(), 1);
 }
 
 TEST_F(Zen5120, FailedRevisionQueryIsRefused) {
     fakezen::library().fail_call("KorvelGetBoardRevision", 513);
-    engine.images[0].data = header(0x5120, 0x5731, kNew);
+    engine.images()[0].data = header(0x5120, 0x5731, kNew);
     EXPECT_EQ(check(), "Error: reading board revision failed");
 }
 
 TEST_F(Zen5120, OtherKindsNeverAskForTheRevision) {
-    engine.board_kind = 21;
-    engine.board_id = 0x5121;
-    engine.images[0].data = header(0x5121, 0x5731, kOld);
+    engine.identity().kind = 21;
+    engine.identity().id = 0x5121;
+    engine.images()[0].data = header(0x5121, 0x5731, kOld);
     EXPECT_EQ(check(), "");
     EXPECT_EQ(fakezen::library().call_count("KorvelGetBoardRevision"), 0u);
 }

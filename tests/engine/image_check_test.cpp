@@ -45,14 +45,14 @@ struct Checker {
     CRomwright engine{record, &log};
 
     Checker(uint16_t board_id, bool debug = false) {
-        engine.board_id = board_id;
-        engine.debug = debug;
+        engine.identity().id = board_id;
+        engine.options().debug = debug;
     }
 
     // "" when the image is accepted, else the refusal's text.
     std::string check(uint16_t image_id, uint16_t signature = 0x5731, uint16_t word2 = 0) {
-        const std::size_t at = engine.sector_mode ? 0x40000 : 0;
-        engine.images[0].data = image_with_header(at + 0x100, at, image_id, signature, word2);
+        const std::size_t at = engine.identity().sector_mode ? 0x40000 : 0;
+        engine.images()[0].data = image_with_header(at + 0x100, at, image_id, signature, word2);
         return check_loaded();
     }
 
@@ -161,9 +161,9 @@ TEST(CheckImage, SignatureIsCheckedBeforeTheBoard) {
 
 TEST(CheckImage, AlwaysStartsFromThePrimaryImage) {
     Checker checker(0x5110);
-    checker.engine.image_index = 1;
+    checker.engine.set_image_index(1);
     EXPECT_EQ(checker.check(0x5110), "");
-    EXPECT_EQ(checker.engine.image_index, 0);
+    EXPECT_EQ(checker.engine.image_index(), 0);
 }
 
 struct VariantCase {
@@ -177,9 +177,9 @@ class Zen5170Variant : public ::testing::TestWithParam<VariantCase> {};
 
 TEST_P(Zen5170Variant, LowByteOfWord2MustMatch) {
     Checker checker(0x5170);
-    checker.engine.board_kind = 29;
-    checker.engine.board_variant = 3;
-    checker.engine.sector_mode = true;
+    checker.engine.identity().kind = 29;
+    checker.engine.identity().variant = 3;
+    checker.engine.identity().sector_mode = true;
     EXPECT_EQ(checker.check(0x5170, 0x5731, GetParam().word2), GetParam().result);
 }
 
@@ -193,21 +193,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CheckImage, VariantDoesNotMatterOnOtherKinds) {
     Checker checker(0x5160);
-    checker.engine.board_kind = 25;
-    checker.engine.sector_mode = true;
+    checker.engine.identity().kind = 25;
+    checker.engine.identity().sector_mode = true;
     EXPECT_EQ(checker.check(0x5160, 0x5731, 0x0002), "");
 }
 
 TEST(CheckImage, SectorModeReadsTheHeaderAt256KB) {
     Checker checker(0x5160);
-    checker.engine.sector_mode = true;
+    checker.engine.identity().sector_mode = true;
     // A header for another board at 0, the right one at 0x40000.
     std::vector<uint8_t> image = image_with_header(0x80000, 0x40000, 0x5160, 0x5731, 0);
     image[0] = 0x42;
     image[1] = 0x51;
-    checker.engine.images[0].data = image;
+    checker.engine.images()[0].data = image;
     EXPECT_EQ(checker.check_loaded(), "");
-    checker.engine.images[0].data = image_with_header(0x80000, 0x40000, 0x5142, 0x5731, 0);
+    checker.engine.images()[0].data = image_with_header(0x80000, 0x40000, 0x5142, 0x5731, 0);
     EXPECT_EQ(checker.check_loaded(), refusal(0x5142, 0x5160));
 }
 
@@ -225,11 +225,11 @@ class ShortImage : public ::testing::TestWithParam<ShortCase> {};
 TEST_P(ShortImage, IsRefusedBeforeItsHeaderIsRead) {
     const ShortCase &c = GetParam();
     Checker checker(0x5160);
-    checker.engine.sector_mode = c.sector_mode;
+    checker.engine.identity().sector_mode = c.sector_mode;
     const std::size_t at = c.sector_mode ? 0x40000 : 0;
     std::vector<uint8_t> image = image_with_header(at + 6, at, 0x5160, 0x5731, 0);
     image.resize(c.size);
-    checker.engine.images[0].data = image;
+    checker.engine.images()[0].data = image;
     EXPECT_EQ(checker.check_loaded(), c.result);
 }
 

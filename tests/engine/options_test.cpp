@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
 
 namespace {
 

@@ -480,27 +480,27 @@ void record(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
 }
 
 void set_worked_layout(CRomwright &engine) {
-    engine.images[0].data = blank_image(0x400000);
-    fill_pages(engine.images[0].data, 0x20000, 0x20060);
-    engine.images[0].option_bits_start = 0x3FE000;
-    engine.images[0].option_bits_end = 0x3FE080;
-    engine.page0_start = 0x20000;
-    engine.page0_end = 0x200000;
-    engine.write_page0 = true;
-    engine.write_option_bits = true;
+    engine.images()[0].data = blank_image(0x400000);
+    fill_pages(engine.images()[0].data, 0x20000, 0x20060);
+    engine.images()[0].option_bits_start = 0x3FE000;
+    engine.images()[0].option_bits_end = 0x3FE080;
+    engine.layout().page0_start = 0x20000;
+    engine.layout().page0_end = 0x200000;
+    engine.selection().write_page0 = true;
+    engine.selection().write_option_bits = true;
 }
 
 TEST(EnginePlan, DebugLogsEveryRunOfSectorsAndPages) {
     LogRecord log;
     CRomwright engine(record, &log);
     set_worked_layout(engine);
-    engine.debug = true;
+    engine.options().debug = true;
     engine.PlanSectors();
     engine.PlanPages();
-    EXPECT_EQ(engine.erase_count, 16);
-    EXPECT_EQ(engine.erase_map.size(), 32u);
-    EXPECT_EQ(engine.write_count, 3);
-    EXPECT_EQ(engine.write_map.size(), 0x400000u / 32);
+    EXPECT_EQ(engine.plan().erase_count, 16);
+    EXPECT_EQ(engine.plan().erase_map.size(), 32u);
+    EXPECT_EQ(engine.plan().write_count, 3);
+    EXPECT_EQ(engine.plan().write_map.size(), 0x400000u / 32);
     using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
     EXPECT_THAT(log.lines, ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
                                        Line{ROMWRIGHT_LOG_INFO, "Found 1 sectors to erase from 0x003E0000 to 0x00400000\n"},
@@ -511,13 +511,13 @@ TEST(EnginePlan, DebugRunsReachTheEndOfATrailingPartialSector) {
     LogRecord log;
     CRomwright engine(record, &log);
     set_worked_layout(engine);
-    engine.images[0].data.resize(0x3F0000);  // the option bits stay in sector 31
-    engine.images[0].option_bits_start = 0x3EE000;
-    engine.images[0].option_bits_end = 0x3EE080;
-    engine.debug = true;
+    engine.images()[0].data.resize(0x3F0000);  // the option bits stay in sector 31
+    engine.images()[0].option_bits_start = 0x3EE000;
+    engine.images()[0].option_bits_end = 0x3EE080;
+    engine.options().debug = true;
     engine.PlanSectors();
-    EXPECT_EQ(engine.erase_count, 16);
-    EXPECT_EQ(engine.erase_map.size(), 32u);
+    EXPECT_EQ(engine.plan().erase_count, 16);
+    EXPECT_EQ(engine.plan().erase_map.size(), 32u);
     using Line = std::pair<ROMWRIGHT_LOG_LEVEL, std::string>;
     EXPECT_THAT(log.lines,
                 ElementsAre(Line{ROMWRIGHT_LOG_INFO, "Found 15 sectors to erase from 0x00020000 to 0x00200000\n"},
@@ -530,30 +530,30 @@ TEST(EnginePlan, WithoutDebugNothingIsLogged) {
     set_worked_layout(engine);
     engine.PlanSectors();
     engine.PlanPages();
-    EXPECT_EQ(engine.erase_count, 16);
-    EXPECT_EQ(engine.write_count, 3);
+    EXPECT_EQ(engine.plan().erase_count, 16);
+    EXPECT_EQ(engine.plan().write_count, 3);
     EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(EnginePlan, PlansTheSecondaryImageWhenItIsCurrent) {
     CRomwright engine(nullptr, nullptr);
     set_worked_layout(engine);
-    engine.images[1] = engine.images[0];
-    fill_pages(engine.images[1].data, 0x100000, 0x100020);
-    engine.image_index = 1;
+    engine.images()[1] = engine.images()[0];
+    fill_pages(engine.images()[1].data, 0x100000, 0x100020);
+    engine.set_image_index(1);
     engine.PlanPages();
-    EXPECT_EQ(engine.write_count, 4);
-    EXPECT_TRUE(engine.write_map[0x100000 / 32]);
+    EXPECT_EQ(engine.plan().write_count, 4);
+    EXPECT_TRUE(engine.plan().write_map[0x100000 / 32]);
 }
 
 TEST(EnginePlan, EachCallReplacesItsMap) {
     CRomwright engine(nullptr, nullptr);
     set_worked_layout(engine);
     engine.PlanSectors();
-    engine.write_page0 = false;
+    engine.selection().write_page0 = false;
     engine.PlanSectors();
-    EXPECT_EQ(engine.erase_count, 1);
-    EXPECT_EQ(set_bits(engine.erase_map), std::vector<uint32_t>{31});
+    EXPECT_EQ(engine.plan().erase_count, 1);
+    EXPECT_EQ(set_bits(engine.plan().erase_map), std::vector<uint32_t>{31});
 }
 
 } // namespace

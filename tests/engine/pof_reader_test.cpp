@@ -13,6 +13,8 @@
 
 #include <fmt/format.h>
 
+#include <romwright/error.hpp>
+
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
@@ -75,7 +77,10 @@ std::vector<uint8_t> cut(std::vector<uint8_t> bytes, std::size_t keep) {
     return bytes;
 }
 
-enum class Thrown { nothing, runtime_error, length_error, stream_failure };
+// How a load ended: loaded, or refused with a romwright::error of a kind. A
+// case that expects an image error gives its whole text, or (image_in_part)
+// a part of it.
+enum class Thrown { nothing, image, image_in_part, file, other };
 
 struct Outcome {
     ImageSlot slots[2];
@@ -98,14 +103,10 @@ void load(const std::vector<uint8_t> &bytes, Outcome &outcome, bool debug = fals
             romwright::FirmwareBytes source(bytes.data(), bytes.size());
             romwright::load_pof(source, outcome.slots, debug, outcome.log.sink());
         }
-    } catch (const std::ios_base::failure &error) {
-        outcome.thrown = Thrown::stream_failure;
-        outcome.message = error.what();
-    } catch (const std::length_error &error) {
-        outcome.thrown = Thrown::length_error;
-        outcome.message = error.what();
-    } catch (const std::runtime_error &error) {
-        outcome.thrown = Thrown::runtime_error;
+    } catch (const romwright::error &error) {
+        outcome.thrown = error.kind() == romwright::error_kind::image  ? Thrown::image
+                         : error.kind() == romwright::error_kind::file ? Thrown::file
+                                                                        : Thrown::other;
         outcome.message = error.what();
     }
 }
@@ -116,7 +117,7 @@ struct PofCase {
     const char *name;
     std::function<std::vector<uint8_t>()> file;
     Thrown thrown;
-    std::string message;  // exact for runtime errors, a part of it otherwise
+    std::string message;  // exact for Thrown::image, a part of it otherwise
     std::function<void(const ImageSlot (&)[2])> check;
 };
 
@@ -141,14 +142,14 @@ const std::vector<PofCase> kPofCases = {
          file.packets = {creator(), data(), terminator()};
          return file.serialize();
      },
-     Thrown::runtime_error, "Invalid POF header.", nullptr},
+     Thrown::image, "Invalid POF header.", nullptr},
     {"CountThreeCreatorDataTerminatorLoads", [] { return pof({creator(), data(), terminator()}, 3); },
      Thrown::nothing, "", option_bits_at(0, 0)},
-    {"CountFourTerminatorNotLast", [] { return pof({creator(), data(), terminator()}, 4); }, Thrown::runtime_error,
+    {"CountFourTerminatorNotLast", [] { return pof({creator(), data(), terminator()}, 4); }, Thrown::image,
      "Error: Terminator packet not last packet.", nullptr},
-    {"CountTwoTooManyPackets", [] { return pof({creator(), data(), terminator()}, 2); }, Thrown::runtime_error,
+    {"CountTwoTooManyPackets", [] { return pof({creator(), data(), terminator()}, 2); }, Thrown::image,
      "Error: Too many packets", nullptr},
-    {"CountZeroTooManyPackets", [] { return pof({creator(), terminator()}, 0); }, Thrown::runtime_error,
+    {"CountZeroTooManyPackets", [] { return pof({creator(), terminator()}, 0); }, Thrown::image,
      "Error: Too many packets", nullptr},
     {"OptionBitsAfterDataAccepted", [] { return pof({data(), option_bits(0x1000), terminator()}); },
      Thrown::nothing, "", option_bits_at(0x1000, 0x1080)},
@@ -171,7 +172,7 @@ const std::vector<PofCase> kPofCases = {
     {"ShortOptionBitsPacketReadsZeroFilledOffset",
      [] { return pof({data(), PofPacket{mkimage::kTagOptionBits, {0x34, 0x12}, std::nullopt}, terminator()}); },
      Thrown::nothing, "", option_bits_at(0x1234, 0x12B4)},
-    {"DuplicateDataRefused", [] { return pof({data(), data(), terminator()}); }, Thrown::runtime_error,
+    {"DuplicateDataRefused", [] { return pof({data(), data(), terminator()}); }, Thrown::image,
      "Error: Duplicate logical address and data 32.", nullptr},
     {"PrimaryAndSecondaryFillBothSlots",
      [] {
@@ -212,24 +213,24 @@ const std::vector<PofCase> kPofCases = {
      Thrown::nothing, "", primary_only},
     {"DataBelowTwelveBytesIsALengthError",
      [] { return pof({creator(), PofPacket{mkimage::kTagData, pattern(8, 3), std::nullopt}, terminator()}); },
-     Thrown::length_error, "packet 2 (tag 17, size 8)", nullptr},
+     Thrown::image_in_part, "packet 2 (tag 17, size 8)", nullptr},
     {"DataLargerThanTheFileRefused", [] { return pof({creator(), sized(data(), 0x10000 + 12 + 100), terminator()}); },
-     Thrown::runtime_error, "Error: POF packet 2 (tag 17, size 65648) is larger than the 65556 bytes left in the file",
+     Thrown::image, "Error: POF packet 2 (tag 17, size 65648) is larger than the 65556 bytes left in the file",
      nullptr},
     {"DataSizeFFFFFFFFRefused", [] { return pof({creator(), sized(data(), 0xFFFFFFFF), terminator()}); },
-     Thrown::runtime_error,
+     Thrown::image,
      "Error: POF packet 2 (tag 17, size 4294967295) is larger than the 65556 bytes left in the file", nullptr},
     {"TextSizeFFFFFFFFRefused", [] { return pof({sized(creator(), 0xFFFFFFFF), data(), terminator()}); },
-     Thrown::runtime_error,
+     Thrown::image,
      "Error: POF packet 1 (tag 1, size 4294967295) is larger than the 65568 bytes left in the file", nullptr},
     {"TextLargerThanTheFileRefused", [] { return pof({sized(creator(), 70000), data(), terminator()}); },
-     Thrown::runtime_error, "Error: POF packet 1 (tag 1, size 70000) is larger than the 65568 bytes left in the file",
+     Thrown::image, "Error: POF packet 1 (tag 1, size 70000) is larger than the 65568 bytes left in the file",
      nullptr},
     {"UnknownPacketLargerThanTheFileRefused", [] { return pof({sized(other(10), 1000), terminator()}); },
-     Thrown::runtime_error, "Error: POF packet 1 (tag 35, size 1000) is larger than the 18 bytes left in the file",
+     Thrown::image, "Error: POF packet 1 (tag 35, size 1000) is larger than the 18 bytes left in the file",
      nullptr},
     {"OptionBitsPacketLargerThanTheFileRefused",
-     [] { return pof({data(), sized(option_bits(0x1000), 0xFFFFFFF0), terminator()}); }, Thrown::runtime_error,
+     [] { return pof({data(), sized(option_bits(0x1000), 0xFFFFFFF0), terminator()}); }, Thrown::image,
      "Error: POF packet 2 (tag 26, size 4294967280) is larger than the 39 bytes left in the file", nullptr},
     {"BadCrcRefused",
      [] {
@@ -238,22 +239,22 @@ const std::vector<PofCase> kPofCases = {
          file.crc_xor = 0x8000;
          return file.serialize();
      },
-     Thrown::runtime_error, "Error: POF file CRC mismatch: computed 0x", nullptr},
-    {"TruncatedInsideFileHeader", [] { return cut(pof({data(), terminator()}), 8); }, Thrown::stream_failure,
+     Thrown::image, "Error: POF file CRC mismatch: computed 0x", nullptr},
+    {"TruncatedInsideFileHeader", [] { return cut(pof({data(), terminator()}), 8); }, Thrown::image_in_part,
      "ends inside its 12-byte header", nullptr},
     {"TruncatedInsidePacketHeader", [] { return cut(pof({creator(), data(), terminator()}), 12 + 12 + 3); },
-     Thrown::stream_failure, "ends inside the header of packet 2", nullptr},
+     Thrown::image_in_part, "ends inside the header of packet 2", nullptr},
     {"TruncatedInsideData", [] { return cut(pof({data(), terminator()}), 12 + 6 + 12 + 100); },
-     Thrown::runtime_error, "Error: POF packet 1 (tag 17, size 65548) is larger than the 112 bytes left in the file",
+     Thrown::image, "Error: POF packet 1 (tag 17, size 65548) is larger than the 112 bytes left in the file",
      nullptr},
     {"TruncatedInsideCrc",
      [] {
          auto bytes = pof({data(), terminator()});
          return cut(bytes, bytes.size() - 1);
      },
-     Thrown::stream_failure, "ends inside packet 2 (tag 8, size 2)", nullptr},
+     Thrown::image_in_part, "ends inside packet 2 (tag 8, size 2)", nullptr},
     {"NoTerminatorPacket", [] { return cut(pof({data(), terminator()}), 12 + 6 + 12 + 0x10000); },
-     Thrown::stream_failure, "(no terminator packet)", nullptr},
+     Thrown::image_in_part, "(no terminator packet)", nullptr},
 };
 
 struct PofRun {
@@ -280,8 +281,8 @@ TEST_P(PofReaderCases, LoadsOrRefusesAsDescribed) {
     const PofCase &test = GetParam().test;
     Outcome outcome;
     load(test.file(), outcome, false, GetParam().from);
-    EXPECT_EQ(outcome.thrown, test.thrown) << outcome.message;
-    if (test.thrown == Thrown::runtime_error && test.message.find("computed 0x") == std::string::npos)
+    EXPECT_EQ(outcome.thrown, test.thrown == Thrown::image_in_part ? Thrown::image : test.thrown) << outcome.message;
+    if (test.thrown == Thrown::image && test.message.find("computed 0x") == std::string::npos)
         EXPECT_EQ(outcome.message, test.message);
     else
         EXPECT_NE(outcome.message.find(test.message), std::string::npos) << outcome.message;
@@ -350,11 +351,16 @@ TEST(PofReader, PathIsUtf8) {
     EXPECT_EQ(slots[0].data, kPrimary);
 }
 
-TEST(PofReader, MissingFileIsAStreamFailure) {
+TEST(PofReader, MissingFileIsAFileError) {
     testsupport::TempDir dir("pof");
     ImageSlot slots[2];
-    EXPECT_THROW(romwright::load_pof_file(dir.file("absent.pof"), slots, false, romwright::LogSink()),
-                 std::ios_base::failure);
+    try {
+        romwright::load_pof_file(dir.file("absent.pof"), slots, false, romwright::LogSink());
+        FAIL() << "loaded a missing file";
+    } catch (const romwright::error &error) {
+        EXPECT_EQ(error.kind(), romwright::error_kind::file);
+        EXPECT_NE(std::string(error.what()).find("Error: Unable to open POF file "), std::string::npos);
+    }
 }
 
 TEST(PofReader, FolderIsRefusedAsNotAFile) {
@@ -371,14 +377,14 @@ TEST(PofReader, FolderIsRefusedAsNotAFile) {
 TEST(PofReader, EmptyFileIsRefusedAsNotAFile) {
     Outcome outcome;
     load({}, outcome);
-    EXPECT_EQ(outcome.thrown, Thrown::runtime_error);
+    EXPECT_EQ(outcome.thrown, Thrown::file);
     EXPECT_NE(outcome.message.find("image.pof is not a regular, non-empty file"), std::string::npos) << outcome.message;
 }
 
 TEST(PofReader, NoBytesEndInsideTheHeader) {
     Outcome outcome;
     load({}, outcome, false, From::memory);
-    EXPECT_EQ(outcome.thrown, Thrown::stream_failure);
+    EXPECT_EQ(outcome.thrown, Thrown::image);
     EXPECT_EQ(outcome.message.rfind("Error: POF file (bytes in memory) ends inside its 12-byte header", 0), 0u)
         << outcome.message;
 }
@@ -457,11 +463,11 @@ TEST(PofReader, EngineMemberFillsItsImageSlots) {
                                        terminator()}));
     LogCapture log;
     CRomwright engine(&LogCapture::callback, &log);
-    engine.debug = true;
+    engine.options().debug = true;
     engine.LoadPofFile(path);
-    EXPECT_EQ(engine.images[0].data, kPrimary);
-    EXPECT_EQ(engine.images[0].option_bits_start, 0x1000u);
-    EXPECT_EQ(engine.images[1].data, kSecondary);
+    EXPECT_EQ(engine.images()[0].data, kPrimary);
+    EXPECT_EQ(engine.images()[0].option_bits_start, 0x1000u);
+    EXPECT_EQ(engine.images()[1].data, kSecondary);
     EXPECT_NE(log.text.find("[POF] packet count = 4\n"), std::string::npos);
 }
 

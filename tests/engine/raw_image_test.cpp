@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <romwright/error.hpp>
+
 #include "engine/firmware_file.hpp"
 #include "engine/hex_dump.hpp"
 #include "engine/romwright_engine.hpp"
@@ -193,11 +195,16 @@ TEST(RawLoader, PathIsUtf8) {
     EXPECT_EQ(slot.option_bits_start, 0x3F000u);
 }
 
-TEST(RawLoader, MissingFileIsAStreamFailure) {
+TEST(RawLoader, MissingFileIsAFileError) {
     testsupport::TempDir dir("raw");
     ImageSlot slot;
-    EXPECT_THROW(romwright::load_binary_file(dir.file("absent.rpd"), slot, romwright::LogSink()),
-                 std::ios_base::failure);
+    try {
+        romwright::load_binary_file(dir.file("absent.rpd"), slot, romwright::LogSink());
+        FAIL() << "loaded a missing file";
+    } catch (const romwright::error &error) {
+        EXPECT_EQ(error.kind(), romwright::error_kind::file);
+        EXPECT_NE(std::string(error.what()).find("Error: Unable to open binary file "), std::string::npos);
+    }
 }
 
 TEST(RawLoader, FolderIsRefusedAsNotAFile) {
@@ -253,9 +260,9 @@ TEST(RawLoader, EngineMemberFillsThePrimarySlotOnly) {
     LogCapture log;
     CRomwright engine(&LogCapture::callback, &log);
     engine.LoadBinaryFile(path);  // logs its size without debug
-    EXPECT_EQ(engine.images[0].data.size(), 0x40000u);
-    EXPECT_EQ(engine.images[0].option_bits_start, 0x3F000u);
-    EXPECT_TRUE(engine.images[1].data.empty());
+    EXPECT_EQ(engine.images()[0].data.size(), 0x40000u);
+    EXPECT_EQ(engine.images()[0].option_bits_start, 0x3F000u);
+    EXPECT_TRUE(engine.images()[1].data.empty());
     EXPECT_EQ(log.text, "Loading binary file 262144 bytes.\n");
 }
 
@@ -449,33 +456,33 @@ TEST(PageLayout, WithoutDebugNothingIsLogged) {
 
 TEST(PageLayout, EngineMemberUsesTheCurrentSlotAndCopiesBack) {
     CRomwright engine(nullptr, nullptr);
-    engine.images[0] = slot_with({0xFF, 0xFF, 0xFF, 0xFF});  // would fail
-    engine.images[1] = slot_with({0x00, 0x02, 0x00, 0x04, 0x40, 0x04, 0x80, 0x04});
-    engine.image_index = 1;
-    engine.auto_select_pages = true;
-    engine.write_page0 = false;
-    engine.write_page1 = true;
+    engine.images()[0] = slot_with({0xFF, 0xFF, 0xFF, 0xFF});  // would fail
+    engine.images()[1] = slot_with({0x00, 0x02, 0x00, 0x04, 0x40, 0x04, 0x80, 0x04});
+    engine.set_image_index(1);
+    engine.options().auto_select_pages = true;
+    engine.options().write_page0 = false;
+    engine.options().write_page1 = true;
     engine.ReadPageLayout();
-    EXPECT_TRUE(engine.write_page0);
-    EXPECT_FALSE(engine.write_page1);
-    EXPECT_EQ(engine.page0_start, 0x200000u);
-    EXPECT_EQ(engine.page0_end, 0x400000u);
-    EXPECT_TRUE(engine.page1_present);
-    EXPECT_EQ(engine.page1_start, 0x440000u);
-    EXPECT_EQ(engine.page1_end, 0x480000u);
+    EXPECT_TRUE(engine.selection().write_page0);
+    EXPECT_FALSE(engine.selection().write_page1);
+    EXPECT_EQ(engine.layout().page0_start, 0x200000u);
+    EXPECT_EQ(engine.layout().page0_end, 0x400000u);
+    EXPECT_TRUE(engine.layout().page1_present);
+    EXPECT_EQ(engine.layout().page1_start, 0x440000u);
+    EXPECT_EQ(engine.layout().page1_end, 0x480000u);
 
-    engine.image_index = 0;
+    engine.set_image_index(0);
     EXPECT_THROW(engine.ReadPageLayout(), std::runtime_error);
 }
 
 TEST(PageLayout, EngineMemberKeepsWhatWasReadWhenRefused) {
     CRomwright engine(nullptr, nullptr);
-    engine.images[0] = slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF});
-    engine.auto_select_pages = false;
-    engine.write_page1 = true;
+    engine.images()[0] = slot_with({0x00, 0x02, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF});
+    engine.options().auto_select_pages = false;
+    engine.options().write_page1 = true;
     EXPECT_THROW(engine.ReadPageLayout(), std::runtime_error);  // page_1 not found
-    EXPECT_EQ(engine.page0_start, 0x200000u);
-    EXPECT_EQ(engine.page0_end, 0x400000u);
+    EXPECT_EQ(engine.layout().page0_start, 0x200000u);
+    EXPECT_EQ(engine.layout().page0_end, 0x400000u);
 }
 
 } // namespace

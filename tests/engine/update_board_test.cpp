@@ -17,11 +17,13 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "tests/support/sim_machine.hpp"
+#include "tests/support/simulated_clock.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/mkimage/image_maker.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 
@@ -174,13 +176,13 @@ protected:
                           options.max_retries, options.debug);
         try {
             engine.UpdateBoard(path, handle, Recorder::on_operation, Recorder::on_progress);
-            EXPECT_FALSE(engine.controller_attached);
-            EXPECT_EQ(engine.board, nullptr);
+            EXPECT_FALSE(engine.controller_attached());
+            EXPECT_EQ(engine.board(), nullptr);
         } catch (const std::exception &error) {
             outcome.error = error.what();
         }
-        outcome.write_map_size = engine.write_map.size();
-        outcome.write_count = engine.write_count;
+        outcome.write_map_size = engine.plan().write_map.size();
+        outcome.write_count = engine.plan().write_count;
         return outcome;
     }
     Outcome run(const std::string &path) { return run(path, Options{}); }
@@ -207,7 +209,7 @@ protected:
         throw std::logic_error("image holds no data");
     }
 
-    romwright::SimulatedClock clock;
+    testsupport::SimulatedClock clock;
     testsupport::TempDir files{"update-board"};
     std::unique_ptr<testsupport::SimMachine> machine;
     std::string board_name;

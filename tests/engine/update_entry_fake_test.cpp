@@ -10,8 +10,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
+
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/fake_zenapi.hpp"
 #include "tests/support/temp_dir.hpp"

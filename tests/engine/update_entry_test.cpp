@@ -8,14 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "tests/engine/callback_recorder.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "gui/fatal_error.hpp"
 
 #if __has_include("zenapi/zenapi_sim.h")
-#include "zenapi/zenapi_sim.h"
+#include <zenapi/zenapi_sim.h>
 #define GUI_TEST_HAS_SIM_RELOAD 1
 #endif
 

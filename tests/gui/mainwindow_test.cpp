@@ -21,7 +21,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "engine/frontend/stop_request.hpp"
+#include <romwright/frontend/stop_request.hpp>
+
 #include "engine/platform.hpp"
 #include "gui/mainwindow.hpp"
 #include "gui/options_dialog.hpp"

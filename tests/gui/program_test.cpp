@@ -1,9 +1,12 @@
-// The real romwright-gui program, run as a process: the update it starts by
-// itself with ROMWRIGHT_GUI_SCREENSHOT_DIR, its exit status, its log and the
-// pictures of its windows (under Xvfb, for the README).
+// The program run as a process: romwright-gui-tour, the program's whole flow
+// walked through one update by the screenshot tour (its exit status, its log
+// and the pictures of its windows, under Xvfb for the README), and the
+// shipped romwright-gui, which waits for its user whatever the environment
+// says.
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include <QColor>
@@ -30,7 +33,6 @@ protected:
         testsupport::ProcessOptions run;
         run.env["HOME"] = home();
         run.env["ZENAPI_SIM_STATE_DIR"] = stateDir();
-        run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"] = shots();
         run.env["QT_QPA_PLATFORM"] = platform;
         if (testsupport::file_exists(machinePath()))
             run.env["ZENAPI_SIM_CONFIG"] = machinePath();
@@ -40,6 +42,11 @@ protected:
         run.unset_env.push_back("ZENAPI_SIM_TRACE");
         run.timeout_seconds = 120;
         return run;
+    }
+
+    // The program with the tour saving its pictures in `folder`.
+    static testsupport::ProcessResult runTour(const std::string &folder, const testsupport::ProcessOptions &run) {
+        return testsupport::run_process(testsupport::bin_path("romwright-gui-tour"), {folder}, run);
     }
 
     std::string makeFirmware(const std::string &model) {
@@ -71,8 +78,7 @@ protected:
 TEST_F(ProgramTest, UpdatesTheBoardOnTheDesktopFileAndEndsWithStatusZero) {
     useMachine(guitest::machineToml({{BoardSpec("board")}}));
     const std::string file = makeFirmware("ZEN5191");
-    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
-                                                 options("offscreen"));
+    const auto result = runTour(shots(), options("offscreen"));
     EXPECT_EQ(result.exit_code, 0) << result.err;
     const std::string log = testsupport::read_text(logPath());
     EXPECT_THAT(log, HasSubstr("Firmware file = " + file + "\n"));
@@ -88,8 +94,7 @@ TEST_F(ProgramTest, UpdatesTheBoardOnTheDesktopFileAndEndsWithStatusZero) {
 TEST_F(ProgramTest, AFatalErrorShowsTheCriticalBoxAndEndsWithStatusOne) {
     useMachine(guitest::machineToml({{BoardSpec("board")}}));
     makeFirmware("ZEN5190");  // board 1 of system 1 is a ZEN5191
-    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
-                                                 options("offscreen"));
+    const auto result = runTour(shots(), options("offscreen"));
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_THAT(result.err, HasSubstr("Error: Invalid firmware board type\n"));
     EXPECT_TRUE(testsupport::file_exists(shots() + "/critical-error.png"));
@@ -102,8 +107,7 @@ TEST_F(ProgramTest, AFailedUpdateEndsWithTheFailureBoxAndStatusZero) {
     board.extra = "\n[[system.board.fault]]\ntype = \"flash_write_status\"\nsector = 3\nstatus = 4\n";
     useMachine(guitest::machineToml({{board}}));
     makeFirmware("ZEN5191");
-    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {},
-                                                 options("offscreen"));
+    const auto result = runTour(shots(), options("offscreen"));
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(testsupport::file_exists(shots() + "/update-failed.png"));
     const std::string log = testsupport::read_text(logPath());
@@ -129,7 +133,7 @@ TEST_F(ProgramTest, ASignalDuringTheUpdateLetsTheBoardFinish) {
         return testsupport::file_exists(trace) &&
                testsupport::read_text(trace).find("KorvelFirmwareUpgradeExecAndGetStatus") != std::string::npos;
     };
-    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {}, run);
+    const auto result = runTour(shots(), run);
     ASSERT_TRUE(result.signal_sent);
     EXPECT_EQ(result.signal, 0) << "the signal ended the program";
     EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -142,8 +146,30 @@ TEST_F(ProgramTest, ASignalDuringTheUpdateLetsTheBoardFinish) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
-// Runs the program on an X server of its own and keeps the pictures of its
-// windows in build/test-artifacts/gui (the README's screenshots are copies).
+// The variable that once made the shipped program press "update" by itself
+// does nothing: two seconds after its start the program has saved no picture
+// and touched no board, and it ends on SIGTERM as it does with nobody at it.
+TEST_F(ProgramTest, TheShippedProgramWaitsForItsUserWhateverTheEnvironmentSays) {
+    useMachine(guitest::machineToml({{BoardSpec("board")}}));
+    makeFirmware("ZEN5191");
+    auto run = options("offscreen");
+    run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"] = shots();
+    const auto started = std::chrono::steady_clock::now();
+    run.send_signal = SIGTERM;
+    run.send_when = [started](const std::string &) {
+        return std::chrono::steady_clock::now() - started > std::chrono::seconds(2);
+    };
+    const auto result = testsupport::run_process(testsupport::bin_path("romwright-gui"), {}, run);
+    ASSERT_TRUE(result.signal_sent);
+    EXPECT_EQ(result.signal, 0) << "the signal ended the program";
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_FALSE(testsupport::file_exists(shots())) << "the program walked the screenshot tour";
+    EXPECT_TRUE(erased(flashOf("board")));
+}
+
+// Runs the tour on an X server of its own and keeps the pictures of the
+// program's windows in build/test-artifacts/gui (the README's screenshots are
+// copies).
 TEST_F(ProgramTest, ScreenshotsOfARealUpdateUnderXvfb) {
     const QString xvfb_run = QStandardPaths::findExecutable("xvfb-run");
     if (xvfb_run.isEmpty() || QStandardPaths::findExecutable("Xvfb").isEmpty())
@@ -158,14 +184,13 @@ TEST_F(ProgramTest, ScreenshotsOfARealUpdateUnderXvfb) {
     const std::string suppressions = temp_->file("lsan.supp");
     testsupport::write_text(suppressions, "leak:libdbus-1.so\n");
     run.env["LSAN_OPTIONS"] = "suppressions=" + suppressions;
-    run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"] = std::string(ROMWRIGHT_ARTIFACT_DIR) + "/gui";
-    QDir(QString::fromStdString(run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"])).removeRecursively();
+    const std::string dir = std::string(ROMWRIGHT_ARTIFACT_DIR) + "/gui";
+    QDir(QString::fromStdString(dir)).removeRecursively();
     const auto result = testsupport::run_process(
         xvfb_run.toStdString(),
-        {"-a", "-s", "-screen 0 1280x1024x24", testsupport::bin_path("romwright-gui")}, run);
+        {"-a", "-s", "-screen 0 1280x1024x24", testsupport::bin_path("romwright-gui-tour"), dir}, run);
     ASSERT_EQ(result.exit_code, 0) << result.err;
 
-    const std::string dir = run.env["ROMWRIGHT_GUI_SCREENSHOT_DIR"];
     expectPicture(dir + "/main-window.png", 200, 150);
     expectPicture(dir + "/progress-window.png", 300, 100);
     expectPicture(dir + "/update-succeeded.png", 200, 80);

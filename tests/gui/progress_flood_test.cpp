@@ -12,12 +12,13 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "gui/firmware_update_worker.hpp"
 #include "gui/progress_throttle.hpp"
 #include "gui/update_progress_widget.hpp"
 #include "tests/gui/gui_test_support.hpp"
 #include "tests/support/process.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -11,7 +11,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
-#include "engine/frontend/stop_request.hpp"
+#include <romwright/frontend/stop_request.hpp>
+
 #include "engine/platform.hpp"
 #include "gui/firmware_update_worker.hpp"
 #include "gui/update_progress_widget.hpp"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "zenapi/zenapi_sim.h"
+#include <zenapi/zenapi_sim.h>
 
 namespace testsupport {
 

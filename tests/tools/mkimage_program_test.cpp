@@ -90,16 +90,16 @@ TEST_F(MkimageProgram, SecondaryImageForAZen5120) {
     ASSERT_EQ(result.exit_code, 0) << result.err;
     CRomwright engine(nullptr, nullptr);
     engine.LoadPofFile(out);
-    ASSERT_GE(engine.images[1].data.size(), 6u);
-    EXPECT_EQ(engine.images[0].data[0x4], 0x90);
-    EXPECT_EQ(engine.images[1].data[0], 0x20);  // board id 0x5120 at offset 0
-    EXPECT_EQ(engine.images[1].data[1], 0x51);
-    EXPECT_EQ(engine.images[1].data[2], 0x0B);  // signature 0x1C0B
-    EXPECT_EQ(engine.images[1].data[3], 0x1C);
-    EXPECT_EQ(engine.images[1].data[4], 0x10);
-    engine.image_index = 1;
+    ASSERT_GE(engine.images()[1].data.size(), 6u);
+    EXPECT_EQ(engine.images()[0].data[0x4], 0x90);
+    EXPECT_EQ(engine.images()[1].data[0], 0x20);  // board id 0x5120 at offset 0
+    EXPECT_EQ(engine.images()[1].data[1], 0x51);
+    EXPECT_EQ(engine.images()[1].data[2], 0x0B);  // signature 0x1C0B
+    EXPECT_EQ(engine.images()[1].data[3], 0x1C);
+    EXPECT_EQ(engine.images()[1].data[4], 0x10);
+    engine.set_image_index(1);
     engine.ReadPageLayout();
-    EXPECT_EQ(engine.page0_start, 0x20000u);
+    EXPECT_EQ(engine.layout().page0_start, 0x20000u);
 }
 
 TEST_F(MkimageProgram, BrokenVariantsAreWritten) {

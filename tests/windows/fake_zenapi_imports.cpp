@@ -2,7 +2,7 @@
 // (__imp_<name>, filled by the loader from Zenapi.dll). When a test program
 // links the scripted stand-in instead of a DLL, these pointers are the
 // stand-in's functions, defined here in the program itself.
-#include "zenapi/Zenapi.h"
+#include <zenapi/Zenapi.h>
 
 #define ROMWRIGHT_LOCAL_IMPORT(name) void *__imp_##name = reinterpret_cast<void *>(&name);
 

@@ -1,5 +1,5 @@
 // What romwright-cli.exe asks the Windows loader for: Zenapi.dll by that
-// name, only the calls that zenapi/Zenapi.h declares from it (so the maker's
+// name, only the calls that zenapi/include/zenapi/Zenapi.h declares from it (so the maker's
 // DLL can stand in), and otherwise only DLLs of the system itself, no MinGW
 // runtime, so nothing else need stand beside the program.
 #define WIN32_LEAN_AND_MEAN
@@ -81,9 +81,9 @@ private:
     mutable std::size_t section_count_ = 0;
 };
 
-// The calls zenapi/Zenapi.h declares.
+// The calls zenapi/include/zenapi/Zenapi.h declares.
 std::set<std::string> declared_calls() {
-    const std::string header = testsupport::read_text(testsupport::source_dir() + "/zenapi/Zenapi.h");
+    const std::string header = testsupport::read_text(testsupport::source_dir() + "/zenapi/include/zenapi/Zenapi.h");
     const std::regex declaration(R"(ZENAPI_EXPORT [^;(]*?\b(\w+)\()");
     std::set<std::string> names;
     for (std::sregex_iterator it(header.begin(), header.end(), declaration), end; it != end; ++it)

@@ -11,7 +11,7 @@
 
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "zenapi/zenapi_sim.h"
+#include <zenapi/zenapi_sim.h>
 
 namespace {
 

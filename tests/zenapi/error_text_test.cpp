@@ -4,8 +4,9 @@
 #include <set>
 #include <string>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/sim_machine.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

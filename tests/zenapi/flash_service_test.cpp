@@ -4,9 +4,10 @@
 
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/sim_machine.hpp"
 #include "tests/zenapi/sim_test_util.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/sim_machine.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/zenapi/sim_test_util.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "zenapi/zenapi_sim.h"
+#include <zenapi/zenapi_sim.h>
 
 namespace simtest {
 

@@ -7,9 +7,10 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/sim_machine.hpp"
 #include "tests/zenapi/sim_test_util.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/mkimage/image_maker.hpp"
+#include "image_maker.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -10,7 +10,7 @@
 
 #include <fmt/format.h>
 
-#include "tools/mkimage/image_maker.hpp"
+#include "image_maker.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The device library's C interface over the simulated machine.
-#include "zenapi/Zenapi.h"
+#include <zenapi/Zenapi.h>
 
 #include <cstdio>
 #include <string>

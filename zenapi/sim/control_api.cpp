@@ -1,5 +1,5 @@
 // The simulator's control interface for tests (zenapi/zenapi_sim.h).
-#include "zenapi/zenapi_sim.h"
+#include <zenapi/zenapi_sim.h>
 
 #include <cstring>
 

@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <zenapi/Zenapi.h>
+#include <zenapi/zenapi_sim.h>
+
 #include "engine/devlib/zen.hpp"
 #include "tests/support/sim_machine.hpp"
-#include "zenapi/Zenapi.h"
-#include "zenapi/zenapi_sim.h"
 
 namespace {
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <romwright/error.hpp>
+#include <zenapi/Zenapi.h>
+
 #include "engine/devlib/zen.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace {
 
@@ -37,6 +39,22 @@ TEST(ZenError, IsCopyableAndCatchableAsStandardException) {
         throw copy;
     } catch (const std::exception &e) {
         EXPECT_STREQ(e.what(), "KorvelFlashOpen failed with error Busy");
+    }
+}
+
+// The binding's error is the engine's error of the device-call kind.
+TEST(ZenError, IsTheEnginesErrorOfTheDeviceCallKind) {
+    try {
+        throw zen::zen_error(zen::return_code::busy, "KorvelFlashOpen");
+    } catch (const romwright::error &e) {
+        EXPECT_EQ(e.kind(), romwright::error_kind::device_call);
+        EXPECT_STREQ(e.what(), "KorvelFlashOpen failed with error Busy");
+    }
+    try {
+        zen::check_call(ZENAPI_SUCCESS + 1, "CRomwright::EnableFlash");
+        ADD_FAILURE() << "no error";
+    } catch (const romwright::error &e) {
+        EXPECT_EQ(e.kind(), romwright::error_kind::device_call);
     }
 }
 

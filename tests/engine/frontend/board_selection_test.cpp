@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/frontend/board_selection.hpp"
+#include <romwright/frontend/board_selection.hpp>
+
 #include "tests/support/fake_zenapi.hpp"
 
 namespace {

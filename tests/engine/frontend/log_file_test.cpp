@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/frontend/log_file.hpp"
+#include <romwright/frontend/log_file.hpp>
+
 #include "tests/support/temp_dir.hpp"
 
 namespace {

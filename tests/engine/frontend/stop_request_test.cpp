@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/frontend/stop_request.hpp"
+#include <romwright/frontend/stop_request.hpp>
+
 #include "engine/platform.hpp"
 
 namespace {

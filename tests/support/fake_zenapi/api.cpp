@@ -5,8 +5,9 @@
 
 #include <fmt/format.h>
 
+#include <zenapi/Zenapi.h>
+
 #include "tests/support/fake_zenapi/internal.hpp"
-#include "zenapi/Zenapi.h"
 
 namespace fakezen {
 namespace {

@@ -12,7 +12,7 @@ namespace romwright::frontend {
 // board-kind range check, which raises zen::zen_error for a kind it does not know.
 std::string model_designation(void *board);
 
-// Raises std::runtime_error "Invalid firmware board type" unless path
+// Raises romwright::error (usage) "Invalid firmware board type" unless path
 // contains the board's model designation.
 void check_board_model(const std::string &path, void *board);
 

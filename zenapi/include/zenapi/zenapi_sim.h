@@ -13,7 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "zenapi/Zenapi.h"
+#include <zenapi/Zenapi.h>
 
 #ifdef __cplusplus
 extern "C" {

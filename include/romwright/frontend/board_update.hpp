@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/options.hpp"
-#include "engine/romwright.h"
+#include <romwright/options.hpp>
+#include <romwright/romwright.h>
 
 namespace romwright::frontend {
 

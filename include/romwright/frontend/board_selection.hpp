@@ -16,7 +16,7 @@ using BoardList = std::vector<void *>;
 
 // No machine holds more boards (or systems) than this; a count beyond it is
 // a library answering nonsense, and following it would ask for billions of
-// handles. Such a count raises std::runtime_error naming the call and value.
+// handles. Such a count raises romwright::error (a device call) naming the call and value.
 inline constexpr uint64_t kMostBoards = 0x10000;
 
 // Boards 1, 2, ... of one system (none for a system the library does not have).

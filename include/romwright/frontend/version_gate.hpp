@@ -12,9 +12,9 @@ struct LibraryVersion {
     uint8_t revision = 0;
 };
 
-// KorvelGetSDKVersion; std::runtime_error "Could not query SDK version" when it fails.
+// KorvelGetSDKVersion; romwright::error (a device call) "Could not query SDK version" when it fails.
 LibraryVersion library_version();
-// KorvelGetDriverVersion; std::runtime_error "Could not query driver version" when it fails.
+// KorvelGetDriverVersion; romwright::error "Could not query driver version" when it fails.
 LibraryVersion driver_version();
 
 // 7.1 or later.

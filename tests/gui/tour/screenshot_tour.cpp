@@ -1,4 +1,4 @@
-#include "gui/screenshot_tour.hpp"
+#include "tests/gui/tour/screenshot_tour.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include "gui/mainwindow.hpp"
 #include "gui/update_progress_widget.hpp"
 
-namespace romwright_gui {
+namespace romwright_gui_tour {
 namespace {
 
 constexpr int kStartDelayMs = 300;
@@ -66,10 +66,7 @@ void shootProgressOnce(MainWindow &window, const QDir &folder) {
 
 } // namespace
 
-void startScreenshotTourIfAsked(MainWindow &window) {
-    const QString folder_name = qEnvironmentVariable("ROMWRIGHT_GUI_SCREENSHOT_DIR");
-    if (folder_name.isEmpty())
-        return;
+void startScreenshotTour(MainWindow &window, const QString &folder_name) {
     QDir folder(folder_name);
     folder.mkpath(QStringLiteral("."));
     watchMessageBoxes(folder);
@@ -81,4 +78,4 @@ void startScreenshotTourIfAsked(MainWindow &window) {
     });
 }
 
-} // namespace romwright_gui
+} // namespace romwright_gui_tour

@@ -5,13 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/romwright.h"
+#include <romwright/error.hpp>
+#include <romwright/romwright.h>
 
 namespace romwright {
 
 // Raised by front ends when an engine or accessor function returns a
-// non-zero code. what() is "Firmware updater error. Code <code>\n".
-class exception : public std::runtime_error {
+// non-zero code (an error of the entry kind; its runtime error's own message
+// is empty). what() is "Firmware updater error. Code <code>\n".
+class exception : public error {
 public:
     explicit exception(ROMWRIGHT_RC code);
     ROMWRIGHT_RC code() const noexcept { return code_; }

@@ -5,8 +5,9 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
 #include <string>
+
+#include <romwright/error.hpp>
 
 namespace romwright::frontend {
 
@@ -20,9 +21,9 @@ const char *stop_requested() noexcept;
 // Raised before a board when a stop was requested. what() names the request
 // and where the run stopped, e.g. "Stopped by SIGTERM before board 2 of 3;
 // the boards before it were updated."
-class stop_requested_error : public std::runtime_error {
+class stop_requested_error : public error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit stop_requested_error(const std::string &message) : error(error_kind::stopped, message) {}
 };
 
 // Called before board next_board (counted from 0) of board_count: raises
