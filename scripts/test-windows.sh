@@ -12,6 +12,7 @@
 #
 # Wine runs in a prefix of its own, build-windows/wineprefix, made on the
 # first run; its server is stopped again when the script ends.
+# ROMWRIGHT_WINDOWS_BUILD=<folder> builds there instead of build-windows/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -48,7 +49,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- Build ------------------------------------------------------------------
-build=build-windows
+build=${ROMWRIGHT_WINDOWS_BUILD:-build-windows}
+case $build in /*) ;; *) build=$root/$build ;; esac
 tests=ON
 targets=()
 if $smoke; then
@@ -64,7 +66,7 @@ say "built"
 # --- Wine -------------------------------------------------------------------
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-export WINEPREFIX="$root/$build/wineprefix" WINEDEBUG=-all
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 wineserver="$(dirname "$(readlink -f "$wine")")/wineserver"
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver)
 stop_wine() { "$wineserver" -k 2>/dev/null || true; }
@@ -85,8 +87,8 @@ if ! $smoke; then
 fi
 
 # --- Smoke: two boards updated through romwright-cli.exe ---------------------
-bin="$root/$build/bin"
-smoke_dir="$root/$build/smoke"
+bin="$build/bin"
+smoke_dir="$build/smoke"
 rm -rf "$smoke_dir"
 mkdir -p "$smoke_dir/state"
 cd "$smoke_dir"
