@@ -166,7 +166,8 @@ check_board() {
 
 check_board 1 firmware-ZEN5110.rpd state/page-5110.flash $((0x20000)) firmware-ZEN5110.rpd "page-mode board"
 check_board 2 firmware-ZEN5160.pof state/sector-5160.flash 0 expected-ZEN5160.rpd "sector-mode board"
-succeeded=$(grep -c "^Update succeeded\.\r\?$" romwright-cli.log || true)
+# The log is a Windows text file: its lines end in CR LF.
+succeeded=$(tr -d '\r' < romwright-cli.log | grep -c '^Update succeeded\.$' || true)
 [ "$succeeded" -eq "$passed" ] || fail "romwright-cli.log reports $succeeded successful updates, not $passed"
 say "smoke done; log: $smoke_dir/romwright-cli.log"
 echo "smoke: $passed passed, $failed failed"
