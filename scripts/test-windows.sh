@@ -76,8 +76,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree=;mshtml=" "$wine" wineboot --init >/dev/null 2>&1
   say "Wine prefix made"
 fi
-# One server for the whole run instead of one per program started.
+# One server for the whole run instead of one per program started. Wine's
+# own services (started with the first program and kept by the persistent
+# server) are started here, away from any output: started by a test program
+# they would hold its output pipe open, and ctest would wait for it.
 "$wineserver" -p 2>/dev/null || true
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 if ! $smoke; then
   export QT_QPA_PLATFORM=offscreen
