@@ -16,6 +16,7 @@
 #include <romwright/frontend/board_update.hpp>
 #include <romwright/frontend/firmware_name.hpp>
 #include <romwright/frontend/log_file.hpp>
+#include <romwright/frontend/program_arguments.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 #include <romwright/options.hpp>
@@ -124,7 +125,8 @@ int run(const Arguments &args) {
     const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
-    frontend::LogFile log(kProgram, romwright::cli::kLogFileName);
+    // A text file: on Windows its lines end in CR LF, as the system's editors expect.
+    frontend::LogFile log(kProgram, romwright::cli::kLogFileName, "a");
     update_boards(boards, args.at("<file>").asString(), options, console, log);
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;
@@ -136,8 +138,9 @@ int main(int argc, char **argv) {
     // From here on Ctrl+C, SIGTERM and a closed terminal wait for the board
     // being written, and a closed output pipe does not end the program.
     frontend::defer_stop_requests(kProgram);
-    // A program may be started with no argument vector at all (argc 0).
-    const std::vector<std::string> arguments(argc > 1 ? argv + 1 : argv, argc > 1 ? argv + argc : argv);
+    frontend::use_utf8_console();
+    // In UTF-8 on every system, so a firmware path in any script reaches the file.
+    const std::vector<std::string> arguments = frontend::program_arguments(argc, argv);
     // Help, version and a command line that does not match end inside the parser.
     const Arguments args =
         docopt::docopt(romwright::cli::kUsage, arguments, true, romwright::cli::kVersionText, false);

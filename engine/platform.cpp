@@ -6,6 +6,12 @@
 #  include <io.h>
 #  include <share.h>
 #  include <windows.h>
+#  include <shellapi.h>
+
+#  include <cerrno>
+#  include <cstdlib>
+#  include <cstring>
+#  include <cwchar>
 #else
 #  include <dlfcn.h>
 #  include <fcntl.h>
@@ -26,6 +32,73 @@ std::wstring widen(const std::string &utf8) {
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
+}
+
+std::string narrow(const wchar_t *wide) {
+    const int length = static_cast<int>(std::wcslen(wide));
+    if (length == 0) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+// errno for the system's reason, for callers that report strerror(errno).
+void set_errno_from(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        errno = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        errno = EACCES;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        errno = ENOMEM;
+        break;
+    default:
+        errno = EIO;
+        break;
+    }
+}
+
+// A handle with FILE_APPEND_DATA but not FILE_WRITE_DATA writes only at the
+// end of the file, wherever that is when the write arrives, so a piece
+// written at once is never overwritten by (nor overwrites) another
+// program's appends.
+std::FILE *open_for_append(const std::string &path, bool text) noexcept {
+    HANDLE handle = CreateFileW(widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Windows says only "access denied" for a folder of that name.
+        const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (folder)
+            errno = EISDIR;
+        else
+            set_errno_from(error);
+        return nullptr;
+    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_APPEND | (text ? _O_TEXT : _O_BINARY));
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE *file = _fdopen(descriptor, text ? "a" : "ab");
+    if (!file) _close(descriptor);  // closes the handle too
+    return file;
 }
 } // namespace
 
@@ -49,6 +122,8 @@ AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
 }
 
 SharedFile open_shared(const std::string &path, const char *mode) noexcept {
+    const std::string how(mode);
+    if (how == "a" || how == "ab") return SharedFile(open_for_append(path, how == "a"));
     std::wstring wmode = widen(mode);
     return SharedFile(_wfsopen(widen(path).c_str(), wmode.c_str(), _SH_DENYNO));
 }
@@ -173,6 +248,45 @@ OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) n
     out.size = static_cast<uint64_t>(status.st_size);
     return OpenRegularResult::opened;
 }
+
+#endif
+
+#if defined(_WIN32)
+
+std::vector<std::string> program_arguments(int, char **) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+namespace {
+UINT console_code_page_before = 0;
+
+void restore_console_code_page() { SetConsoleOutputCP(console_code_page_before); }
+} // namespace
+
+void use_utf8_console() noexcept {
+    // Without a console (output to a file or a pipe) there is nothing to set.
+    const UINT before = GetConsoleOutputCP();
+    if (before == 0 || before == CP_UTF8 || console_code_page_before != 0) return;
+    if (!SetConsoleOutputCP(CP_UTF8)) return;
+    console_code_page_before = before;
+    std::atexit(restore_console_code_page);
+}
+
+#else
+
+std::vector<std::string> program_arguments(int argc, char **argv) {
+    // A program may be started with no argument vector at all (argc 0).
+    if (argc <= 1 || !argv) return {};
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void use_utf8_console() noexcept {}
 
 #endif
 

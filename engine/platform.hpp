@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace romwright::platform {
 
@@ -33,7 +34,11 @@ struct FileCloser {
 using SharedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a file (path in UTF-8) in binary mode ("rb", "ab", "wb", ...) so that
-// other programs may read and write it meanwhile. Null when it cannot be opened.
+// other programs may read and write it meanwhile. Null when it cannot be
+// opened (errno tells why). An append mode ("a", "ab") writes every piece at
+// the end of the file as it is at that moment, even while another program
+// appends to it too. "a" is a text file: on Windows each "\n" written becomes
+// "\r\n" in the file; on POSIX "a" and "ab" are the same.
 SharedFile open_shared(const std::string &path, const char *mode) noexcept;
 
 // Size in bytes of an open file (its position is left at the start), or -1
@@ -61,6 +66,21 @@ OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) n
 
 // Moves an open file's position to `offset` bytes from its start.
 bool seek_to(std::FILE *file, uint64_t offset) noexcept;
+
+// ---------------------------------------------------------------------------
+// Console programs.
+
+// The program's arguments after the program name, in UTF-8. POSIX hands
+// them over as they are; Windows reads them from the wide command line, as
+// argv holds them in the ANSI code page, where a name in another script
+// (a firmware file in a folder named in Cyrillic, say) is lost.
+std::vector<std::string> program_arguments(int argc, char **argv);
+
+// Lets the console show the program's UTF-8 output (paths in messages) as
+// written: on Windows the console's output code page is UTF-8 until the
+// program ends, when the one it had comes back. Nothing on POSIX, whose
+// terminals take UTF-8 already.
+void use_utf8_console() noexcept;
 
 // ---------------------------------------------------------------------------
 // Stop requests. A board half erased is a board that no longer starts, so

@@ -150,6 +150,8 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
     if (read_fd >= 0) ::close(read_fd);
     result.out = piped ? piped_out : slurp(out_path);
     result.err = slurp(err_path);
+    result.out_bytes = result.out;
+    result.system_exit_code = result.exit_code >= 0 ? static_cast<unsigned long>(result.exit_code) : 0;
     return result;
 }
 

@@ -14,6 +14,14 @@ struct ProcessResult {
     std::string out;         // standard output
     std::string err;         // standard error
     bool signal_sent = false;  // ProcessOptions::send_signal was sent
+
+    // Windows: out and err are what a reader in text mode sees (CR LF read
+    // as LF); out_bytes is standard output byte for byte. exit_code is the
+    // exit status as POSIX would report it (a program's -1 is 255), and
+    // system_exit_code the whole 32-bit code the system reports (-1 is
+    // 0xFFFFFFFF). On POSIX out_bytes is out and system_exit_code the status.
+    std::string out_bytes;
+    unsigned long system_exit_code = 0;
 };
 
 struct ProcessOptions {
@@ -36,6 +44,8 @@ struct ProcessOptions {
     long close_stdout_after = -1;
 };
 
+// On Windows a program named without an extension is its ".exe", and
+// send_signal is refused (there are no signals to send).
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
                           const ProcessOptions &options = {});
 

@@ -18,6 +18,14 @@ SimMachine::SimMachine(const std::string &toml_text) : dir_(std::make_unique<Tem
     }
 }
 
+SimMachine::~SimMachine() {
+#if defined(_WIN32)
+    if (!dir_) return;  // moved from
+    const std::string loaded = ZenSimStateDir();
+    if (!loaded.empty() && loaded.rfind(dir_->path(), 0) == 0) ZenSimUnload();
+#endif
+}
+
 SimMachine &SimMachine::with_trace() {
     trace_path_ = dir_->file("trace.log");
     return *this;

@@ -37,6 +37,9 @@ public:
     static SimMachine default_machine() { return SimMachine(std::string()); }
 
     SimMachine(SimMachine &&) = default;
+    // On Windows the library first lets go of this machine's files, if it
+    // has them loaded: Windows cannot remove a mapped or open file.
+    ~SimMachine();
 
     // Also record every library call in trace.log (before activate/env).
     SimMachine &with_trace();

@@ -34,7 +34,12 @@ std::vector<uint8_t> read_file(const std::string &path) {
 }
 
 std::string read_text(const std::string &path) {
+#if defined(_WIN32)
+    // As a Windows program reads a text file: CR LF is a line break.
+    std::ifstream in(path);
+#else
     std::ifstream in(path, std::ios::binary);
+#endif
     if (!in) return {};
     std::ostringstream text;
     text << in.rdbuf();

@@ -24,7 +24,7 @@ private:
 
 // Whole-file helpers.
 std::vector<uint8_t> read_file(const std::string &path);
-std::string read_text(const std::string &path);
+std::string read_text(const std::string &path);  // on Windows CR LF is read as LF
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 void write_text(const std::string &path, const std::string &text);
 bool file_exists(const std::string &path);

@@ -62,6 +62,13 @@ int ZenSimReload(void) {
     return 1;
 }
 
+void ZenSimUnload(void) {
+    Library &lib = library();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    lib.control_error.clear();
+    unload(lib);
+}
+
 const char *ZenSimLastError(void) {
     Library &lib = library();
     std::lock_guard<std::mutex> lock(lib.mutex);

@@ -1,7 +1,8 @@
 // A board's persistent flash: the file <state dir>/<name>.flash, mapped
 // shared into memory, so every store reaches the file at once and whatever an
 // interrupted run leaves is what the next run finds. All operating-system
-// calls of the simulator's persistence live in flash_file_posix.cpp.
+// calls of the simulator's persistence live in flash_file_posix.cpp and
+// flash_file_windows.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,28 +1,26 @@
 #include "zenapi/sim/machine.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "zenapi/sim/config_error.hpp"
 #include "zenapi/sim/flash_file.hpp"
+#include "zenapi/sim/host.hpp"
 
 namespace zenapi_sim {
 namespace {
 
-const char *environment(const char *name) {
-    const char *value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
+using host::environment;
 
 MachineConfig config_from_environment() {
-    if (const char *file = environment("ZENAPI_SIM_CONFIG")) return load_machine_config_file(file);
+    if (auto file = environment("ZENAPI_SIM_CONFIG")) return load_machine_config_file(*file);
     return parse_machine_config(default_machine_toml(), kDefaultMachineName);
 }
 
 void open_trace(Library &lib) {
     lib.trace.close();
-    const char *path = environment("ZENAPI_SIM_TRACE");
-    if (path && !lib.trace.open(path)) std::fprintf(stderr, "zenapi-sim: %s: cannot open the trace file\n", path);
+    const auto path = environment("ZENAPI_SIM_TRACE");
+    if (path && !lib.trace.open(*path))
+        std::fprintf(stderr, "zenapi-sim: %s: cannot open the trace file\n", path->c_str());
 }
 
 } // namespace
@@ -53,7 +51,7 @@ const CallFault *Machine::count_call(Call call) {
 }
 
 void Machine::write_call_counts(const std::string &path) const {
-    std::FILE *file = std::fopen(path.c_str(), "w");
+    std::FILE *file = host::open_file(path, "w");
     if (!file) {
         std::fprintf(stderr, "zenapi-sim: %s: cannot write the call counts\n", path.c_str());
         return;
@@ -93,10 +91,8 @@ void Machine::flush() {
 }
 
 std::string state_dir_from_environment() {
-    if (const char *dir = environment("ZENAPI_SIM_STATE_DIR")) return dir;
-    if (const char *xdg = environment("XDG_STATE_HOME")) return std::string(xdg) + "/zenapi-sim";
-    if (const char *home = environment("HOME")) return std::string(home) + "/.local/state/zenapi-sim";
-    throw ConfigError("no state folder for the flash files: set ZENAPI_SIM_STATE_DIR (or HOME)");
+    if (auto dir = environment("ZENAPI_SIM_STATE_DIR")) return *dir;
+    return host::default_state_dir();
 }
 
 Library &library() {
@@ -108,14 +104,22 @@ void load(Library &lib) {
     lib.load_attempted = true;
     open_trace(lib);
     try {
-        const char *counts = environment("ZENAPI_SIM_CALL_COUNTS");
+        const auto counts = environment("ZENAPI_SIM_CALL_COUNTS");
         lib.machine = std::make_unique<Machine>(config_from_environment(), state_dir_from_environment(),
-                                                counts ? counts : "");
+                                                counts.value_or(""));
     } catch (const std::exception &error) {
         lib.load_error = error.what();
         std::fprintf(stderr, "zenapi-sim: %s\n", lib.load_error.c_str());
         std::fflush(stderr);
     }
+}
+
+void unload(Library &lib) {
+    if (lib.machine) lib.machine->flush();
+    lib.machine.reset();
+    lib.trace.close();
+    lib.load_attempted = true;
+    lib.load_error = "it was unloaded (ZenSimUnload)";
 }
 
 bool reload(Library &lib) {

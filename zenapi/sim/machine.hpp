@@ -79,9 +79,14 @@ inline void ensure_loaded(Library &lib) {
     if (!lib.load_attempted) load(lib);
 }
 bool reload(Library &lib);
+// Drops the machine (flushing its flash) and closes the trace; calls fail
+// until the next reload.
+void unload(Library &lib);
 
-// Where flash files live: ZENAPI_SIM_STATE_DIR, else $XDG_STATE_HOME/zenapi-sim,
-// else $HOME/.local/state/zenapi-sim. Throws ConfigError when none is set.
+// Where flash files live: ZENAPI_SIM_STATE_DIR, else the system's default
+// (host::default_state_dir: $XDG_STATE_HOME/zenapi-sim, else
+// $HOME/.local/state/zenapi-sim; %LOCALAPPDATA%\zenapi-sim on Windows).
+// Throws ConfigError when none is set.
 std::string state_dir_from_environment();
 
 } // namespace zenapi_sim

@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -483,7 +484,7 @@ MachineConfig parse_machine_config(std::string_view text, const std::string &fil
 }
 
 MachineConfig load_machine_config_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) throw ConfigError(fmt::format("{}: cannot read the machine description: {}", path, std::strerror(errno)));
     std::ostringstream text;
     text << in.rdbuf();

@@ -43,7 +43,13 @@
 
 // The controller is reachable only through libZenapi.so's register calls;
 // its class is exported as well so tests can drive it on a local array.
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#  if defined(ZENAPI_BUILDING)
+#    define ZENAPI_SIM_VISIBLE __declspec(dllexport)
+#  else
+#    define ZENAPI_SIM_VISIBLE __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
 #define ZENAPI_SIM_VISIBLE __attribute__((visibility("default")))
 #else
 #define ZENAPI_SIM_VISIBLE

@@ -1,10 +1,12 @@
 #include "zenapi/sim/trace.hpp"
 
+#include "zenapi/sim/host.hpp"
+
 namespace zenapi_sim {
 
 bool Trace::open(const std::string &path) {
     close();
-    file_ = std::fopen(path.c_str(), "a");
+    file_ = host::open_file(path, "a");
     return file_ != nullptr;
 }
 

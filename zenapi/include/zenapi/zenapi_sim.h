@@ -33,6 +33,13 @@ ZENAPI_EXPORT int ZenSimReload(void);
  * a program's log shows it next to the library's path. */
 ZENAPI_EXPORT extern const char zenapi_sim_version_string[];
 
+/* Drops the machine as ZenSimReload does (flushing its flash, writing its
+ * call counts) and closes the trace file, but loads none: library calls fail
+ * until the next ZenSimReload. Afterwards the state folder and the trace can
+ * be removed, also on Windows, which keeps an open or mapped file from being
+ * deleted. */
+ZENAPI_EXPORT void ZenSimUnload(void);
+
 /* Why the last load or control call failed; "" when it did not. Valid until
  * the next control call. Never null. */
 ZENAPI_EXPORT const char *ZenSimLastError(void);

@@ -1,0 +1,192 @@
+// romwright-cli.exe as a Windows user meets it: firmware paths in any script
+// and with blanks, a firmware file another program holds open, the exit
+// code a batch file sees, the log's line ends, the console output, and
+// Zenapi.dll found the way Windows finds a DLL.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/cli/cli_fixture.hpp"
+
+namespace {
+
+using clitest::Cli;
+using clitest::contains;
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> read_bytes(const std::string &utf8_path) {
+    std::ifstream in(fs::u8path(utf8_path), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool starts_with(const std::vector<uint8_t> &whole, const std::vector<uint8_t> &part) {
+    return whole.size() >= part.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+// Line ends that are not CR LF: a lone LF or a lone CR.
+std::size_t foreign_line_ends(const std::string &text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) ++count;
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ++count;
+    }
+    return count;
+}
+
+class WindowsCli : public Cli {
+protected:
+    // A flash-sector board and a firmware file for it, made under an ASCII
+    // name and moved to `utf8_path` (whose folder is created).
+    std::string sector_firmware_at(const std::string &utf8_path) {
+        machine("[[system]]\n" + clitest::sector_board("s1"));
+        const std::string made = make_image("made-ZEN5191.rpd", "ZEN5191", 0x30000);
+        fs::create_directories(fs::u8path(utf8_path).parent_path());
+        fs::rename(fs::u8path(made), fs::u8path(utf8_path));
+        return utf8_path;
+    }
+};
+
+TEST_F(WindowsCli, FirmwarePathWithBlanksAndOtherScripts) {
+    const std::string path =
+        sector_firmware_at(work_.path() + u8"\\Прошивка для платы\\新しい firmware ZEN5191 größer.rpd");
+    const auto result = run({"update", path});
+    ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_TRUE(contains(result.out, "Update of 1 board successful\n")) << result.out;
+    EXPECT_TRUE(contains(log(), "Firmware file = " + path + "\nFile size = 196608\n")) << log();
+    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(path)));
+}
+
+// Starts hold_file.exe on `file` and waits until it holds it.
+class HeldFile {
+public:
+    HeldFile(const std::string &file, const std::string &marker) : marker_(marker) {
+        std::wstring command = L"\"" + fs::u8path(testsupport::bin_path("hold_file.exe")).wstring() + L"\" \"" +
+                               fs::u8path(file).wstring() + L"\" \"" + fs::u8path(marker).wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &started))
+            return;
+        process_ = started.hProcess;
+        CloseHandle(started.hThread);
+        for (int waited_ms = 0; waited_ms < 30000 && !fs::exists(fs::u8path(marker)); waited_ms += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~HeldFile() {
+        if (process_) {
+            release();
+            CloseHandle(process_);
+        }
+    }
+    bool holding() const { return process_ && fs::exists(fs::u8path(marker_)); }
+    // Lets the other program close the file and end; its exit code.
+    DWORD release() {
+        std::error_code ignored;
+        fs::remove(fs::u8path(marker_), ignored);
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process_, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process_, &code);
+        return code;
+    }
+
+private:
+    std::string marker_;
+    HANDLE process_ = nullptr;
+};
+
+TEST_F(WindowsCli, FirmwareFileHeldOpenByAnotherProgramForReading) {
+    const std::string path = sector_firmware_at(work_.file("firmware ZEN5191.rpd"));
+    HeldFile held(path, work_.file("held"));
+    ASSERT_TRUE(held.holding());
+    // The other program lets nobody write the file meanwhile.
+    HANDLE writer = CreateFileW(fs::u8path(path).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    const auto result = run({"update", path});
+    EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(path)));
+    EXPECT_EQ(held.release(), 0u);
+}
+
+TEST_F(WindowsCli, RefusedVersionIsExitCodeMinusOneAsABatchFileSeesIt) {
+    machine(clitest::library_toml("7.0.9", "7.4.0") + "[[system]]\n" + clitest::sector_board("s1"));
+    const std::string image = make_image("fw-ZEN5191.rpd", "ZEN5191", 0x30000);
+    const auto direct = run({"update", image});
+    EXPECT_EQ(direct.system_exit_code, 0xFFFFFFFFul);
+    EXPECT_EQ(direct.exit_code, 255);  // what an 8-bit exit status (Wine's, a POSIX shell's) shows
+    EXPECT_TRUE(contains(direct.out, "Error: Your library and driver are too old to run\n")) << direct.out;
+
+    const std::string script = work_.file("update.cmd");
+    testsupport::write_text(script, "@echo off\r\n\"" + testsupport::bin_path("romwright-cli.exe") +
+                                        "\" update --quiet \"" + image + "\" > nul\r\n"
+                                        "echo errorlevel=%ERRORLEVEL%\r\n");
+    const char *shell = std::getenv("ComSpec");
+    testsupport::ProcessOptions options = machine_->process_options();
+    options.working_directory = work_.path();
+    const auto batch = testsupport::run_process(shell ? shell : "C:\\windows\\system32\\cmd.exe", {"/c", script}, options);
+    EXPECT_TRUE(contains(batch.out, "errorlevel=-1\n")) << batch.out << batch.err;
+}
+
+TEST_F(WindowsCli, LogLinesEndInCarriageReturnLineFeed) {
+    // A failed upgrade: its last text has no line break, the log adds one.
+    machine("[[system]]\n" + clitest::upgrade_board("u1", 3, 40, 4));
+    const auto result = run({"update", make_image("fw-ZEN5190.rpd", "ZEN5190", 0x30000)});
+    ASSERT_EQ(result.exit_code, 1) << result.out;
+    const std::vector<uint8_t> bytes = read_bytes(work_.file("romwright-cli.log"));
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("-------------------------------------\r\nKorvel Firmware Updater Version 3.5.3\r\n", 0), 0u)
+        << text;
+    EXPECT_EQ(foreign_line_ends(text), 0u) << text;
+    const std::string tail = "Upgrade firmware failed\r\nUpgrade firmware failed\r\n";
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << text;
+}
+
+TEST_F(WindowsCli, ProgressBarRedrawsInPlaceOnTheConsole) {
+    machine("[[system]]\n" + clitest::upgrade_board("u1", 2, 100, 20));
+    const auto result = run({"update", make_image("fw-ZEN5190.rpd", "ZEN5190", 0x30000)});
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    const std::string &bytes = result.out_bytes;
+    EXPECT_EQ(bytes.rfind("\rWriting board 0 of 1 [                              ]    0%\r", 0), 0u) << bytes;
+    EXPECT_TRUE(contains(bytes, "\rWriting board 0 of 1 [==============================]  100%\r\n"
+                                "Update of 1 board successful\r\n"))
+        << bytes;
+    EXPECT_EQ(bytes.find("\r\r"), std::string::npos);
+}
+
+TEST_F(WindowsCli, ZenapiDllIsFoundOnThePath) {
+    machine("[[system]]\n" + clitest::sector_board("s1"));
+    const std::string image = make_image("fw-ZEN5191.rpd", "ZEN5191", 0x30000);
+    // The program alone in a folder: no Zenapi.dll beside it.
+    const std::string alone = work_.file("alone");
+    fs::create_directories(alone);
+    fs::copy_file(fs::u8path(testsupport::bin_path("romwright-cli.exe")), fs::u8path(alone) / "romwright-cli.exe");
+    testsupport::ProcessOptions options = machine_->process_options();
+    options.working_directory = work_.path();
+    const char *system_path = std::getenv("PATH");
+    options.env["PATH"] = system_path ? system_path : "";
+
+    const auto missing = testsupport::run_process(alone + "\\romwright-cli.exe", {"update", image}, options);
+    EXPECT_EQ(missing.system_exit_code, 0xC0000135ul);  // STATUS_DLL_NOT_FOUND
+    EXPECT_FALSE(fs::exists(fs::u8path(machine_->flash_path("s1"))));  // no simulator ever ran
+
+    const std::string bin_folder = fs::u8path(testsupport::bin_path("romwright-cli.exe")).parent_path().u8string();
+    options.env["PATH"] = bin_folder + ";" + options.env["PATH"];
+    const auto found = testsupport::run_process(alone + "\\romwright-cli.exe", {"update", image}, options);
+    EXPECT_EQ(found.exit_code, 0) << found.out << found.err;
+    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(image)));
+}
+
+} // namespace
