@@ -11,6 +11,7 @@
 
 #include <romwright/error.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/program_arguments.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 
@@ -95,7 +96,9 @@ int main(int argc, char **argv) {
     using namespace romwright::tool;
     // Ctrl+C, SIGTERM and a closed terminal wait for the board being written.
     romwright::frontend::defer_stop_requests(kProgram);
-    const std::vector<std::string> arguments(argc > 1 ? argv + 1 : argv, argc > 1 ? argv + argc : argv);
+    romwright::frontend::use_utf8_console();
+    // In UTF-8 on every system, so a file path in any script reaches the file.
+    const std::vector<std::string> arguments = romwright::frontend::program_arguments(argc, argv);
     const Arguments args = docopt::docopt(kUsage, arguments, true, kVersionText, false);
     try {
         return dispatch(args);
