@@ -46,11 +46,18 @@ TEST_F(Tool, UpdateOfTheImageTheBoardHoldsErasesAndWritesNothing) {
     EXPECT_EQ(run({"verify", file, "--system=1", "--board=2"}).exit_code, 0);
 }
 
+// The log with its timings blanked: two runs of one update may take a
+// different number of whole seconds on a busy machine.
+std::string without_timings(const std::string &log) {
+    return std::regex_replace(log, std::regex(R"((time = |in )\d+(s| seconds))"), "$1N$2");
+}
+
 TEST_F(Tool, FullUpdateLogsWhatRomwrightCliLogs) {
     const std::string file = make_image("fw-ZEN5110.rpd", "ZEN5110", {"--size", "0x300000"});
     ASSERT_EQ(run({"update", "--system=1", "--board=1", "--quiet", "--full", file}).exit_code, 0);
     ASSERT_EQ(cli({"update", "--system=1", "--board=1", "--quiet", file}).exit_code, 0);
-    EXPECT_EQ(testsupport::read_text(path("romwright.log")), testsupport::read_text(path("romwright-cli.log")));
+    EXPECT_EQ(without_timings(testsupport::read_text(path("romwright.log"))),
+              without_timings(testsupport::read_text(path("romwright-cli.log"))));
 }
 
 TEST_F(Tool, AFailedUpdateSaysWhyOnTheConsole) {
