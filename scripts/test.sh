@@ -25,7 +25,9 @@ cmake --build "$build_dir" --parallel "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-ctest --test-dir "$build_dir" --output-on-failure --parallel "$(nproc)" --timeout 300
+# Twice as many tests as cores: many wait on the simulated hardware or on a
+# program they started, and leave the processor idle meanwhile.
+ctest --test-dir "$build_dir" --output-on-failure --parallel "$(( $(nproc) * 2 ))" --timeout 300
 
 if [ "$sanitize" = 0 ]; then
   scripts/fuzz.sh --seconds 10
