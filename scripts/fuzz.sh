@@ -64,10 +64,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 stat() { sed -n "s/^stat::$1: *//p" "$2" | tail -1; }
 coverage() { grep -Eo "($1) +cov: [0-9]+" "$2" | grep -Eo '[0-9]+$' | tail -1; }
 
-summary=()
-failed=0
-for target in "${targets[@]}"; do
-  findings="$build/findings/$target"
+# run_target T: runs one target and leaves its summary line in
+# findings/T/summary; returns non-zero on a report.
+run_target() {
+  local target=$1
+  local findings="$build/findings/$target" log limits environment start status elapsed cpu result
   mkdir -p "$findings/corpus"
   log="$findings/last-run.log"
   limits=(-max_len="${max_len[$target]}" -malloc_limit_mb=256 -rss_limit_mb=2048 -timeout=10)
@@ -88,16 +89,32 @@ for target in "${targets[@]}"; do
   result=clean
   if [ "$status" -ne 0 ]; then
     result="REPORT (exit $status), see $log"
-    failed=1
     grep -E '^==[0-9]+==ERROR|^SUMMARY|runtime error|romwright-fuzz|Test unit written' "$log" | head -5 || true
   fi
-  summary+=("$(printf '%-12s %12s %9s %8s %8s %8s %5s -> %-5s %6s  %s' "$target" \
+  printf '%-12s %12s %9s %8s %8s %8s %5s -> %-5s %6s  %s' "$target" \
     "$(stat number_of_executed_units "$log")" "$elapsed" "$cpu" "$(stat average_exec_per_sec "$log")" \
     "$(stat peak_rss_mb "$log")" "$(coverage INITED "$log")" "$(coverage 'DONE|pulse|NEW|REDUCE' "$log")" \
-    "$(stat new_units_added "$log")" "$result")")
+    "$(stat new_units_added "$log")" "$result" >"$findings/summary"
+  [ "$status" -eq 0 ]
+}
+
+# One target per core at a time: each is a single process.
+failed=0
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || failed=1
+    running=$((running - 1))
+  fi
+  run_target "$target" &
+  running=$((running + 1))
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || failed=1
+  running=$((running - 1))
 done
 
 printf '\n%-12s %12s %9s %8s %8s %8s %14s %6s  %s\n' target executions 'time (s)' 'CPU (s)' exec/s 'RSS (MB)' \
   coverage new result
-printf '%s\n' "${summary[@]}"
+for target in "${targets[@]}"; do cat "$build/findings/$target/summary"; echo; done
 exit "$failed"
