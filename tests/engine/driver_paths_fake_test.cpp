@@ -26,6 +26,10 @@ constexpr uint32_t kAborted = 3;
 
 class UpgradeFake : public ::testing::Test {
 protected:
+    // First member, so that every call of a case, its members' construction
+    // and destruction included, goes to the scripted stand-in.
+    fakezen::ScriptedLibrary scripted_;
+
     void SetUp() override {
         fakezen::library().reset();
         board_ = &fakezen::library().add_board(1);
@@ -165,6 +169,10 @@ TEST_F(UpgradeFake, WorksWithoutLogCallback) {
 
 class FlashServiceFake : public ::testing::Test {
 protected:
+    // First member, so that every call of a case, its members' construction
+    // and destruction included, goes to the scripted stand-in.
+    fakezen::ScriptedLibrary scripted_;
+
     void SetUp() override {
         fakezen::library().reset();
         board_ = &fakezen::library().add_board(1);

@@ -60,6 +60,10 @@ std::string library_text(uint32_t code) { return KorvelErrorToText(code); }
 
 class FlashFake : public ::testing::Test {
 protected:
+    // First member, so that every call of a case, its members' construction
+    // and destruction included, goes to the scripted stand-in.
+    fakezen::ScriptedLibrary scripted_;
+
     void SetUp() override {
         fakezen::library().reset();
         board = &fakezen::library().add_board(1);

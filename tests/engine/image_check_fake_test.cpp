@@ -45,6 +45,10 @@ std::vector<uint8_t> header(uint16_t id, uint16_t signature, uint16_t word2, std
 
 class Zen5120 : public ::testing::Test {
 protected:
+    // First member, so that every call of a case, its members' construction
+    // and destruction included, goes to the scripted stand-in.
+    fakezen::ScriptedLibrary scripted_;
+
     void SetUp() override {
         fakezen::library().reset();
         board = &fakezen::library().add_board(1);

@@ -69,6 +69,10 @@ std::string error_of(const std::function<void()> &step) {
 
 class Steps : public ::testing::Test {
 protected:
+    // First member, so that every call of a case, its members' construction
+    // and destruction included, goes to the scripted stand-in.
+    fakezen::ScriptedLibrary scripted_;
+
     void SetUp() override {
         fakezen::library().reset();
         board = &fakezen::library().add_board(1);
