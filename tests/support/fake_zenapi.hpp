@@ -14,7 +14,7 @@
 //   unrecorded to the simulated library's. A test that wants the scripted
 //   stand-in holds a ScriptedLibrary for its duration (a fixture member, so
 //   its cases and only they are scripted). In a program without libZenapi.so
-//   (and on Windows) the stand-in always answers.
+//   the stand-in always answers.
 //
 // Boards
 //   add_board(system) appends a board to a system (system and board IDs count

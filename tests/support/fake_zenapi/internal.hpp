@@ -26,9 +26,6 @@ void *next_definition(const char *name);
 // The first statement of every library function: while passing through, the
 // call goes to the simulated library's definition (looked up once) with the
 // same arguments, unrecorded. `arguments` is the parenthesised list.
-#if defined(_WIN32)
-#define FAKEZEN_PASS_THROUGH(function, arguments) static_cast<void>(0)
-#else
 #define FAKEZEN_PASS_THROUGH(function, arguments)                                                       \
     do {                                                                                                 \
         if (::fakezen::detail::passing_through()) {                                                      \
@@ -37,4 +34,3 @@ void *next_definition(const char *name);
             return next arguments;                                                                       \
         }                                                                                                \
     } while (false)
-#endif
