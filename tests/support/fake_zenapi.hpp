@@ -2,11 +2,19 @@
 // (or script) the engine's traffic with a board instead of running it
 // against the simulated machine.
 //
-// Link the `fake_zenapi` library instead of libZenapi.so: it defines every
-// function of zenapi/Zenapi.h with C linkage. Its state is process-wide and
-// reached through fakezen::library(); call reset() at the start of a test
-// (gtest runs each case in its own process here, but running a test binary
-// by hand runs them all in one).
+// Link the `fake_zenapi` library: it defines every function of
+// zenapi/Zenapi.h with C linkage. Its state is process-wide and reached
+// through fakezen::library(); call reset() at the start of a test (gtest runs
+// each case in its own process here, but running a test binary by hand runs
+// them all in one).
+//
+// Scripted or passed through
+//   A program may link libZenapi.so as well. The program's own definitions
+//   (these) still take every call, and by default pass it on unchanged and
+//   unrecorded to the simulated library's. A test that wants the scripted
+//   stand-in holds a ScriptedLibrary for its duration (a fixture member, so
+//   its cases and only they are scripted). In a program without libZenapi.so
+//   the stand-in always answers.
 //
 // Boards
 //   add_board(system) appends a board to a system (system and board IDs count
@@ -238,5 +246,19 @@ private:
 };
 
 Library &library();
+
+// While one exists, the stand-in answers the library's calls instead of
+// passing them on to the simulated library; the previous mode comes back when
+// it goes.
+class ScriptedLibrary {
+public:
+    ScriptedLibrary();
+    ~ScriptedLibrary();
+    ScriptedLibrary(const ScriptedLibrary &) = delete;
+    ScriptedLibrary &operator=(const ScriptedLibrary &) = delete;
+
+private:
+    bool was_passing_through_;
+};
 
 } // namespace fakezen

@@ -165,25 +165,30 @@ using namespace fakezen;
 extern "C" {
 
 uint32_t KorvelGetSDKVersion(uint8_t *major, uint8_t *minor, uint8_t *revision) {
+    FAKEZEN_PASS_THROUGH(KorvelGetSDKVersion, (major, minor, revision));
     return plain_call("KorvelGetSDKVersion", {},
                       [&] { return write_version(library().sdk_version, major, minor, revision); });
 }
 
 uint32_t KorvelGetDriverVersion(uint8_t *major, uint8_t *minor, uint8_t *revision) {
+    FAKEZEN_PASS_THROUGH(KorvelGetDriverVersion, (major, minor, revision));
     return plain_call("KorvelGetDriverVersion", {},
                       [&] { return write_version(library().driver_version, major, minor, revision); });
 }
 
 uint32_t KorvelNumOfSystems(void) {
+    FAKEZEN_PASS_THROUGH(KorvelNumOfSystems, ());
     return plain_call("KorvelNumOfSystems", {}, [] { return library().systems(); });
 }
 
 uint32_t KorvelBoardsInSystemBySystemID(uint32_t system_id) {
+    FAKEZEN_PASS_THROUGH(KorvelBoardsInSystemBySystemID, (system_id));
     return plain_call("KorvelBoardsInSystemBySystemID", {system_id},
                       [&] { return library().boards_in(system_id); });
 }
 
 void *KorvelGetBoardBySystemID(uint32_t system_id, uint32_t board_id) {
+    FAKEZEN_PASS_THROUGH(KorvelGetBoardBySystemID, (system_id, board_id));
     Guard guard(detail::lock());
     Library &lib = library();
     void *board = lib.scripted_failure("KorvelGetBoardBySystemID") ? nullptr : lib.board_at(system_id, board_id);
@@ -192,10 +197,12 @@ void *KorvelGetBoardBySystemID(uint32_t system_id, uint32_t board_id) {
 }
 
 uint32_t KorvelGetBoardKind(void *board) {
+    FAKEZEN_PASS_THROUGH(KorvelGetBoardKind, (board));
     return board_call("KorvelGetBoardKind", board, {}, [](Board &b) { return b.kind; });
 }
 
 uint32_t KorvelGetSupportedDriverFeatures(void *board, uint8_t features[64]) {
+    FAKEZEN_PASS_THROUGH(KorvelGetSupportedDriverFeatures, (board, features));
     return board_call("KorvelGetSupportedDriverFeatures", board, {}, [&](Board &b) {
         if (!features) return kNullParam;
         std::memcpy(features, b.features, sizeof b.features);
@@ -204,6 +211,7 @@ uint32_t KorvelGetSupportedDriverFeatures(void *board, uint8_t features[64]) {
 }
 
 uint32_t KorvelSetParameter(void *board, uint8_t channel, uint32_t parameter, int32_t value) {
+    FAKEZEN_PASS_THROUGH(KorvelSetParameter, (board, channel, parameter, value));
     return board_call("KorvelSetParameter", board, {channel, parameter, static_cast<uint32_t>(value)},
                       [&](Board &b) {
                           b.parameters[{channel, parameter}] = value;
@@ -212,6 +220,7 @@ uint32_t KorvelSetParameter(void *board, uint8_t channel, uint32_t parameter, in
 }
 
 uint32_t KorvelGetCPLDVersion(void *board, uint8_t *major, uint8_t *minor) {
+    FAKEZEN_PASS_THROUGH(KorvelGetCPLDVersion, (board, major, minor));
     return board_call("KorvelGetCPLDVersion", board, {}, [&](Board &b) {
         if (!major || !minor) return kNullParam;
         *major = b.cpld_major;
@@ -221,6 +230,7 @@ uint32_t KorvelGetCPLDVersion(void *board, uint8_t *major, uint8_t *minor) {
 }
 
 uint32_t KorvelGetBoardRevision(void *board, uint8_t *major, uint8_t *minor) {
+    FAKEZEN_PASS_THROUGH(KorvelGetBoardRevision, (board, major, minor));
     return board_call("KorvelGetBoardRevision", board, {}, [&](Board &b) {
         if (!major || !minor) return kNullParam;
         *major = b.revision_major;
@@ -230,6 +240,7 @@ uint32_t KorvelGetBoardRevision(void *board, uint8_t *major, uint8_t *minor) {
 }
 
 uint32_t KorvelQueryCapability(void *board, uint32_t capability, uint32_t reserved, uint32_t *value) {
+    FAKEZEN_PASS_THROUGH(KorvelQueryCapability, (board, capability, reserved, value));
     return board_call("KorvelQueryCapability", board, {capability, reserved}, [&](Board &b) {
         if (!value) return kNullParam;
         const auto found = b.capabilities.find(capability);
@@ -240,14 +251,17 @@ uint32_t KorvelQueryCapability(void *board, uint32_t capability, uint32_t reserv
 }
 
 uint32_t KorvelReadRegister(void *board, uint32_t offset, uint32_t *value, uint32_t access_code) {
+    FAKEZEN_PASS_THROUGH(KorvelReadRegister, (board, offset, value, access_code));
     return register_access({RegisterAccess::Kind::read, board, offset, 0, access_code, kSuccess}, value);
 }
 
 uint32_t KorvelWriteRegister(void *board, uint32_t offset, uint32_t value, uint32_t access_code) {
+    FAKEZEN_PASS_THROUGH(KorvelWriteRegister, (board, offset, value, access_code));
     return register_access({RegisterAccess::Kind::write, board, offset, value, access_code, kSuccess}, nullptr);
 }
 
 uint32_t SetControlCommand(void *board, uint32_t command) {
+    FAKEZEN_PASS_THROUGH(SetControlCommand, (board, command));
     return board_call("SetControlCommand", board, {command}, [&](Board &b) {
         b.control_commands.push_back(command);
         return kSuccess;
@@ -255,6 +269,7 @@ uint32_t SetControlCommand(void *board, uint32_t command) {
 }
 
 uint32_t ZEN5110FlashSectorPageRead(void *board, uint32_t word_address, uint16_t *buffer) {
+    FAKEZEN_PASS_THROUGH(ZEN5110FlashSectorPageRead, (board, word_address, buffer));
     return board_call("ZEN5110FlashSectorPageRead", board, {word_address}, [&](Board &b) {
         const uint64_t offset = 2ull * word_address;
         if (!buffer) return kNullParam;
@@ -265,6 +280,7 @@ uint32_t ZEN5110FlashSectorPageRead(void *board, uint32_t word_address, uint16_t
 }
 
 uint32_t ZEN5110PageWriteToFlash(void *board, uint32_t word_address, const uint16_t *buffer) {
+    FAKEZEN_PASS_THROUGH(ZEN5110PageWriteToFlash, (board, word_address, buffer));
     return board_call("ZEN5110PageWriteToFlash", board, {word_address}, [&](Board &b) {
         const uint64_t offset = 2ull * word_address;
         if (!buffer) return kNullParam;
@@ -278,6 +294,7 @@ uint32_t ZEN5110PageWriteToFlash(void *board, uint32_t word_address, const uint1
 }
 
 uint32_t ZEN5110FlashSectorErase(void *board, uint32_t sector) {
+    FAKEZEN_PASS_THROUGH(ZEN5110FlashSectorErase, (board, sector));
     return board_call("ZEN5110FlashSectorErase", board, {sector}, [&](Board &b) {
         const uint64_t offset = uint64_t{sector} * kPageSectorBytes;
         if (!in_flash(b, offset, kPageSectorBytes)) return kInvalidAddress;
@@ -287,6 +304,7 @@ uint32_t ZEN5110FlashSectorErase(void *board, uint32_t sector) {
 }
 
 uint32_t KorvelFlashOpen(void *board, uint32_t flags, uint32_t *sector_size, uint32_t *flash_status) {
+    FAKEZEN_PASS_THROUGH(KorvelFlashOpen, (board, flags, sector_size, flash_status));
     return board_call("KorvelFlashOpen", board, {flags}, [&](Board &b) {
         if (!sector_size || !flash_status) return kNullParam;
         b.service_open = true;
@@ -298,6 +316,7 @@ uint32_t KorvelFlashOpen(void *board, uint32_t flags, uint32_t *sector_size, uin
 
 uint32_t KorvelFlashSectorWrite(void *board, uint32_t sector, uint32_t count, const void *buffer,
                                 uint32_t *flash_status) {
+    FAKEZEN_PASS_THROUGH(KorvelFlashSectorWrite, (board, sector, count, buffer, flash_status));
     return board_call("KorvelFlashSectorWrite", board, {sector, count}, [&](Board &b) {
         uint64_t offset = 0, length = 0;
         const uint32_t result = service_transfer(b, sector, count, buffer, flash_status, offset, length);
@@ -308,6 +327,7 @@ uint32_t KorvelFlashSectorWrite(void *board, uint32_t sector, uint32_t count, co
 
 uint32_t KorvelFlashSectorRead(void *board, uint32_t sector, uint32_t count, void *buffer,
                                uint32_t *flash_status) {
+    FAKEZEN_PASS_THROUGH(KorvelFlashSectorRead, (board, sector, count, buffer, flash_status));
     return board_call("KorvelFlashSectorRead", board, {sector, count}, [&](Board &b) {
         uint64_t offset = 0, length = 0;
         const uint32_t result = service_transfer(b, sector, count, buffer, flash_status, offset, length);
@@ -317,6 +337,7 @@ uint32_t KorvelFlashSectorRead(void *board, uint32_t sector, uint32_t count, voi
 }
 
 uint32_t KorvelFlashClose(void *board) {
+    FAKEZEN_PASS_THROUGH(KorvelFlashClose, (board));
     return board_call("KorvelFlashClose", board, {}, [](Board &b) {
         b.service_open = false;
         return kSuccess;
@@ -324,6 +345,7 @@ uint32_t KorvelFlashClose(void *board) {
 }
 
 uint32_t KorvelFirmwareUpgradeStart(void *board, const uint8_t *image, uint32_t size) {
+    FAKEZEN_PASS_THROUGH(KorvelFirmwareUpgradeStart, (board, image, size));
     return board_call("KorvelFirmwareUpgradeStart", board, {size}, [&](Board &b) {
         if (!image) return kNullParam;
         if (size > b.flash_size) return kInvalidSize;
@@ -334,6 +356,7 @@ uint32_t KorvelFirmwareUpgradeStart(void *board, const uint8_t *image, uint32_t 
 }
 
 uint32_t KorvelFirmwareUpgradeExecAndGetStatus(void *board, uint32_t *status, uint32_t *percent) {
+    FAKEZEN_PASS_THROUGH(KorvelFirmwareUpgradeExecAndGetStatus, (board, status, percent));
     return board_call("KorvelFirmwareUpgradeExecAndGetStatus", board, {}, [&](Board &b) {
         if (!status || !percent) return kNullParam;
         if (!b.upgrade_started) return kFailed;
@@ -353,6 +376,7 @@ uint32_t KorvelFirmwareUpgradeExecAndGetStatus(void *board, uint32_t *status, ui
 }
 
 const char *KorvelErrorToText(uint32_t code) {
+    FAKEZEN_PASS_THROUGH(KorvelErrorToText, (code));
     Guard guard(detail::lock());
     library().scripted_failure("KorvelErrorToText");
     return error_text(code);
