@@ -67,19 +67,6 @@ int32_t id_option(const Arguments &args, const std::string &key) {
     return static_cast<int32_t>(number);
 }
 
-// Ends the log entry of one board, however its update ends: what the
-// engine left without a line break gets one.
-class BoardLogEntry {
-public:
-    explicit BoardLogEntry(frontend::LogFile &log) : log_(log) {}
-    ~BoardLogEntry() { log_.end_entry(); }
-    BoardLogEntry(const BoardLogEntry &) = delete;
-    BoardLogEntry &operator=(const BoardLogEntry &) = delete;
-
-private:
-    frontend::LogFile &log_;
-};
-
 // A stop requested meanwhile ends the run here, before board `next` is
 // touched; the reason goes to the log as well as to the screen.
 void stop_before_board(std::size_t next, std::size_t count, frontend::LogFile &log) {
@@ -103,7 +90,7 @@ void update_boards(const frontend::BoardList &boards, const std::string &path, c
         console.begin_board(static_cast<int32_t>(i));
         frontend::check_firmware_path(path, boards[i]);
         {
-            const BoardLogEntry entry(log);
+            const frontend::BoardLogEntry entry(log);
             frontend::update_board(path, boards[i], callbacks, options);
         }
         std::fflush(stdout);

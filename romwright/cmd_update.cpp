@@ -29,18 +29,6 @@ namespace frontend = romwright::frontend;
 using romwright::cli::Console;
 using romwright::cli::print;
 
-// Ends the log entry of one board, however its update ends.
-class BoardLogEntry {
-public:
-    explicit BoardLogEntry(frontend::LogFile &log) : log_(log) {}
-    ~BoardLogEntry() { log_.end_entry(); }
-    BoardLogEntry(const BoardLogEntry &) = delete;
-    BoardLogEntry &operator=(const BoardLogEntry &) = delete;
-
-private:
-    frontend::LogFile &log_;
-};
-
 struct Run {
     const frontend::BoardList &boards;
     std::string path;
@@ -72,7 +60,7 @@ void update_one(Run &run, std::size_t i) {
     frontend::check_firmware_path(run.path, run.boards[i]);
     if (!run.backup.empty()) save_backup(run.boards[i], 0, 0, run.backup);
     try {
-        const BoardLogEntry entry(run.log);
+        const frontend::BoardLogEntry entry(run.log);
         frontend::update_board(run.path, run.boards[i], callbacks, run.options, run.writes);
     } catch (const romwright::exception &) {
         run.console.drop_bar();
