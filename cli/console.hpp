@@ -47,6 +47,14 @@ private:
 // The engine's log lines go to this file in the working directory.
 inline constexpr const char *kLogFileName = "romwright-cli.log";
 
+// What a console program prints when the version gate refuses the library or
+// the driver (romwright says it in romwright-cli's words).
+inline constexpr const char *kTooOld =
+    "Error: Your library and driver are too old to run\n"
+    "       a safe update of your system. Please update\n"
+    "       to the latest version from Korvelon's\n"
+    "       website and run this program again.\n";
+
 // The console's log sink: lines of levels 1 to 3 go to the log as received
 // (no time stamp, level mark or line break of its own); debug lines are dropped.
 void log_line(frontend::LogFile &log, ROMWRIGHT_LOG_LEVEL level, const std::string &text);

@@ -38,12 +38,6 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitRefused = -1;
 
-constexpr const char *kTooOld =
-    "Error: Your library and driver are too old to run\n"
-    "       a safe update of your system. Please update\n"
-    "       to the latest version from Korvelon's\n"
-    "       website and run this program again.\n";
-
 bool flag(const Arguments &args, const std::string &key) {
     auto found = args.find(key);
     return found != args.end() && found->second && found->second.isBool() && found->second.asBool();
@@ -103,7 +97,7 @@ int run(const Arguments &args) {
     const int32_t system_id = id_option(args, "--system");
     const int32_t board_id = id_option(args, "--board");
     if (!frontend::library_and_driver_recent_enough()) {
-        print("{}", kTooOld);
+        print("{}", romwright::cli::kTooOld);
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");

@@ -16,15 +16,10 @@
 #include <romwright/frontend/version_gate.hpp>
 
 #include "commands.hpp"
+#include "console.hpp"
 #include "usage.hpp"
 
 namespace romwright::tool {
-
-constexpr const char *kTooOld =
-    "Error: Your library and driver are too old to run\n"
-    "       a safe update of your system. Please update\n"
-    "       to the latest version from Korvelon's\n"
-    "       website and run this program again.\n";
 
 bool flag(const Arguments &args, const std::string &key) {
     auto found = args.find(key);
@@ -67,7 +62,7 @@ void *single_board(const Arguments &args, uint32_t &system_id, uint32_t &board_i
 
 bool versions_accepted() {
     if (frontend::library_and_driver_recent_enough()) return true;
-    std::fputs(kTooOld, stdout);
+    std::fputs(romwright::cli::kTooOld, stdout);
     return false;
 }
 
