@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+// The option-bits block is the same size in a POF and in a raw image.
+inline constexpr uint32_t kOptionBitsSize = 128;
+
 struct ImageSlot {
     std::vector<uint8_t> data;
     uint32_t option_bits_start = 0;

@@ -24,7 +24,6 @@ constexpr std::size_t kLad32WordsSize = 12;
 constexpr std::size_t kPieceSize = 16;
 constexpr std::size_t kDataDumpBytes = 16;
 constexpr std::size_t kOtherDumpBytes = 256;
-constexpr uint32_t kOptionBitsSize = 128;
 constexpr uint32_t kNoOffset = 0xFFFFFFFF;
 
 enum Tag : uint16_t {

@@ -19,7 +19,6 @@ namespace {
 // The option bits lie in the last 128 KB of a raw image and begin with the
 // bytes 20 00: page_0's start address 0x20000 as the block encodes it.
 constexpr uint64_t kSearchWindow = 0x20000;
-constexpr uint32_t kOptionBitsSize = 128;
 constexpr uint16_t kOptionBitsMark = 0x0020;
 constexpr uint64_t kMaxImageSize = 0xFFFFFFFF;
 constexpr uint32_t kLayoutBytes = 8;

@@ -23,7 +23,7 @@
 namespace {
 
 constexpr uint64_t kSearchWindow = 0x20000;
-constexpr uint64_t kOptionBitsSize = 128;
+constexpr uint64_t kExpectedOptionBitsSize = 128;
 
 bool large_files_wanted() {
     const char *value = std::getenv("ROMWRIGHT_FUZZ_LARGE_RAW");
@@ -37,7 +37,7 @@ bool holds_option_bits(uint64_t zeros, const std::vector<uint8_t> &tail) {
     if (size <= kSearchWindow) return false;
     uint64_t at = size - kSearchWindow;
     if (at < zeros) at += (zeros - at + 1) / 2 * 2;  // the first searched offset in the tail
-    for (; at + kOptionBitsSize <= size; at += 2)
+    for (; at + kExpectedOptionBitsSize <= size; at += 2)
         if (tail[at - zeros] == 0x20 && tail[at - zeros + 1] == 0x00) return true;
     return false;
 }
@@ -58,7 +58,7 @@ void expect_loaded(const ImageSlot &slot, uint64_t zeros, const fuzzing::RawCase
                     "the file's bytes are loaded as they are");
     fuzzing::expect(size > kSearchWindow, "only a file beyond the search window has option bits");
     const uint64_t start = slot.option_bits_start;
-    fuzzing::expect(slot.option_bits_end == start + kOptionBitsSize && slot.option_bits_end <= size,
+    fuzzing::expect(slot.option_bits_end == start + kExpectedOptionBitsSize && slot.option_bits_end <= size,
                     "the option-bits block lies inside the file");
     fuzzing::expect(start >= size - kSearchWindow && (start - (size - kSearchWindow)) % 2 == 0,
                     "the option bits are at a searched offset");
