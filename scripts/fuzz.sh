@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets in build-fuzz/ (clang-14, libFuzzer, AddressSanitizer
 # and UndefinedBehaviorSanitizer), writes their seed corpora with the image
-# maker and runs every target, one after another.
+# maker and runs the targets, one per core at a time.
 #
-#   scripts/fuzz.sh --seconds 10        each target for 10 s (the short run)
+#   scripts/fuzz.sh --seconds 12        each target for 12 s: the short run, one minute in all
 #   scripts/fuzz.sh [--runs N]          each target for N executions (default 10000000)
 #   scripts/fuzz.sh --runs N --seconds S   whichever comes first
 #   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner)

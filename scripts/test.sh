@@ -30,5 +30,5 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$build_dir" --output-on-failure --parallel "$(( $(nproc) * 2 ))" --timeout 300
 
 if [ "$sanitize" = 0 ]; then
-  scripts/fuzz.sh --seconds 10
+  scripts/fuzz.sh --seconds 12
 fi
