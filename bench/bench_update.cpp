@@ -32,11 +32,11 @@
 #include <romwright/romwright.h>
 #include <zenapi/zenapi_sim.h>
 
-#include "engine/image_slot.hpp"
-#include "engine/log_sink.hpp"
-#include "engine/planner.hpp"
-#include "engine/pof_reader.hpp"
-#include "engine/raw_image.hpp"
+#include "engine/image/image_slot.hpp"
+#include "engine/core/log_sink.hpp"
+#include "engine/plan/planner.hpp"
+#include "engine/image/pof_reader.hpp"
+#include "engine/image/raw_image.hpp"
 #include "tools/mkimage/image_maker.hpp"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/firmware_file.hpp"
-#include "engine/pof_reader.hpp"
-#include "engine/raw_image.hpp"
+#include "engine/image/firmware_file.hpp"
+#include "engine/image/pof_reader.hpp"
+#include "engine/image/raw_image.hpp"
 
 namespace fuzzing {
 namespace {

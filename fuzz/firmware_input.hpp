@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/image_slot.hpp"
-#include "engine/log_sink.hpp"
+#include "engine/image/image_slot.hpp"
+#include "engine/core/log_sink.hpp"
 
 namespace fuzzing {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/log_sink.hpp"
+#include "engine/core/log_sink.hpp"
 #include "fuzz/fuzz_cases.hpp"
 
 namespace fuzzing {

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/image_check.hpp"
-#include "engine/image_slot.hpp"
+#include "engine/image/image_check.hpp"
+#include "engine/image/image_slot.hpp"
 #include "fuzz/fuzz_cases.hpp"
 #include "fuzz/fuzz_support.hpp"
 

@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/image_slot.hpp"
-#include "engine/planner.hpp"
-#include "engine/raw_image.hpp"
+#include "engine/image/image_slot.hpp"
+#include "engine/plan/planner.hpp"
+#include "engine/image/raw_image.hpp"
 #include "fuzz/fuzz_cases.hpp"
 #include "fuzz/fuzz_support.hpp"
 

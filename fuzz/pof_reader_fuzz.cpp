@@ -9,7 +9,7 @@
 
 #include <romwright/error.hpp>
 
-#include "engine/image_slot.hpp"
+#include "engine/image/image_slot.hpp"
 #include "fuzz/firmware_input.hpp"
 #include "fuzz/fuzz_support.hpp"
 

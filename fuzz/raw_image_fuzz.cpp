@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/image_slot.hpp"
+#include "engine/image/image_slot.hpp"
 #include "fuzz/firmware_input.hpp"
 #include "fuzz/fuzz_cases.hpp"
 #include "fuzz/fuzz_support.hpp"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include <romwright/inventory.hpp>
+#include <romwright/frontend/inventory.hpp>
 
 namespace romwright::tool {
 

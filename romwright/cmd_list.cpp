@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include <romwright/inventory.hpp>
+#include <romwright/frontend/inventory.hpp>
 
 #include "commands.hpp"
 #include "json_writer.hpp"

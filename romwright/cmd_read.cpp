@@ -10,7 +10,7 @@
 
 #include <romwright/board_flash.hpp>
 #include <romwright/error.hpp>
-#include <romwright/inventory.hpp>
+#include <romwright/frontend/inventory.hpp>
 
 #include "backup.hpp"
 #include "commands.hpp"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "engine/update_entry.hpp"
+#include "engine/update/update_entry.hpp"
 
 namespace romwright::frontend {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/platform.hpp"
+#include "engine/platform/platform.hpp"
 
 namespace romwright::frontend {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/platform.hpp"
+#include "engine/platform/platform.hpp"
 
 namespace romwright::frontend {
 

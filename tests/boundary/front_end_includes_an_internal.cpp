@@ -6,6 +6,6 @@
 #include <romwright/romwright.h>
 #include <zenapi/Zenapi.h>
 
-#include "engine/flash_pc28f.hpp"
+#include "engine/flash/flash_pc28f.hpp"
 
 int main() { return 0; }

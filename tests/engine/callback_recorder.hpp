@@ -10,7 +10,7 @@
 
 #include <romwright/romwright.h>
 
-#include "engine/log_sink.hpp"
+#include "engine/core/log_sink.hpp"
 
 namespace testsupport {
 

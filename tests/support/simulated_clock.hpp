@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/clock.hpp"
+#include "engine/core/clock.hpp"
 
 namespace testsupport {
 

@@ -11,8 +11,8 @@
 
 #include <fmt/format.h>
 
-#include "engine/pof_reader.hpp"
-#include "engine/raw_image.hpp"
+#include "engine/image/pof_reader.hpp"
+#include "engine/image/raw_image.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/pof_reader.hpp"
-#include "engine/raw_image.hpp"
-#include "engine/romwright_engine.hpp"
+#include "engine/image/pof_reader.hpp"
+#include "engine/image/raw_image.hpp"
+#include "engine/update/romwright_engine.hpp"
 #include "tests/support/process.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tools/mkimage/image_maker.hpp"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform.hpp"
+#include "engine/platform/platform.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {

@@ -1,0 +1,28 @@
+// Programming through the board driver's own services: the firmware-upgrade
+// service, which takes the whole file, and the flash-sector service, which
+// takes the file sector by sector. Neither parses the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <romwright/romwright.h>
+
+#include "engine/core/clock.hpp"
+
+namespace romwright {
+
+void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+                          ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
+                          Clock &clock = system_clock());
+
+void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
+                               ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
+                               Clock &clock = system_clock());
+
+void VerifyFlashSectors(void *board, const uint8_t *expected, uint32_t first, uint32_t count, uint32_t size,
+                        ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data);
+
+const char *FlashStatusName(uint32_t status);
+
+} // namespace romwright

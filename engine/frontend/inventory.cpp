@@ -1,0 +1,75 @@
+// list_boards: the machine's boards as the device library describes them.
+// Every call here only reads; a query a board refuses leaves its fact unknown.
+#include <romwright/frontend/inventory.hpp>
+
+#include <algorithm>
+
+#include <romwright/board_table.hpp>
+#include <romwright/frontend/board_selection.hpp>
+#include <zenapi/Zenapi.h>
+
+#include "engine/devlib/zen.hpp"
+
+namespace romwright {
+namespace {
+
+constexpr uint32_t kRevisionMinorUnset = 15;
+
+uint32_t fpga_major(uint32_t signature) { return (signature >> 16) & 0xFFu; }
+uint32_t fpga_minor(uint32_t signature) { return (signature >> 24) & 0x0Fu; }
+
+bool has(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
+    return std::find(features.begin(), features.end(), wanted) != features.end();
+}
+
+} // namespace
+
+std::string update_path_of(void *board) {
+    const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
+    if (has(features, zen::driver_feature::firmware_upgrade_service)) return "firmware-upgrade service";
+    if (has(features, zen::driver_feature::flash_sector_service)) return "flash-sector service";
+    const BoardModel *model = find_board_model(KorvelGetBoardKind(board));
+    if (model && model->path == UpdatePath::page_mode) return "page mode";
+    if (model && model->path == UpdatePath::sector_mode) return "sector mode";
+    return "none";
+}
+
+BoardFacts board_facts(void *board, uint32_t system_id, uint32_t board_id) {
+    BoardFacts facts;
+    facts.system_id = system_id;
+    facts.board_id = board_id;
+    facts.present = board != nullptr;
+    if (!board) return facts;
+    facts.kind = KorvelGetBoardKind(board);
+    const BoardModel *model = find_board_model(facts.kind);
+    facts.model = model ? model->designation : "unknown";
+    uint32_t value = 0;
+    if (KorvelQueryCapability(board, ZENAPI_CAP_SERIAL_NUMBER, 0, &value) == ZENAPI_SUCCESS) facts.serial = value;
+    if (KorvelQueryCapability(board, ZENAPI_CAP_KSOPC_SIGNATURE, 0, &value) == ZENAPI_SUCCESS)
+        facts.fpga = Version{fpga_major(value), fpga_minor(value)};
+    uint8_t major = 0, minor = 0;
+    if (KorvelGetCPLDVersion(board, &major, &minor) == ZENAPI_SUCCESS) facts.cpld = Version{major, minor};
+    if (KorvelGetBoardRevision(board, &major, &minor) == ZENAPI_SUCCESS)
+        facts.revision = Version{major, minor == kRevisionMinorUnset ? 0u : uint32_t{minor}};
+    try {
+        facts.update_path = update_path_of(board);
+    } catch (const zen::zen_error &) {
+        facts.update_path = "unknown";
+    }
+    return facts;
+}
+
+std::vector<BoardFacts> list_boards() {
+    std::vector<BoardFacts> boards;
+    const uint32_t systems = KorvelNumOfSystems();
+    if (systems > frontend::kMostBoards)
+        throw romwright::error(error_kind::device_call, "KorvelNumOfSystems() reports more systems than any machine has");
+    for (uint32_t system = 1; system <= systems; ++system) {
+        const frontend::BoardList handles = frontend::boards_of_system(system);
+        for (std::size_t i = 0; i < handles.size(); ++i)
+            boards.push_back(board_facts(handles[i], system, static_cast<uint32_t>(i + 1)));
+    }
+    return boards;
+}
+
+} // namespace romwright

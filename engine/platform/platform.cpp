@@ -1,0 +1,478 @@
+#include "engine/platform/platform.hpp"
+
+#if defined(_WIN32)
+#  define WIN32_LEAN_AND_MEAN
+#  include <fcntl.h>
+#  include <io.h>
+#  include <share.h>
+#  include <windows.h>
+#  include <shellapi.h>
+
+#  include <cerrno>
+#  include <cstdlib>
+#  include <cstring>
+#  include <cwchar>
+#else
+#  include <dlfcn.h>
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
+
+#  include <cstdlib>
+#endif
+
+namespace romwright::platform {
+
+#if defined(_WIN32)
+
+namespace {
+std::wstring widen(const std::string &utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrow(const wchar_t *wide) {
+    const int length = static_cast<int>(std::wcslen(wide));
+    if (length == 0) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+// errno for the system's reason, for callers that report strerror(errno).
+void set_errno_from(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        errno = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        errno = EACCES;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        errno = ENOMEM;
+        break;
+    default:
+        errno = EIO;
+        break;
+    }
+}
+
+// A handle with FILE_APPEND_DATA but not FILE_WRITE_DATA writes only at the
+// end of the file, wherever that is when the write arrives, so a piece
+// written at once is never overwritten by (nor overwrites) another
+// program's appends.
+std::FILE *open_for_append(const std::string &path, bool text) noexcept {
+    HANDLE handle = CreateFileW(widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Windows says only "access denied" for a folder of that name.
+        const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (folder)
+            errno = EISDIR;
+        else
+            set_errno_from(error);
+        return nullptr;
+    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_APPEND | (text ? _O_TEXT : _O_BINARY));
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE *file = _fdopen(descriptor, text ? "a" : "ab");
+    if (!file) _close(descriptor);  // closes the handle too
+    return file;
+}
+} // namespace
+
+std::size_t allocation_granularity() {
+    static const std::size_t granularity = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return static_cast<std::size_t>(info.dwAllocationGranularity);
+    }();
+    return granularity;
+}
+
+void AlignedDeleter::operator()(uint8_t *block) const noexcept {
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
+    // VirtualAlloc reserves at the allocation granularity.
+    void *block = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return AlignedBlock(static_cast<uint8_t *>(block));
+}
+
+SharedFile open_shared(const std::string &path, const char *mode) noexcept {
+    const std::string how(mode);
+    if (how == "a" || how == "ab") return SharedFile(open_for_append(path, how == "a"));
+    std::wstring wmode = widen(mode);
+    return SharedFile(_wfsopen(widen(path).c_str(), wmode.c_str(), _SH_DENYNO));
+}
+
+#else
+
+std::size_t allocation_granularity() {
+    static const std::size_t granularity = [] {
+        long page = sysconf(_SC_PAGESIZE);
+        return page > 0 ? static_cast<std::size_t>(page) : std::size_t{4096};
+    }();
+    return granularity;
+}
+
+void AlignedDeleter::operator()(uint8_t *block) const noexcept { std::free(block); }
+
+AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
+    const std::size_t alignment = allocation_granularity();
+    const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+    void *block = nullptr;
+    if (posix_memalign(&block, alignment, rounded == 0 ? alignment : rounded) != 0) return AlignedBlock();
+    return AlignedBlock(static_cast<uint8_t *>(block));
+}
+
+SharedFile open_shared(const std::string &path, const char *mode) noexcept {
+    // POSIX files are always shared between processes.
+    return SharedFile(std::fopen(path.c_str(), mode));
+}
+
+#endif
+
+int64_t file_size(std::FILE *file) noexcept {
+    if (!file) return -1;
+#if defined(_WIN32)
+    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+    const int64_t size = _ftelli64(file);
+    if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
+#else
+    if (fseeko(file, 0, SEEK_END) != 0) return -1;
+    const int64_t size = static_cast<int64_t>(ftello(file));
+    if (fseeko(file, 0, SEEK_SET) != 0) return -1;
+#endif
+    return size;
+}
+
+bool seek_to(std::FILE *file, uint64_t offset) noexcept {
+    if (!file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+#if defined(_WIN32)
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+#if defined(_WIN32)
+
+OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept {
+    const std::wstring wide = widen(path);
+    // Shared like open_shared; a named pipe or a device opens without waiting.
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A folder cannot be opened this way at all; it is still not a file.
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        return folder ? OpenRegularResult::not_regular : OpenRegularResult::cannot_open;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size) || size.QuadPart <= 0) {
+        CloseHandle(handle);
+        return OpenRegularResult::not_regular;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return OpenRegularResult::cannot_open;
+    }
+    std::FILE *file = _fdopen(descriptor, "rb");
+    if (!file) {
+        _close(descriptor);  // closes the handle too
+        return OpenRegularResult::cannot_open;
+    }
+    out.file.reset(file);
+    out.size = static_cast<uint64_t>(size.QuadPart);
+    return OpenRegularResult::opened;
+}
+
+#else
+
+namespace {
+// Whether the path names something that exists but is not a regular file: a
+// socket, say, which cannot be opened, is refused like a FIFO.
+bool names_something_else(const std::string &path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+} // namespace
+
+OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return names_something_else(path) ? OpenRegularResult::not_regular : OpenRegularResult::cannot_open;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+        ::close(descriptor);
+        return OpenRegularResult::not_regular;
+    }
+    // Reads of a regular file never wait anyway; the flag goes so that the
+    // descriptor behaves like any other.
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(descriptor);
+        return OpenRegularResult::cannot_open;
+    }
+    std::FILE *file = ::fdopen(descriptor, "rb");
+    if (!file) {
+        ::close(descriptor);
+        return OpenRegularResult::cannot_open;
+    }
+    out.file.reset(file);
+    out.size = static_cast<uint64_t>(status.st_size);
+    return OpenRegularResult::opened;
+}
+
+#endif
+
+#if defined(_WIN32)
+
+std::vector<std::string> program_arguments(int, char **) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+namespace {
+UINT console_code_page_before = 0;
+
+void restore_console_code_page() { SetConsoleOutputCP(console_code_page_before); }
+} // namespace
+
+void use_utf8_console() noexcept {
+    // Without a console (output to a file or a pipe) there is nothing to set.
+    const UINT before = GetConsoleOutputCP();
+    if (before == 0 || before == CP_UTF8 || console_code_page_before != 0) return;
+    if (!SetConsoleOutputCP(CP_UTF8)) return;
+    console_code_page_before = before;
+    std::atexit(restore_console_code_page);
+}
+
+#else
+
+std::vector<std::string> program_arguments(int argc, char **argv) {
+    // A program may be started with no argument vector at all (argc 0).
+    if (argc <= 1 || !argv) return {};
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void use_utf8_console() noexcept {}
+
+#endif
+
+} // namespace romwright::platform
+
+// ---------------------------------------------------------------------------
+// Stop requests (see platform.hpp).
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#if !defined(_WIN32)
+#  include <signal.h>
+#endif
+
+namespace romwright::platform {
+namespace {
+
+// 0 while no request has arrived; else the code of the first one: the signal
+// number on POSIX, the console control event plus one on Windows.
+std::atomic<int> stop_code{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler may only touch a lock-free flag");
+
+const char *stop_notice = nullptr;
+std::size_t stop_notice_length = 0;
+
+void record_stop(int code) noexcept {
+    int none = 0;
+    stop_code.compare_exchange_strong(none, code);
+}
+
+#if defined(_WIN32)
+
+void write_notice() noexcept {
+    if (!stop_notice) return;
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), stop_notice, static_cast<DWORD>(stop_notice_length), &written, nullptr);
+}
+
+BOOL WINAPI on_console_event(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        record_stop(static_cast<int>(event) + 1);
+        write_notice();
+        // Windows ends the process as soon as a close handler returns. Held
+        // here, the main thread goes on with the board being written for as
+        // long as the system grants; a normal exit ends this thread too.
+        if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+const char *stop_name(int code) noexcept {
+    switch (code - 1) {
+    case CTRL_C_EVENT:
+        return "Ctrl+C";
+    case CTRL_BREAK_EVENT:
+        return "Ctrl+Break";
+    case CTRL_CLOSE_EVENT:
+        return "the console being closed";
+    default:
+        return nullptr;
+    }
+}
+
+#else
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Runs in signal context: a lock-free store and write(2) only.
+void on_stop_signal(int signal_number) {
+    const int saved_errno = errno;
+    record_stop(signal_number);
+    if (stop_notice && write(STDERR_FILENO, stop_notice, stop_notice_length) < 0) {
+        // Nothing to do: standard error may be closed as well.
+    }
+    errno = saved_errno;
+}
+
+const char *stop_name(int code) noexcept {
+    switch (code) {
+    case SIGINT:
+        return "SIGINT";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return nullptr;
+    }
+}
+
+#endif
+
+} // namespace
+
+void defer_stop_requests(const char *notice) noexcept {
+    stop_notice = notice;
+    stop_notice_length = notice ? std::strlen(notice) : 0;
+#if defined(_WIN32)
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+
+    struct sigaction deferred {};
+    deferred.sa_handler = on_stop_signal;
+    sigemptyset(&deferred.sa_mask);
+    for (int signal_number : kStopSignals) sigaddset(&deferred.sa_mask, signal_number);
+    // Interrupted reads and writes (of the flash files, the log) go on.
+    deferred.sa_flags = SA_RESTART;
+    for (int signal_number : kStopSignals) sigaction(signal_number, &deferred, nullptr);
+#endif
+}
+
+const char *stop_request() noexcept { return stop_name(stop_code.load()); }
+
+void forget_stop_request() noexcept { stop_code.store(0); }
+
+#if defined(_WIN32)
+
+namespace {
+HMODULE module_of(const void *address) noexcept {
+    HMODULE module = nullptr;
+    const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!GetModuleHandleExW(flags, static_cast<LPCWSTR>(address), &module)) return nullptr;
+    return module;
+}
+} // namespace
+
+std::string module_path(const void *address) {
+    const HMODULE module = module_of(address);
+    if (!module) return {};
+    std::wstring wide(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, wide.data(), static_cast<DWORD>(wide.size()));
+        if (length == 0) return {};
+        if (length < wide.size()) {
+            wide.resize(length);
+            break;
+        }
+        wide.resize(wide.size() * 2);  // cut short: a long path
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+const char *module_text(const void *address, const char *name) noexcept {
+    const HMODULE module = module_of(address);
+    if (!module) return nullptr;
+    return reinterpret_cast<const char *>(GetProcAddress(module, name));
+}
+
+#else
+
+std::string module_path(const void *address) {
+    Dl_info info{};
+    if (!dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) return {};
+    // The loader keeps the name as it found it (a RUNPATH or LD_LIBRARY_PATH
+    // entry may be relative or pass through links): show the file itself.
+    char *resolved = realpath(info.dli_fname, nullptr);
+    if (!resolved) return info.dli_fname;
+    std::string path = resolved;
+    std::free(resolved);
+    return path;
+}
+
+const char *module_text(const void *address, const char *name) noexcept {
+    Dl_info info{};
+    if (!dladdr(address, &info) || !info.dli_fname) return nullptr;
+    // Already loaded: this only takes a handle on it, never loads anything.
+    void *module = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!module) return nullptr;
+    const char *text = static_cast<const char *>(dlsym(module, name));
+    dlclose(module);
+    return text;
+}
+
+#endif
+
+} // namespace romwright::platform
