@@ -73,12 +73,12 @@ void print_text(const Inspection &in) {
             out += fmt::format("{}: refused: {}\n", *in.model, verdict);
         } else {
             const InspectedPlan &plan = *in.plan;
-            out += fmt::format("{}: accepted, image {} is programmed ({})\n", *in.model, in.slot, plan.mode);
+            out += fmt::format("{}: accepted, image {} is programmed ({})\n", *in.model, in.slot, path_name(plan.mode));
             out += fmt::format("  erase {} sectors of 0x{:X} bytes:\n", plan.sectors_to_erase, plan.sector_size);
             for (const PlannedRun &run : plan.erase_runs)
                 out += fmt::format("    {} sectors {}\n", run.units, range(run.range));
             out += fmt::format("  write {} {}:\n", plan.pages_to_write,
-                               plan.mode == "page mode" ? "pages of 32 bytes" : "sectors");
+                               plan.mode == ProgrammingPath::page_mode ? "pages of 32 bytes" : "sectors");
             for (const PlannedRun &run : plan.write_runs)
                 out += fmt::format("    {} {}\n", run.units, range(run.range));
             if (plan.trailing_sector_checked) out += "  the sector the image ends in is read first\n";
@@ -152,10 +152,10 @@ void print_json(const Inspection &in) {
         json.end_object();
         if (in.plan) {
             const InspectedPlan &plan = *in.plan;
-            json.begin_object("plan").field("mode", plan.mode).field("sector_size", plan.sector_size);
+            json.begin_object("plan").field("mode", path_name(plan.mode)).field("sector_size", plan.sector_size);
             json.field("sectors_to_erase", plan.sectors_to_erase);
             json_runs(json, "erase_runs", plan.erase_runs);
-            json.field("write_unit", plan.mode == "page mode" ? "page" : "sector");
+            json.field("write_unit", plan.mode == ProgrammingPath::page_mode ? "page" : "sector");
             json.field("units_to_write", plan.pages_to_write);
             json_runs(json, "write_runs", plan.write_runs);
             json.field("reads_trailing_sector", plan.trailing_sector_checked);

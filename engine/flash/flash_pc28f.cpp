@@ -147,6 +147,12 @@ void CFlashPC28F::ExecCommand(uint32_t command, uint32_t start, uint32_t count, 
     }
 }
 
+// The clear sequence (three writes, each followed by its pause), the command
+// and its echo, and for a waited command the first poll, which finds it done.
+ControllerCost CFlashPC28F::CostOfCommand(bool wait) {
+    return ControllerCost{3 + 2 + (wait ? 1u : 0u), 1, 3 * kSettleMs};
+}
+
 bool CFlashPC28F::WaitCommandComplete(uint32_t timeout_ms) {
     const char *where = "CFlashPC28F::WaitCommandComplete";
     const uint64_t start = clock_.monotonic_ms();
@@ -176,6 +182,9 @@ void CFlashPC28F::ReadStatusRegisters(uint32_t values[2], bool check) {
         write_register(handle_, flash_reg::kStatus, 0, where);
     }
 }
+
+// Two words, each read and acknowledged.
+ControllerCost CFlashPC28F::CostOfStatusRead() { return ControllerCost{4, 0, 0}; }
 
 void CFlashPC28F::FlashBlockReset() {
     const char *where = "CFlashPC28F::FlashBlockReset";
@@ -225,6 +234,10 @@ void CFlashPC28F::FlashOutputEnable(bool enable) {
     output_enabled_ = enable;
 }
 
+ControllerCost CFlashPC28F::CostOfOutputEnable(bool enable) {
+    return enable ? ControllerCost{4, 0, 2 * kSettleMs} : ControllerCost{2, 0, 0};
+}
+
 void CFlashPC28F::SetRCR() {
     FlashBlockReset();
     clock_.sleep_ms(kRcrResetPauseMs);
@@ -258,6 +271,18 @@ void CFlashPC28F::EraseSector(uint32_t sector) {
         }
     }
     ExecCommand(ERASE_BLOCK, sector, 1, true);
+}
+
+ControllerCost CFlashPC28F::CostOfEraseSector(bool locked) {
+    ControllerCost cost = CostOfCommand(true);  // BLOCK_LOCK_STATUS
+    cost += CostOfStatusRead();
+    if (locked) {
+        cost += CostOfCommand(true);  // BLOCK_UNLOCK
+        cost += CostOfCommand(true);  // BLOCK_LOCK_STATUS
+        cost += CostOfStatusRead();
+    }
+    cost += CostOfCommand(true);  // ERASE_BLOCK
+    return cost;
 }
 
 std::string CFlashPC28F::CommandName(uint32_t code) {
@@ -322,6 +347,10 @@ uint32_t CFlashPC28F::BurstReadBatched(void *destination, uint32_t bytes) {
             retry = 0;
             continue;
         }
+        // A burst the controller refused (a block it does not have) brings
+        // nothing more; its result word says so at once.
+        const uint32_t result = read_register(handle_, flash_reg::kStatus, where);
+        if (romwright::FlashStatus::decode(result).transaction == romwright::TransactionResult::error) break;
         if (retry >= kBatchedReadRetries) {
             log_.error("Error: Fifo_rd_used = 0, read {} of {} values.\n", read, words);
             break;
@@ -392,6 +421,30 @@ uint32_t CFlashPC28F::ReadSector(uint32_t sector, void *destination, uint32_t by
     return BurstReadRegister(destination, bytes);
 }
 
+// READ_ARRAY, the FIFO reset (the control word read, written stopped and
+// running), READ_BURST, and for each word its level, the word and its release.
+ControllerCost CFlashPC28F::CostOfReadSector(uint32_t bytes) {
+    ControllerCost cost = CostOfCommand(true);
+    cost.accesses += 3;
+    cost += CostOfCommand(false);
+    cost.accesses += 3 * uint64_t{bytes / 4};
+    return cost;
+}
+
 void CFlashPC28F::WriteSector(uint32_t sector, const void *source, uint32_t bytes) {
     BurstWriteRegister(sector, 1, source, bytes);
+}
+
+// For each word its level and the word; the program starts once the FIFO
+// has taken the early words, or after the last of fewer, and is waited for.
+ControllerCost CFlashPC28F::CostOfWriteSector(uint32_t bytes) {
+    const uint64_t words = bytes / 4;
+    ControllerCost cost{2 * words, 0, 0};
+    if (words > kEarlyProgramWords) {
+        cost += CostOfCommand(false);
+        cost.accesses += 1;  // the wait's first poll
+    } else {
+        cost += CostOfCommand(true);
+    }
+    return cost;
 }

@@ -41,6 +41,25 @@ inline constexpr uint32_t kFlashEnable = 0x80000000u;
 inline constexpr uint32_t kFlashEnableBit = 1u << 3;
 } // namespace flash_reg
 
+// What the driver's operations cost on a controller that answers at once,
+// whose read FIFO always holds the next word and whose write FIFO always has
+// room: register accesses through the device library, commands the
+// controller runs, and the pauses the protocol prescribes. Each operation's
+// cost is given beside the operation (flash_pc28f.cpp).
+struct ControllerCost {
+    uint64_t accesses = 0;
+    uint64_t commands = 0;
+    uint64_t pause_ms = 0;
+
+    ControllerCost &operator+=(const ControllerCost &other) {
+        accesses += other.accesses;
+        commands += other.commands;
+        pause_ms += other.pause_ms;
+        return *this;
+    }
+    ControllerCost operator*(uint64_t times) const { return {accesses * times, commands * times, pause_ms * times}; }
+};
+
 class CFlashPC28F {
 public:
     CFlashPC28F(ROMWRIGHT_LOG_CALLBACK log_callback, void *user_data,
@@ -76,6 +95,15 @@ public:
     // read once for each batch of words waiting rather than once per word.
     uint32_t ReadSectorBatched(uint32_t sector, void *destination, uint32_t bytes);
     void WriteSector(uint32_t sector, const void *source, uint32_t bytes);
+
+    // The costs of the operations above (the output switched on before the
+    // first command is counted apart, with CostOfOutputEnable).
+    static ControllerCost CostOfCommand(bool wait);
+    static ControllerCost CostOfStatusRead();
+    static ControllerCost CostOfEraseSector(bool locked);
+    static ControllerCost CostOfReadSector(uint32_t bytes);
+    static ControllerCost CostOfWriteSector(uint32_t bytes);
+    static ControllerCost CostOfOutputEnable(bool enable);
 
     void *handle() const { return handle_; }
     bool attached() const { return handle_ != nullptr; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -61,7 +62,8 @@ void PageFlash::RequireNoDriver(const char *refusal) const {
 }
 
 uint32_t PageFlash::ReadPage(uint32_t word_address, uint8_t out[kPageSize]) {
-    uint16_t words[kPageWords] = {};
+    uint16_t words[kPageWords];
+    std::memset(words, kUnreadByte, sizeof words);
     enable_flash(board_, true);
     const uint32_t results[] = {
         SetControlCommand(board_, kPrepareReadCommand),
@@ -97,28 +99,50 @@ void PageFlash::EraseSector(uint32_t sector) {
 // The same page reads as ReadPage, with the flash enabled and put in
 // read-array mode once for the whole sector instead of once per page: nothing
 // programs or erases in between, so every read sees the array. It takes two
-// library calls per page instead of seven.
-uint32_t PageFlash::ReadSector(uint32_t sector, uint8_t *out) {
+// library calls per page instead of seven. Each read starts from an unfilled
+// buffer, so a call that answers success without data shows as a difference.
+SectorRead PageFlash::ReadSector(uint32_t sector, uint8_t *out) {
     RequireNoDriver(kReadRefusal);
+    std::memset(out, kUnreadByte, kPageModeSectorSize);
     enable_flash(board_, true);
-    uint32_t done = kPageModeSectorSize;
-    if (SetControlCommand(board_, kPrepareReadCommand) != ZENAPI_SUCCESS) done = 0;
-    uint16_t words[kPageWords] = {};
-    for (uint32_t j = 0; j < kPagesPerSector && done == kPageModeSectorSize; ++j) {
-        const uint32_t address = word_address_of_page(sector * kPagesPerSector + j);
-        if (ZEN5110FlashSectorPageRead(board_, address, words) != ZENAPI_SUCCESS ||
-            ZEN5110FlashSectorPageRead(board_, address + kPageWords / 2, words + kPageWords / 2) != ZENAPI_SUCCESS) {
-            done = j * kPageSize;
-            break;
-        }
-        uint8_t *page = out + j * kPageSize;
-        for (uint32_t i = 0; i < kPageWords; ++i) {
-            page[2 * i] = static_cast<uint8_t>(words[i] & 0xFFu);
-            page[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
-        }
+    SectorRead outcome = SectorRead::ok(0);
+    const uint32_t prepared = SetControlCommand(board_, kPrepareReadCommand);
+    if (prepared != ZENAPI_SUCCESS)
+        outcome = {SectorRead::Outcome::failed,
+                   fmt::format("SetControlCommand before sector {} failed with {}", sector, zen::error_text(prepared)),
+                   0};
+    for (uint32_t j = 0; j < kPagesPerSector && outcome.whole(); ++j) {
+        outcome = ReadPageOfSector(sector * kPagesPerSector + j, out + j * kPageSize);
+        outcome.bytes = j * kPageSize + (outcome.whole() ? kPageSize : 0);
     }
     enable_flash(board_, false);
-    return done;
+    return outcome;
+}
+
+// One page of ReadSector, its two halves each read into an unfilled buffer.
+SectorRead PageFlash::ReadPageOfSector(uint32_t page, uint8_t *out) {
+    uint16_t words[kPageWords];
+    for (uint32_t half = 0; half < 2; ++half) {
+        uint16_t *part = words + half * kPageWords / 2;
+        std::memset(part, kUnreadByte, sizeof(uint16_t) * kPageWords / 2);
+        const uint32_t address = word_address_of_page(page) + half * kPageWords / 2;
+        const uint32_t result = ZEN5110FlashSectorPageRead(board_, address, part);
+        if (result == static_cast<uint32_t>(zen::return_code::invalid_address))
+            return {SectorRead::Outcome::beyond_flash,
+                    fmt::format("the page read at 0x{:08X} was refused: {}", 2 * uint64_t{address},
+                                zen::error_text(result)),
+                    0};
+        if (result != ZENAPI_SUCCESS)
+            return {SectorRead::Outcome::failed,
+                    fmt::format("the page read at 0x{:08X} failed with {}", 2 * uint64_t{address},
+                                zen::error_text(result)),
+                    0};
+    }
+    for (uint32_t i = 0; i < kPageWords; ++i) {
+        out[2 * i] = static_cast<uint8_t>(words[i] & 0xFFu);
+        out[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
+    }
+    return SectorRead::ok(kPageSize);
 }
 
 // Blank pages need no programming after the erase.
@@ -163,7 +187,7 @@ void PageFlash::WritePages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK pr
         for (uint32_t page = 0; page < plan.write_map.size(); ++page) {
             if (!plan.write_map[page]) continue;
             RequireNoDriver(kWriteRefusal);
-            WritePage(page, ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize));
+            WritePage(page, ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize, kErasedByte));
             Progress(progress, fraction(written, plan.write_count));
             ++written;
         }
@@ -183,7 +207,7 @@ void PageFlash::VerifyPages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK p
         RequireNoDriver(kReadRefusal);
         uint8_t read[kPageSize];
         (void)ReadPage(word_address_of_page(page), read);
-        const uint8_t *wrote = ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize);
+        const uint8_t *wrote = ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize, kErasedByte);
         if (std::memcmp(read, wrote, kPageSize) != 0) {
             const uint32_t address = page * kPageSize;
             log_.error("Verify page at 0x{:08X} failed", address);
@@ -221,13 +245,24 @@ void PageFlash::CheckTrailingSector(uint32_t sector, uint32_t length) {
     }
 }
 
-FlashCost PageFlash::Cost(const FlashWork &work, bool verify) const {
+uint32_t PageFlash::ExpectedBytes(const FlashWork &work, uint64_t first, uint32_t length, uint8_t *out) const {
+    const std::vector<bool> &pages = work.plan.write_map;
+    std::fill(out, out + length, kErasedByte);
+    for (uint64_t page = first / kPageSize; page * kPageSize < first + length; ++page) {
+        if (page >= pages.size() || !pages[page]) continue;
+        const uint64_t begin = std::max(first, page * kPageSize);
+        const uint64_t end = std::min(first + length, (page + 1) * kPageSize);
+        CopyPadded(work.image, begin, static_cast<uint32_t>(end - begin), kErasedByte, out + (begin - first));
+    }
+    return length;
+}
+
+FlashCost PageFlash::Cost(const FlashWork &work, bool verify) {
     const UpdatePlan &plan = work.plan;
     FlashCost cost;
     const uint64_t length = work.image.size();
-    const uint64_t last_sector = length / kPageModeSectorSize;
-    if (length % kPageModeSectorSize != 0 && last_sector < plan.erase_map.size() && plan.erase_map[last_sector])
-        cost.library_calls += ((last_sector + 1) * kPagesPerSector - length / kPageSize) * kCallsPerPageRead;
+    if (const std::optional<uint32_t> trailing = trailing_sector(plan, length, kPageModeSectorSize))
+        cost.library_calls += ((uint64_t{*trailing} + 1) * kPagesPerSector - length / kPageSize) * kCallsPerPageRead;
     const uint64_t erased = static_cast<uint64_t>(std::max(plan.erase_count, 0));
     const uint64_t written = static_cast<uint64_t>(std::max(plan.write_count, 0));
     cost.library_calls += erased * (1 + kPagesPerSector * kCallsPerPageRead);  // the erase, the erase check

@@ -8,6 +8,7 @@
 
 #include <romwright/error.hpp>
 
+#include "engine/flash/flash_status.hpp"
 #include "engine/image/hex_dump.hpp"
 
 namespace romwright {
@@ -21,19 +22,6 @@ constexpr uint32_t kErased32 = 0xFFFFFFFFu;
 
 const char *const kReadRefusal = "Error: Sector read not supported\n";
 const char *const kWriteRefusal = "Error: Sector write not supported\n";
-
-// What the driver's protocol costs when the controller answers at once (see
-// flash_pc28f.cpp): register accesses, and the pauses of the clear sequence
-// that starts every command.
-constexpr uint64_t kAccessesPerWaitedCommand = 6;  // clear sequence 3, command, echo, one completion poll
-constexpr uint64_t kAccessesPerStartedCommand = 5;
-constexpr uint64_t kPauseMsPerCommand = 30;
-constexpr uint64_t kAccessesPerStatusRead = 4;  // two words, each read and acknowledged
-constexpr uint64_t kAccessesPerFifoClear = 3;
-constexpr uint64_t kAccessesPerWordRead = 3;     // level, data, release
-constexpr uint64_t kAccessesPerWordWritten = 2;  // level, data
-constexpr uint64_t kAccessesToSwitchOutputOn = 4, kPauseMsToSwitchOutputOn = 20;
-constexpr uint64_t kAccessesToSwitchOutputOff = 2;
 
 uint32_t load_u32(const uint8_t *bytes) {
     uint32_t word;
@@ -82,14 +70,44 @@ void SectorFlash::EraseSector(uint32_t sector) {
     driver_.EraseSector(sector);
 }
 
-uint32_t SectorFlash::ReadSector(uint32_t sector, uint8_t *out) {
+// Each read starts from an unfilled buffer: the words that do not come are
+// not those of the sector read before.
+SectorRead SectorFlash::ReadSector(uint32_t sector, uint8_t *out) {
     RequireDriver(kReadRefusal);
-    return 4 * driver_.ReadSector(sector, out, kSectorSize);
+    std::memset(out, kUnreadByte, kSectorSize);
+    return Outcome(sector, driver_.ReadSector(sector, out, kSectorSize));
 }
 
-uint32_t SectorFlash::ReadSectorQuickly(uint32_t sector, uint8_t *out) {
+SectorRead SectorFlash::ReadSectorQuickly(uint32_t sector, uint8_t *out) {
     RequireDriver(kReadRefusal);
-    return 4 * driver_.ReadSectorBatched(sector, out, kSectorSize);
+    std::memset(out, kUnreadByte, kSectorSize);
+    return Outcome(sector, driver_.ReadSectorBatched(sector, out, kSectorSize));
+}
+
+// A burst that brought nothing tells why in its result words: the controller
+// refuses a block it does not have with "flash not ready".
+SectorRead SectorFlash::Outcome(uint32_t sector, uint32_t words) {
+    if (words == kSectorWords) return SectorRead::ok(kSectorSize);
+    const std::string came = fmt::format("{} of {} bytes came back", 4 * words, kSectorSize);
+    if (words != 0) return {SectorRead::Outcome::failed, came, 4 * words};
+    uint32_t results[2] = {};
+    driver_.ReadStatusRegisters(results, false);
+    const FlashStatus status = FlashStatus::decode(results[0]);
+    if (status.transaction == TransactionResult::error && status.error == ErrorResult::not_ready_for_write)
+        return {SectorRead::Outcome::beyond_flash,
+                fmt::format("{}: the controller refused the read of block {} ({})", came, sector,
+                            describe(status.error)),
+                0};
+    return {SectorRead::Outcome::failed, came, 0};
+}
+
+void SectorFlash::Recover() {
+    if (driver_.attached()) driver_.ResetController();
+}
+
+uint32_t SectorFlash::ExpectedBytes(const FlashWork &work, uint64_t first, uint32_t length, uint8_t *out) const {
+    CopyPadded(work.image, first, length, kErasedByte, out);
+    return length;
 }
 
 void SectorFlash::WriteSector(uint32_t sector, const uint8_t *bytes) {
@@ -98,7 +116,7 @@ void SectorFlash::WriteSector(uint32_t sector, const uint8_t *bytes) {
 }
 
 bool SectorFlash::SectorMatches(uint32_t sector, const uint8_t *bytes) {
-    return ReadSector(sector, buffer_) == kSectorSize && std::memcmp(buffer_, bytes, kSectorSize) == 0;
+    return ReadSector(sector, buffer_).whole() && std::memcmp(buffer_, bytes, kSectorSize) == 0;
 }
 
 bool SectorFlash::SectorReadsErased(uint32_t sector) {
@@ -120,7 +138,7 @@ void SectorFlash::WriteSectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBAC
     int32_t written = 0;
     for (uint32_t sector = 0; sector < plan.erase_map.size(); ++sector) {
         if (!plan.erase_map[sector]) continue;
-        WriteSector(sector, ImageBytes(work.image, uint64_t{sector} * kSectorSize, kSectorSize));
+        WriteSector(sector, ImageBytes(work.image, uint64_t{sector} * kSectorSize, kSectorSize, kErasedByte));
         ++written;
         Progress(progress, fraction(written, plan.erase_count));
     }
@@ -140,7 +158,7 @@ void SectorFlash::VerifySectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBA
     for (uint32_t sector = 0; sector < plan.erase_map.size(); ++sector) {
         if (!plan.erase_map[sector]) continue;
         (void)ReadSector(sector, buffer_);
-        const uint8_t *wrote = ImageBytes(work.image, uint64_t{sector} * kSectorSize, kSectorSize);
+        const uint8_t *wrote = ImageBytes(work.image, uint64_t{sector} * kSectorSize, kSectorSize, kErasedByte);
         const uint32_t k = first_differing_word(wrote, buffer_);
         if (k != kSectorWords) {
             const uint32_t base = sector * kSectorSize;
@@ -163,11 +181,11 @@ void SectorFlash::VerifySectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBA
 // The sector is read whole: every word must come, and every byte past the
 // image's end must read erased.
 void SectorFlash::CheckTrailingSector(uint32_t sector, uint32_t length) {
-    const uint32_t bytes = ReadSector(sector, buffer_);
-    if (bytes < kSectorSize)
+    const SectorRead read = ReadSector(sector, buffer_);
+    if (!read.whole())
         throw romwright::error(
             error_kind::device_call,
-            unreadable_tail(sector, length, fmt::format("{} of {} bytes came back", bytes, kSectorSize)));
+            unreadable_tail(sector, length, fmt::format("{} of {} bytes came back", read.bytes, kSectorSize)));
     const uint32_t base = sector * kSectorSize;
     for (uint32_t offset = length - base; offset < kSectorSize; ++offset)
         if (buffer_[offset] != 0xFF)
@@ -189,37 +207,22 @@ void SectorFlash::ResetForRetry(int32_t retry, int32_t max_retries) {
     }
 }
 
-FlashCost SectorFlash::Cost(const FlashWork &work, bool verify) const {
+FlashCost SectorFlash::Cost(const FlashWork &work, bool verify) {
     const UpdatePlan &plan = work.plan;
-    FlashCost cost;
-    const auto add_command = [&cost](bool waited) {
-        cost.library_calls += waited ? kAccessesPerWaitedCommand : kAccessesPerStartedCommand;
-        cost.controller_commands += 1;
-        cost.pause_ms += kPauseMsPerCommand;
-    };
-    const auto add_read = [&] {  // READ_ARRAY, FIFO reset, READ_BURST, the words
-        add_command(true);
-        cost.library_calls += kAccessesPerFifoClear;
-        add_command(false);
-        cost.library_calls += kSectorWords * kAccessesPerWordRead;
-    };
-    const uint64_t length = work.image.size();
-    const uint64_t last_sector = length / kSectorSize;
-    if (length % kSectorSize != 0 && last_sector < plan.erase_map.size() && plan.erase_map[last_sector]) add_read();
-    for (int32_t i = 0; i < plan.erase_count; ++i) {
-        add_command(true);  // BLOCK_LOCK_STATUS, an unlocked sector
-        cost.library_calls += kAccessesPerStatusRead;
-        add_command(true);  // ERASE_BLOCK
-        add_read();         // the erase check
-        cost.library_calls += kSectorWords * kAccessesPerWordWritten;
-        add_command(true);  // PROGRAM_BURST, once the sector is queued
-        if (verify) add_read();
+    ControllerCost cost;
+    const ControllerCost read = CFlashPC28F::CostOfReadSector(kSectorSize);
+    if (trailing_sector(plan, work.image.size(), kSectorSize)) cost += read;
+    const uint64_t sectors = static_cast<uint64_t>(std::max(plan.erase_count, 0));
+    ControllerCost per_sector = CFlashPC28F::CostOfEraseSector(true);  // locked, as the flash powers up
+    per_sector += read;                                                  // the erase check
+    per_sector += CFlashPC28F::CostOfWriteSector(kSectorSize);
+    if (verify) per_sector += read;
+    cost += per_sector * sectors;
+    if (cost.commands > 0) {
+        cost += CFlashPC28F::CostOfOutputEnable(true);
+        cost += CFlashPC28F::CostOfOutputEnable(false);  // when the driver lets go of the board
     }
-    if (cost.controller_commands > 0) {
-        cost.library_calls += kAccessesToSwitchOutputOn + kAccessesToSwitchOutputOff;
-        cost.pause_ms += kPauseMsToSwitchOutputOn;
-    }
-    return cost;
+    return FlashCost{cost.accesses, cost.commands, cost.pause_ms};
 }
 
 } // namespace romwright

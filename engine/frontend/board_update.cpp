@@ -1,6 +1,5 @@
 #include <romwright/frontend/board_update.hpp>
 
-#include <memory>
 
 #include "engine/update/update_entry.hpp"
 
@@ -23,22 +22,20 @@ void forward_log(ROMWRIGHT_LOG_LEVEL level, const char *text, void *user_data) {
 
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
                   const romwright::options &options) {
-    auto private_copy = std::make_unique<romwright::options>(options);
-    const ROMWRIGHT_RC rc =
-        romwright_update_firmware(path.c_str(), board, forward_operation, forward_progress, forward_log,
-                                  private_copy->record(), const_cast<UpdateCallbacks *>(&callbacks));
-    private_copy.reset();
-    if (rc != ROMWRIGHT_RC_SUCCESS) throw romwright::exception(rc);
+    update_board(path, board, callbacks, options, SectorWrites::all);
 }
 
+// The entry's return code 1 as front ends know it, with the engine's typed
+// failure handed through rather than looked for in the log.
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
                   const romwright::options &options, SectorWrites writes) {
-    auto private_copy = std::make_unique<romwright::options>(options);
-    const ROMWRIGHT_RC rc = romwright::update_firmware(
-        path.c_str(), board, forward_operation, forward_progress, forward_log, private_copy->record(),
-        const_cast<UpdateCallbacks *>(&callbacks), writes == SectorWrites::differing);
-    private_copy.reset();
-    if (rc != ROMWRIGHT_RC_SUCCESS) throw romwright::exception(rc);
+    const romwright::options private_copy(options);
+    try {
+        run_update(path.c_str(), board, forward_operation, forward_progress, forward_log, private_copy.record(),
+                   const_cast<UpdateCallbacks *>(&callbacks), writes == SectorWrites::differing);
+    } catch (const romwright::error &failure) {
+        throw romwright::exception(ROMWRIGHT_RC_ERROR, failure);
+    }
 }
 
 } // namespace romwright::frontend

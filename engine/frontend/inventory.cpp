@@ -2,10 +2,10 @@
 // Every call here only reads; a query a board refuses leaves its fact unknown.
 #include <romwright/frontend/inventory.hpp>
 
-#include <algorithm>
-
 #include <romwright/board_table.hpp>
+#include <romwright/error.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/programming_path.hpp>
 #include <zenapi/Zenapi.h>
 
 #include "engine/devlib/zen.hpp"
@@ -18,21 +18,7 @@ constexpr uint32_t kRevisionMinorUnset = 15;
 uint32_t fpga_major(uint32_t signature) { return (signature >> 16) & 0xFFu; }
 uint32_t fpga_minor(uint32_t signature) { return (signature >> 24) & 0x0Fu; }
 
-bool has(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
-    return std::find(features.begin(), features.end(), wanted) != features.end();
-}
-
 } // namespace
-
-std::string update_path_of(void *board) {
-    const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
-    if (has(features, zen::driver_feature::firmware_upgrade_service)) return "firmware-upgrade service";
-    if (has(features, zen::driver_feature::flash_sector_service)) return "flash-sector service";
-    const BoardModel *model = find_board_model(KorvelGetBoardKind(board));
-    if (model && model->path == UpdatePath::page_mode) return "page mode";
-    if (model && model->path == UpdatePath::sector_mode) return "sector mode";
-    return "none";
-}
 
 BoardFacts board_facts(void *board, uint32_t system_id, uint32_t board_id) {
     BoardFacts facts;
@@ -52,8 +38,8 @@ BoardFacts board_facts(void *board, uint32_t system_id, uint32_t board_id) {
     if (KorvelGetBoardRevision(board, &major, &minor) == ZENAPI_SUCCESS)
         facts.revision = Version{major, minor == kRevisionMinorUnset ? 0u : uint32_t{minor}};
     try {
-        facts.update_path = update_path_of(board);
-    } catch (const zen::zen_error &) {
+        facts.update_path = path_name(choose_path(board));
+    } catch (const romwright::error &) {
         facts.update_path = "unknown";
     }
     return facts;

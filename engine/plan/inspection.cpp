@@ -13,12 +13,11 @@
 #include <romwright/board_table.hpp>
 #include <romwright/error.hpp>
 
-#include "engine/core/clock.hpp"
 #include "engine/image/firmware_file.hpp"
-#include "engine/flash/flash_pc28f.hpp"
 #include "engine/image/image_check.hpp"
 #include "engine/flash/page_flash.hpp"
 #include "engine/plan/planner.hpp"
+#include "engine/plan/update_plan.hpp"
 #include "engine/image/pof_reader.hpp"
 #include "engine/image/raw_image.hpp"
 #include "engine/flash/sector_flash.hpp"
@@ -126,42 +125,24 @@ RevisionReader revision_of(const InspectRequest &request, const BoardModel &mode
     };
 }
 
-// The plan, and what it costs, on the backend of the model's mode.
+// The plan as the update makes it, and what it costs as the backend of the
+// model's mode prices it.
 InspectedPlan plan_for(const ImageSlot &slot, const BoardIdentity &board, const InspectRequest &request) {
-    PageSelection selection{!(request.page0 || request.page1), request.page0, request.page1, true};
-    PageLayout layout;
-    read_page_layout(slot, selection, layout, false, LogSink());
-    const PlanInput input{slot.data, slot.option_bits_start, slot.option_bits_end, board.sector_mode,
-                          layout,    selection.write_page0, selection.write_page1, selection.write_option_bits};
-    SectorPlan sectors = plan_sectors(input);
+    const PageSelection options{!(request.page0 || request.page1), request.page0, request.page1, true};
+    PlannedUpdate planned;
+    plan_update(slot, board.sector_mode, options, false, LogSink(), planned);
+    const UpdatePlan &plan = planned.plan;
     InspectedPlan out;
-    out.mode = board.sector_mode ? "sector mode" : "page mode";
+    out.mode = board.sector_mode ? ProgrammingPath::sector_mode : ProgrammingPath::page_mode;
     out.sector_size = board.sector_mode ? kSectorModeSectorSize : kPageModeSectorSize;
-    out.sectors_to_erase = sectors.erase_count;
-    out.erase_runs = runs(sectors.runs);
-    UpdatePlan plan{sectors.erase_map, sectors.erase_count, {}, 0};
-    if (!board.sector_mode) {
-        PagePlan pages = plan_pages(input);
-        out.pages_to_write = pages.write_count;
-        out.write_runs = runs(pages.runs);
-        plan.write_map = std::move(pages.write_map);
-        plan.write_count = pages.write_count;
-    } else {
-        out.pages_to_write = sectors.erase_count;
-        out.write_runs = out.erase_runs;
-    }
-    const uint64_t length = slot.data.size();
-    const uint64_t last = length / out.sector_size;
-    out.trailing_sector_checked =
-        length % out.sector_size != 0 && last < plan.erase_map.size() && plan.erase_map[last];
+    out.sectors_to_erase = plan.erase_count;
+    out.erase_runs = runs(planned.erase_runs);
+    out.pages_to_write = board.sector_mode ? plan.erase_count : plan.write_count;
+    out.write_runs = runs(board.sector_mode ? planned.erase_runs : planned.write_runs);
+    out.trailing_sector_checked = planned.trailing_sector.has_value();
 
-    CFlashPC28F driver(nullptr, nullptr);
     const FlashWork work{slot.data, plan};
-    FlashCost cost;
-    if (board.sector_mode)
-        cost = SectorFlash(nullptr, driver, nullptr, LogSink(), system_clock()).Cost(work, true);
-    else
-        cost = PageFlash(nullptr, driver, LogSink(), system_clock()).Cost(work, true);
+    const FlashCost cost = board.sector_mode ? SectorFlash::Cost(work, true) : PageFlash::Cost(work, true);
     out.library_calls = cost.library_calls;
     out.device_commands = board.sector_mode ? cost.controller_commands : cost.library_calls;
     out.least_pause_ms = cost.pause_ms;

@@ -177,4 +177,11 @@ PagePlan plan_pages(const PlanInput &input) {
     return plan;
 }
 
+std::optional<uint32_t> trailing_sector(const UpdatePlan &plan, uint64_t length, uint32_t sector_size) {
+    if (length % sector_size == 0) return std::nullopt;
+    const uint64_t sector = length / sector_size;
+    if (sector >= plan.erase_map.size() || !plan.erase_map[sector]) return std::nullopt;
+    return static_cast<uint32_t>(sector);
+}
+
 } // namespace romwright

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/image/raw_image.hpp"
@@ -54,6 +55,12 @@ struct UpdatePlan {
     std::vector<bool> write_map;  // one bit per 32-byte page; empty in sector mode
     int32_t write_count = 0;
 };
+
+// The sector an image of length bytes ends inside, when the plan erases it:
+// that erase also erases what the board holds past the image's end, so a
+// read must show first that nothing lies there. None when the image ends on a
+// sector boundary or the plan leaves that sector alone.
+std::optional<uint32_t> trailing_sector(const UpdatePlan &plan, uint64_t length, uint32_t sector_size);
 
 // One bit per sector the image reaches, its trailing partial sector
 // included. Throws romwright::error (an image) "Error: Invalid sector

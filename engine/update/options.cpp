@@ -89,6 +89,8 @@ void check(ROMWRIGHT_RC rc) {
 exception::exception(ROMWRIGHT_RC code)
     : error(error_kind::entry, ""), code_(code), text_("Firmware updater error. Code " + std::to_string(code) + "\n") {}
 
+exception::exception(ROMWRIGHT_RC code, const error &cause) : exception(code) { cause_.emplace(cause); }
+
 options::options() : record_(require(romwright_options_create())) {}
 
 options::options(const options &other) : record_(require(romwright_options_clone(other.record_))) {}

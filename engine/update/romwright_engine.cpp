@@ -199,7 +199,7 @@ void CRomwright::SelectBackend() {
     backend_ = std::make_unique<romwright::SectorFlash>(board_, flash_, sector_buffer_.get(), log(), clock_);
 }
 
-romwright::FlashBackend &CRomwright::backend() {
+romwright::RegisterFlash &CRomwright::backend() {
     if (!backend_) throw romwright::error(romwright::error_kind::internal, "Error: The board has not been identified");
     return *backend_;
 }

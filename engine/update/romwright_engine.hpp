@@ -18,11 +18,11 @@
 
 #include "engine/core/board_identity.hpp"
 #include "engine/core/clock.hpp"
-#include "engine/flash/flash_backend.hpp"
+#include "engine/flash/register_flash.hpp"
 #include "engine/flash/flash_pc28f.hpp"
 #include "engine/image/image_slot.hpp"
 #include "engine/core/log_sink.hpp"
-#include "engine/plan/planner.hpp"
+#include "engine/plan/update_plan.hpp"
 #include "engine/platform/platform.hpp"
 #include "engine/image/raw_image.hpp"
 #include "engine/update/update_options.hpp"
@@ -37,6 +37,8 @@ public:
 
     void SetOptions(bool auto_select_pages, bool write_page0, bool write_page1, bool write_option_bits,
                     bool verify_pages, int32_t max_retries, bool debug);
+    // The seven options as the options record holds them.
+    void SetOptions(const romwright::UpdateOptions &options) { options_ = options; }
 
     // Leave planned sectors that already read as the update would leave
     // them unerased and unwritten; the comparison is their verification.
@@ -49,6 +51,10 @@ public:
     // What UpdateBoard does before its first erase, short of the trailing
     // sector's check: load, identify, check the image, read the layout, plan.
     void PlanUpdate(const std::string &path, void *board);
+    // The layout and the plan of the current image, in one step (as
+    // UpdateBoard plans; ReadPageLayout, PlanSectors and PlanPages are its
+    // parts, one at a time).
+    void Plan();
 
     // Opening and identification. IdentifyBoard chooses the flash backend.
     void IdentifyBoard(void *board);
@@ -78,7 +84,7 @@ public:
     void EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
     // The backend of the identified board's mode; an internal error before
     // identification.
-    romwright::FlashBackend &backend();
+    romwright::RegisterFlash &backend();
     // What the flash steps work on: the current image, the plan and the options.
     romwright::FlashWork Work() const;
 
@@ -88,12 +94,12 @@ public:
     romwright::UpdateOptions &options() { return options_; }
     // The pages to write: the options' page choice, with the automatic page
     // selection applied by ReadPageLayout.
-    const romwright::PageSelection &selection() const { return selection_; }
-    romwright::PageSelection &selection() { return selection_; }
-    const romwright::PageLayout &layout() const { return layout_; }
-    romwright::PageLayout &layout() { return layout_; }
-    const romwright::UpdatePlan &plan() const { return plan_; }
-    romwright::UpdatePlan &plan() { return plan_; }
+    const romwright::PageSelection &selection() const { return planned_.selection; }
+    romwright::PageSelection &selection() { return planned_.selection; }
+    const romwright::PageLayout &layout() const { return planned_.layout; }
+    romwright::PageLayout &layout() { return planned_.layout; }
+    const romwright::UpdatePlan &plan() const { return planned_.plan; }
+    romwright::UpdatePlan &plan() { return planned_.plan; }
     const romwright::Identification &identity() const { return identity_; }
     romwright::Identification &identity() { return identity_; }
     ImageSlot (&images())[2] { return images_; }
@@ -126,22 +132,25 @@ private:
     void GetSerialNumber();
     void SelectBackend();
     void LoadFirmwareFile(const std::string &path);
+    // Identification, the image check and the plan: everything before the
+    // first read of the flash.
+    void IdentifyCheckAndPlan(void *board);
     const ImageSlot &CurrentImage() const;
     romwright::PlanInput PlanningInput() const;
     void EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRIGHT_PROGRESS_CALLBACK progress);
     // The planned sectors that do not already hold what the plan leaves in
     // them, each erased (unless it reads erased), written and verified.
     void UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress);
-    void ExpectedSector(uint32_t sector, std::vector<uint8_t> &expected) const;
     bool EveryWrittenPageInAnErasedSector() const;
+    romwright::PageSelection OptionsPageSelection() const;
+    // The layout's "Error: Invalid image index N" for a slot index other than 0 or 1.
+    void CheckImageIndex() const;
 
     void *user_data_;
     ROMWRIGHT_LOG_CALLBACK log_callback_;
     std::string firmware_path_;
     romwright::UpdateOptions options_;
-    romwright::PageSelection selection_;
-    romwright::PageLayout layout_;
-    romwright::UpdatePlan plan_;
+    romwright::PlannedUpdate planned_;
     romwright::Identification identity_;
     ImageSlot images_[2];
     int32_t image_index_ = 0;
@@ -150,7 +159,7 @@ private:
     bool controller_attached_ = false;
     CFlashPC28F flash_;
     // Chosen once by identification; uses flash_ and sector_buffer_.
-    std::unique_ptr<romwright::FlashBackend> backend_;
+    std::unique_ptr<romwright::RegisterFlash> backend_;
     romwright::Clock &clock_;
     // KorvelGetBoardKind's answer in OpenBoard, which GetFPGAType's must repeat.
     uint32_t opened_kind_ = 0;

@@ -7,6 +7,7 @@
 #include "engine/image/hex_dump.hpp"
 #include "engine/image/pof_reader.hpp"
 #include "engine/image/raw_image.hpp"
+#include "engine/plan/update_plan.hpp"
 #include "engine/update/romwright_engine.hpp"
 
 void CRomwright::LoadPofFile(const std::string &path) {
@@ -19,12 +20,15 @@ void CRomwright::LoadBinaryFile(const std::string &path) { romwright::load_binar
 // is applied to it, and it and the layout keep what was decoded even when
 // the layout is refused (the log shows as much).
 void CRomwright::ReadPageLayout() {
+    CheckImageIndex();
+    romwright::select_pages(images_[image_index_], OptionsPageSelection(), options_.debug, log(),
+                            planned_.selection, planned_.layout);
+}
+
+void CRomwright::CheckImageIndex() const {
     if (image_index_ < 0 || image_index_ > 1)
         throw romwright::error(romwright::error_kind::internal,
                                fmt::format("Error: Invalid image index {}", image_index_));
-    selection_ = romwright::PageSelection{options_.auto_select_pages, options_.write_page0, options_.write_page1,
-                                          options_.write_option_bits};
-    romwright::read_page_layout(images_[image_index_], selection_, layout_, options_.debug, log());
 }
 
 const ImageSlot &CRomwright::CurrentImage() const {

@@ -48,11 +48,7 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
     const int64_t start = clock_.wall_seconds();
 
     // Nothing here is retried: a refusal comes before any erase.
-    IdentifyBoard(handle);
-    CheckImage();
-    ReadPageLayout();
-    PlanSectors();
-    if (!identity_.sector_mode) PlanPages();
+    IdentifyCheckAndPlan(handle);
     CheckTrailingSector();
 
     EraseWriteVerifyWithRetries(operation_callback, progress_callback);
@@ -66,15 +62,17 @@ void CRomwright::UpdateBoard(const std::string &path, void *handle, ROMWRIGHT_OP
 void CRomwright::PlanUpdate(const std::string &path, void *handle) {
     LoadFirmwareFile(path);
     firmware_path_ = path;
+    IdentifyCheckAndPlan(handle);
+}
+
+void CRomwright::IdentifyCheckAndPlan(void *handle) {
     IdentifyBoard(handle);
     CheckImage();
-    ReadPageLayout();
-    PlanSectors();
-    if (!identity_.sector_mode) PlanPages();
+    Plan();
 }
 
 romwright::FlashWork CRomwright::Work() const {
-    return romwright::FlashWork{CurrentImage().data, plan_, options_.debug, options_.max_retries};
+    return romwright::FlashWork{CurrentImage().data, planned_.plan, options_.debug, options_.max_retries};
 }
 
 // One attempt: erase, write and (if asked) verify.
@@ -87,7 +85,7 @@ void CRomwright::EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRI
         UpdateDifferingSectors(progress);
         return;
     }
-    romwright::FlashBackend &flash = backend();
+    romwright::RegisterFlash &flash = backend();
     const romwright::FlashWork work = Work();
     report(ROMWRIGHT_OPERATION_ERASING);
     flash.EraseSectors(work, progress);
@@ -98,28 +96,14 @@ void CRomwright::EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRI
     flash.Verify(work, progress);
 }
 
-// What a planned sector holds after the update: the image where its pages
-// are written (sector mode: the whole sector), erased bytes elsewhere.
-void CRomwright::ExpectedSector(uint32_t sector, std::vector<uint8_t> &expected) const {
-    const std::vector<uint8_t> &image = CurrentImage().data;
-    const uint64_t base = uint64_t{sector} * expected.size();
-    std::fill(expected.begin(), expected.end(), 0xFF);
-    for (uint64_t at = base; at < base + expected.size() && at < image.size(); at += romwright::kPageSize) {
-        const uint64_t page = at / romwright::kPageSize;
-        if (!identity_.sector_mode && (page >= plan_.write_map.size() || !plan_.write_map[page])) continue;
-        const uint64_t end = std::min<uint64_t>(image.size(), at + romwright::kPageSize);
-        std::copy(image.begin() + static_cast<std::ptrdiff_t>(at), image.begin() + static_cast<std::ptrdiff_t>(end),
-                  expected.begin() + static_cast<std::ptrdiff_t>(at - base));
-    }
-}
-
 // Skipping works on whole planned sectors; a plan that writes pages into a
 // sector it does not erase is carried out as planned instead.
 bool CRomwright::EveryWrittenPageInAnErasedSector() const {
+    const romwright::UpdatePlan &plan = planned_.plan;
     const uint64_t pages_per_sector = romwright::kPageModeSectorSize / romwright::kPageSize;
-    for (uint64_t page = 0; page < plan_.write_map.size(); ++page) {
+    for (uint64_t page = 0; page < plan.write_map.size(); ++page) {
         const uint64_t sector = page / pages_per_sector;
-        if (plan_.write_map[page] && (sector >= plan_.erase_map.size() || !plan_.erase_map[sector])) return false;
+        if (plan.write_map[page] && (sector >= plan.erase_map.size() || !plan.erase_map[sector])) return false;
     }
     return true;
 }
@@ -131,17 +115,18 @@ bool CRomwright::EveryWrittenPageInAnErasedSector() const {
 // sector that reads erased too: the erase also unlocks it), written and read
 // back.
 void CRomwright::UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
-    romwright::FlashBackend &flash = backend();
+    romwright::RegisterFlash &flash = backend();
+    const romwright::UpdatePlan &plan = planned_.plan;
+    const romwright::FlashWork work = Work();
     const uint32_t size = flash.sector_size();
     std::vector<uint8_t> expected(size), read(size);
-    log().info("Comparing {} of {} sectors.\n", plan_.erase_count, plan_.erase_map.size());
+    log().info("Comparing {} of {} sectors.\n", plan.erase_count, plan.erase_map.size());
     int32_t compared = 0, skipped = 0, erased = 0;
-    for (uint32_t sector = 0; sector < plan_.erase_map.size(); ++sector) {
-        if (!plan_.erase_map[sector]) continue;
-        if (progress) progress(romwright::fraction(compared++, plan_.erase_count), user_data_);
-        ExpectedSector(sector, expected);
-        const bool whole = flash.ReadSectorQuickly(sector, read.data()) == size;
-        if (whole && read == expected) {
+    for (uint32_t sector = 0; sector < plan.erase_map.size(); ++sector) {
+        if (!plan.erase_map[sector]) continue;
+        if (progress) progress(romwright::fraction(compared++, plan.erase_count), user_data_);
+        flash.ExpectedBytes(work, uint64_t{sector} * size, size, expected.data());
+        if (flash.ReadSectorQuickly(sector, read.data()).whole() && read == expected) {
             ++skipped;
             continue;
         }
@@ -154,7 +139,7 @@ void CRomwright::UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
         ++erased;
         flash.WriteSector(sector, expected.data());
         if (!options_.verify_pages) continue;
-        if (flash.ReadSectorQuickly(sector, read.data()) != size || read != expected) {
+        if (!flash.ReadSectorQuickly(sector, read.data()).whole() || read != expected) {
             const auto differs = std::mismatch(read.begin(), read.end(), expected.begin());
             log().error("Error: Verify sector {} byte address 0x{:08X} failed.\n", sector,
                         uint64_t{sector} * size + static_cast<uint64_t>(differs.first - read.begin()));
@@ -163,7 +148,7 @@ void CRomwright::UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     }
     if (progress) progress(1.0f, user_data_);
     log().info("Skipped {} of {} sectors that already hold the image; erased {}, wrote and verified {}.\n", skipped,
-               plan_.erase_count, erased, plan_.erase_count - skipped);
+               plan.erase_count, erased, plan.erase_count - skipped);
 }
 
 // The same plan for every attempt; each starts again from the first erase.
@@ -192,11 +177,8 @@ void CRomwright::EraseWriteVerifyWithRetries(ROMWRIGHT_OPERATION_CALLBACK operat
 // past that end, which nothing writes back. That is sound only where it reads
 // erased already; a board that cannot even be read there is refused too.
 void CRomwright::CheckTrailingSector() {
-    romwright::FlashBackend &flash = backend();
+    romwright::RegisterFlash &flash = backend();
     const std::size_t size = CurrentImage().data.size();
-    if (size % flash.sector_size() == 0) return;
-    const auto length = static_cast<uint32_t>(size);
-    const uint32_t sector = length / flash.sector_size();
-    if (sector >= plan_.erase_map.size() || !plan_.erase_map[sector]) return;
-    flash.CheckTrailingSector(sector, length);
+    if (const std::optional<uint32_t> sector = romwright::trailing_sector(planned_.plan, size, flash.sector_size()))
+        flash.CheckTrailingSector(*sector, static_cast<uint32_t>(size));
 }

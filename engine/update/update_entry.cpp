@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include <romwright/error.hpp>
+#include <romwright/programming_path.hpp>
 #include <romwright/romwright.h>
 #include <romwright/version.hpp>
 #include <zenapi/Zenapi.h>
@@ -60,16 +61,18 @@ constexpr const char *kDashLine = "-------------------------------------\n";
 constexpr uint32_t kApiLoggingChannel = 0;
 constexpr int32_t kApiLoggingOff = 0;
 
-// Which libZenapi the loader picked: its file and, for a simulated one, the
-// simulator's own version text. Asks the loader, not the library, so the
-// device-library calls stay those of the update.
-std::string device_library() {
+// Which libZenapi the loader picked, when it is the project's simulator: its
+// file and the simulator's own version text, which only a simulated library
+// exports. Asks the loader, not the library, so the device-library calls stay
+// those of the update. Nothing for any other library: the header of its runs
+// is the six lines that tools reading these logs expect.
+std::optional<std::string> simulated_library() {
     const void *library_function = reinterpret_cast<const void *>(&KorvelGetSDKVersion);
+    const char *simulator = platform::module_text(library_function, kSimulatorVersionSymbol);
+    if (!simulator) return std::nullopt;
     std::string path = platform::module_path(library_function);
     if (path.empty()) path = "(location unknown)";
-    if (const char *simulator = platform::module_text(library_function, kSimulatorVersionSymbol))
-        return fmt::format("{} ({})", path, simulator);
-    return path;
+    return fmt::format("{} ({})", path, simulator);
 }
 
 void write_header(const LogSink &log, const std::string &path) {
@@ -80,7 +83,8 @@ void write_header(const LogSink &log, const std::string &path) {
     const FileFacts facts = file_facts(path);
     log.info("File size = {}\n", facts.size);
     log.info("File checksum = {:08x}\n", facts.adler);
-    log.info("Device library = {}\n", device_library());
+    if (const std::optional<std::string> simulator = simulated_library())
+        log.info("Device library = {}\n", *simulator);
 }
 
 struct RecordDeleter {
@@ -88,18 +92,13 @@ struct RecordDeleter {
 };
 using OwnedRecord = std::unique_ptr<romwright_options_record, RecordDeleter>;
 
-bool has_feature(const std::vector<zen::driver_feature> &features, zen::driver_feature wanted) {
-    return std::find(features.begin(), features.end(), wanted) != features.end();
-}
-
 void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                               ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log,
                               const romwright_options_record &options, bool skip_matching) {
     if (KorvelSetParameter(board, kApiLoggingChannel, ZENAPI_PARAM_API_LOGGING, kApiLoggingOff) != ZENAPI_SUCCESS)
         log.write(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
     boost::shared_ptr<CRomwright> engine = boost::make_shared<CRomwright>(log.callback(), log.user_data());
-    engine->SetOptions(options.auto_select_pages, options.write_page0, options.write_page1,
-                       options.write_option_bits, options.verify_pages, options.max_retries, options.debug);
+    engine->SetOptions(options);
     engine->SetSkipMatchingSectors(skip_matching);
     engine->UpdateBoard(path, board, operation, progress);
 }
@@ -107,19 +106,32 @@ void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OP
 void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
             ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options,
             bool skip_matching) {
-    const std::vector<zen::driver_feature> features = zen::get_supported_driver_features(board);
-    if (has_feature(features, zen::driver_feature::firmware_upgrade_service))
+    switch (service_path(board)) {
+    case ProgrammingPath::firmware_upgrade_service:
         UpgradeThroughDriver(path, board, operation, progress, log.callback(), log.user_data());
-    else if (has_feature(features, zen::driver_feature::flash_sector_service))
+        return;
+    case ProgrammingPath::flash_sector_service:
         UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data());
-    else
+        return;
+    case ProgrammingPath::none:
+    case ProgrammingPath::page_mode:
+    case ProgrammingPath::sector_mode:
         update_through_registers(path, board, operation, progress, log, options, skip_matching);
+        return;
+    }
 }
 
+// The one failure the entry returns without logging it: no memory for the
+// default options.
+class unlogged_failure : public romwright::error {
+public:
+    unlogged_failure() : error(error_kind::internal, "Out of memory for the default options") {}
+};
+
 // Logging the failure must not itself let anything escape.
-void log_failure(const LogSink &log, const char *text) noexcept {
+void log_failure(const LogSink &log, const romwright::error &failure) noexcept {
     try {
-        log.write(ROMWRIGHT_LOG_ERROR, text);
+        log.write(ROMWRIGHT_LOG_ERROR, failure.what());
     } catch (...) {
     }
 }
@@ -132,36 +144,45 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
                                                   ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
                                                   ROMWRIGHT_LOG_CALLBACK log_callback,
                                                   const romwright_options_record *options, void *user_data) {
-    return romwright::update_firmware(path, board, operation_callback, progress_callback, log_callback, options,
-                                      user_data, false);
+    try {
+        romwright::run_update(path, board, operation_callback, progress_callback, log_callback, options, user_data,
+                              false);
+        return ROMWRIGHT_RC_SUCCESS;
+    } catch (...) {
+        // The failure was logged by run_update.
+        return ROMWRIGHT_RC_ERROR;
+    }
 }
 
-ROMWRIGHT_RC romwright::update_firmware(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
-                                        ROMWRIGHT_PROGRESS_CALLBACK progress_callback,
-                                        ROMWRIGHT_LOG_CALLBACK log_callback, const romwright_options_record *options,
-                                        void *user_data, bool skip_matching) {
+void romwright::run_update(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
+                           ROMWRIGHT_PROGRESS_CALLBACK progress_callback, ROMWRIGHT_LOG_CALLBACK log_callback,
+                           const romwright_options_record *options, void *user_data, bool skip_matching) {
     using namespace romwright;
     const LogSink log(log_callback, user_data);
     try {
         const std::string file_path = path ? path : "";
         if (log.enabled()) write_header(log, file_path);
-        if (!board) {
-            log.write(ROMWRIGHT_LOG_ERROR, "Board is null");
-            return ROMWRIGHT_RC_ERROR;
-        }
+        if (!board) throw romwright::error(error_kind::usage, "Board is null");
         OwnedRecord defaults;
         if (!options) {
             defaults.reset(romwright_options_create());
-            if (!defaults) return ROMWRIGHT_RC_ERROR;
+            if (!defaults) throw unlogged_failure();
             options = defaults.get();
         }
         update(file_path, board, operation_callback, progress_callback, log, *options, skip_matching);
         log.info("Update succeeded.\n");
-        return ROMWRIGHT_RC_SUCCESS;
-    } catch (const std::exception &error) {
-        log_failure(log, error.what());
+    } catch (const unlogged_failure &) {
+        throw;
+    } catch (const romwright::error &failure) {
+        log_failure(log, failure);
+        throw;
+    } catch (const std::exception &failure) {
+        const romwright::error typed(error_kind::internal, failure.what());
+        log_failure(log, typed);
+        throw typed;
     } catch (...) {
-        log_failure(log, "Unknown error");
+        const romwright::error typed(error_kind::internal, "Unknown error");
+        log_failure(log, typed);
+        throw typed;
     }
-    return ROMWRIGHT_RC_ERROR;
 }

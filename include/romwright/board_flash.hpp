@@ -1,8 +1,10 @@
 // A board's configuration flash read, compared and written sector by sector
-// through the same paths an update uses: page mode's page reads, sector
-// mode's flash controller, and the driver's flash-sector service. A board
-// whose only path is the firmware-upgrade service cannot be read: that
-// service takes an image and reads nothing back.
+// through the backend of the path that reads it back, which is the path that
+// writes it except for the firmware-upgrade service: a board whose only path
+// is that service cannot be read (it takes an image and reads nothing back);
+// one whose driver also offers the flash-sector service is read through that.
+// What an update would write is always asked of the writing path's backend,
+// so padding and unwritten pages read back as the update leaves them.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <romwright/programming_path.hpp>
 #include <romwright/romwright.h>
 
 namespace romwright {
@@ -24,31 +27,36 @@ public:
     BoardFlash(const BoardFlash &) = delete;
     BoardFlash &operator=(const BoardFlash &) = delete;
 
-    const std::string &path() const;  // "page mode", "sector mode" or "flash-sector service"
+    ProgrammingPath path() const;  // the path that reads the flash
     uint32_t kind() const;
     const std::string &model() const;
     uint32_t sector_size() const;
+    // Bytes from address 0 that an update never erases (page mode's first
+    // 128 KB), which a restore leaves as they are too.
+    uint32_t protected_bytes() const;
 
-    // Reads one sector; false when the board refuses the read (past its flash).
-    bool ReadSector(uint32_t sector, uint8_t *out);
-    // Erases the sector, checks it reads erased, writes bytes (page mode:
-    // its pages that are not blank) and reads it back; throws romwright::error
-    // (a verification) naming the first address that differs.
+    // Reads one sector whole into out. A failed read is tried again from a
+    // known state; throws romwright::error (a device call) naming the sector,
+    // its address and why when it still fails, or when the board says the
+    // sector is not in its flash.
+    void ReadSector(uint32_t sector, uint8_t *out);
+    // Erases the sector (where the path erases apart from writing), writes
+    // bytes and reads it back; throws romwright::error (a verification)
+    // naming the first address that differs.
     void RewriteSector(uint32_t sector, const uint8_t *bytes);
 
-    // What an update of the board with firmware would write: the image and
-    // the sectors to compare (register path: checked and planned as the
-    // update does; flash-sector service: the file's sectors from 0).
-    void PlanUpdate(const std::string &firmware, std::vector<uint8_t> &image, std::vector<bool> &sectors);
-
-    // The flash size, found by reading: the number of sectors that can be
-    // read, by a binary search for the first refused read up to 256 MiB.
-    // method says how.
+    // The flash size, found by reading: a binary search for the first sector
+    // the board says it does not have, up to 256 MiB. A sector counts as
+    // missing only when two reads agree that the board refused it as not in
+    // its flash; one that cannot be read for another reason ends the search
+    // with a romwright::error naming it. method says how the size was found.
     uint64_t FindFlashSize(std::string &method);
 
-private:
     struct State;
+
+private:
     std::unique_ptr<State> state_;
+    friend struct VerifyAccess;
 };
 
 // One range an update of the file would write, compared with the flash.
@@ -56,11 +64,11 @@ struct VerifiedRange {
     uint32_t begin = 0, end = 0;
     bool matches = true;
     uint32_t first_difference = 0;  // when it does not
-    std::string failure;            // a read refused inside it
+    std::string failure;            // a read that failed inside it
 };
 
 struct VerifyReport {
-    std::string path;  // as BoardFlash::path
+    ProgrammingPath path = ProgrammingPath::none;  // the path that read the flash
     std::string model;
     std::vector<VerifiedRange> ranges;
     bool matches() const;
@@ -68,8 +76,9 @@ struct VerifyReport {
 
 // Reads what an update of board with the file at firmware would write
 // (register path: the planned sectors, checked and planned as the update
-// does; flash-sector service: the file's sectors from 0) and compares it,
-// without erasing or writing. Throws romwright::error on refusals.
+// does; the services: the file's sectors from 0) and compares it with what
+// that update leaves there, without erasing or writing. Throws
+// romwright::error on refusals.
 VerifyReport verify_firmware(const std::string &firmware, void *board);
 
 // What a backup was taken from, as its description says.
@@ -93,7 +102,8 @@ struct RestoreReport {
 // match origin, and its serial too unless any_serial; the message names what
 // differs. Only sectors that differ are erased and written, and each is read
 // back; page mode's first 128 KB is never erased (a difference there is only
-// reported). progress gets the fraction of sectors done.
+// reported). progress gets the fraction of sectors done, from the first
+// sector compared on.
 RestoreReport restore_flash(void *board, const std::vector<uint8_t> &backup, const BackupOrigin &origin,
                             bool any_serial, const std::function<void(float)> &progress = {});
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include <romwright/programming_path.hpp>
+
 namespace romwright {
 
 struct InspectRequest {
@@ -62,7 +64,7 @@ struct PlannedRun {
 };
 
 struct InspectedPlan {
-    std::string mode;  // "page mode" or "sector mode"
+    ProgrammingPath mode = ProgrammingPath::page_mode;  // page mode or sector mode
     uint32_t sector_size = 0;
     int32_t sectors_to_erase = 0;
     std::vector<PlannedRun> erase_runs;

@@ -2,6 +2,7 @@
 // that owns one options record, and the exception that carries a return code.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -12,16 +13,22 @@ namespace romwright {
 
 // Raised by front ends when an engine or accessor function returns a
 // non-zero code (an error of the entry kind; its runtime error's own message
-// is empty). what() is "Firmware updater error. Code <code>\n".
+// is empty). what() is "Firmware updater error. Code <code>\n". Raised by the
+// front-end layer for a failed update, it also carries the engine's failure
+// behind the code, its kind and text as the engine raised them.
 class exception : public error {
 public:
     explicit exception(ROMWRIGHT_RC code);
+    exception(ROMWRIGHT_RC code, const error &cause);
     ROMWRIGHT_RC code() const noexcept { return code_; }
     const char *what() const noexcept override { return text_.c_str(); }
+    // The engine's failure, when the code came from an update.
+    const std::optional<error> &cause() const noexcept { return cause_; }
 
 private:
     ROMWRIGHT_RC code_;
     std::string text_;
+    std::optional<error> cause_;
 };
 
 // Owns exactly one romwright_options_record.

@@ -22,14 +22,10 @@ struct BoardFacts {
     std::optional<Version> fpga;      // from the KSoPC signature
     std::optional<Version> cpld;
     std::optional<Version> revision;  // a minor of 15 (unset) shows as 0, as the update logs it
-    std::string update_path;  // "firmware-upgrade service", "flash-sector service", "page mode",
-                              // "sector mode" or "none"
+    std::string update_path;  // the name of the path an update takes (programming_path.hpp), or
+                              // "unknown" when the driver's features cannot be read
     std::optional<uint64_t> flash_size;  // never reported by a board; known only by reading
 };
-
-// The update path the engine takes for a board: the driver's services first,
-// as the update entry chooses, then the board table's mode.
-std::string update_path_of(void *board);
 
 // Facts of one board handle (system and board IDs as given).
 BoardFacts board_facts(void *board, uint32_t system_id, uint32_t board_id);

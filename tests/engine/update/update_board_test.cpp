@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -898,7 +899,7 @@ TEST_F(PageSteps, ASectorWrittenWholeReadsBackAndMatches) {
     backend->WriteSector(2, bytes.data());
     EXPECT_EQ(fakezen::library().call_count("ZEN5110PageWriteToFlash"), 4096u - 2);
     std::vector<uint8_t> read(kPageSector);
-    EXPECT_EQ(backend->ReadSector(2, read.data()), kPageSector);
+    EXPECT_EQ(backend->ReadSector(2, read.data()).bytes, kPageSector);
     EXPECT_EQ(read, bytes);
     EXPECT_TRUE(backend->SectorMatches(2, bytes.data()));
     board->flash_bytes()[2 * kPageSector + 1000] ^= 0x10;
@@ -915,7 +916,7 @@ TEST_F(PageSteps, TheCostOfAPlanIsWhatItsStepsSpend) {
     plan.erase_count = 2;
     plan.write_map = map_of(4 * 4096, {4096, 5000, 9000});
     plan.write_count = 3;
-    const romwright::FlashCost cost = backend->Cost(work(), true);
+    const romwright::FlashCost cost = romwright::PageFlash::Cost(work(), true);
     fakezen::library().clear_log();
     erase(nullptr);
     write(nullptr);
@@ -924,14 +925,14 @@ TEST_F(PageSteps, TheCostOfAPlanIsWhatItsStepsSpend) {
     EXPECT_EQ(cost.controller_commands, 0u);
     EXPECT_EQ(cost.pause_ms, 0u);
     EXPECT_EQ(clock.slept_ms(), 0u);
-    EXPECT_EQ(backend->Cost(work(), false).library_calls, cost.library_calls - 3 * 7);
+    EXPECT_EQ(romwright::PageFlash::Cost(work(), false).library_calls, cost.library_calls - 3 * 7);
 }
 
 struct GuardCase {
     const char *name;
     bool sector_mode;
     bool attached;
-    std::function<void(romwright::FlashBackend &, const romwright::FlashWork &)> step;
+    std::function<void(romwright::RegisterFlash &, const romwright::FlashWork &)> step;
     const char *message;
 };
 
@@ -955,7 +956,7 @@ TEST_P(ModeGuards, RefuseAMismatchedDriverState) {
     plan.write_count = 1;
     const romwright::LogSink log(Recorder::on_log, &recorder);
     const romwright::platform::AlignedBlock buffer = romwright::platform::allocate_aligned(kBigSector);
-    std::unique_ptr<romwright::FlashBackend> flash;
+    std::unique_ptr<romwright::RegisterFlash> flash;
     if (c.sector_mode)
         flash = std::make_unique<romwright::SectorFlash>(board, driver, buffer.get(), log, clock);
     else
@@ -963,7 +964,7 @@ TEST_P(ModeGuards, RefuseAMismatchedDriverState) {
     EXPECT_EQ(error_of([&] { c.step(*flash, romwright::FlashWork{image, plan}); }), c.message);
 }
 
-using Backend = romwright::FlashBackend;
+using Backend = romwright::RegisterFlash;
 using Work = romwright::FlashWork;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -1010,6 +1011,9 @@ protected:
         const fakezen::CommandWord command = fakezen::decode_command(word);
         uint8_t *sector = flash.data() + static_cast<std::size_t>(command.start) * kBigSector;
         if (command.code == ERASE_BLOCK && erases_work) std::fill(sector, sector + kBigSector, 0xFF);
+        if (command.code == BLOCK_UNLOCK) locked.erase(command.start);
+        if (command.code == BLOCK_LOCK_STATUS && locked.count(command.start))
+            board->controller.status_words.insert(board->controller.status_words.end(), 2, fakezen::status_word(1, 0, 1));
         if (command.code == PROGRAM_BURST) {
             const auto &written = board->controller.written;
             const std::size_t first = written.size() - kBigSector / 4;
@@ -1032,6 +1036,7 @@ protected:
     CRomwright engine{Recorder::on_log, &recorder, clock};
     std::vector<uint8_t> flash;
     bool erases_work = true;
+    std::set<uint32_t> locked;  // blocks that report themselves locked until unlocked
 };
 
 TEST_F(SectorSteps, EraseWriteVerifyReachTheFlashThroughTheDriver) {
@@ -1214,7 +1219,7 @@ TEST_F(SectorSteps, ASectorWrittenWholeReadsBackAndMatches) {
     engine.backend().EraseSector(2);
     engine.backend().WriteSector(2, bytes.data());
     std::vector<uint8_t> read(kBigSector);
-    EXPECT_EQ(engine.backend().ReadSector(2, read.data()), kBigSector);
+    EXPECT_EQ(engine.backend().ReadSector(2, read.data()).bytes, kBigSector);
     EXPECT_EQ(read, bytes);
     EXPECT_TRUE(engine.backend().SectorMatches(2, bytes.data()));
     flash[2 * kBigSector + 0x3FFFF] ^= 0x80;
@@ -1224,12 +1229,14 @@ TEST_F(SectorSteps, ASectorWrittenWholeReadsBackAndMatches) {
 }
 
 // What a plan costs, worked out beforehand, is what its steps spend on a
-// controller that answers at once: every register access, every command and
-// every pause of the protocol, up to switching the flash output off.
+// controller that answers at once and a flash whose blocks are locked, as it
+// powers up: every register access, every command and every pause of the
+// protocol, up to switching the flash output off.
 TEST_F(SectorSteps, TheCostOfAPlanIsWhatItsStepsSpend) {
+    locked = {0, 1, 2, 3};
     engine.plan().erase_map = map_of(4, {1, 3});
     engine.plan().erase_count = 2;
-    const romwright::FlashCost cost = engine.backend().Cost(engine.Work(), true);
+    const romwright::FlashCost cost = romwright::SectorFlash::Cost(engine.Work(), true);
     fakezen::library().clear_log();
     const uint64_t slept_before = clock.slept_ms();
     const std::size_t commands_before = board->controller.commands.size();
@@ -1239,9 +1246,9 @@ TEST_F(SectorSteps, TheCostOfAPlanIsWhatItsStepsSpend) {
     engine.flash().Detach();
     EXPECT_EQ(fakezen::library().register_log().size(), cost.library_calls);
     EXPECT_EQ(board->controller.commands.size() - commands_before, cost.controller_commands);
-    EXPECT_EQ(cost.controller_commands, 2u * 7);
+    EXPECT_EQ(cost.controller_commands, 2u * 9);
     EXPECT_EQ(clock.slept_ms() - slept_before, cost.pause_ms);
-    EXPECT_EQ(cost.pause_ms, 20u + 2 * 7 * 30);
+    EXPECT_EQ(cost.pause_ms, 20u + 2 * 9 * 30);
 }
 
 } // namespace
