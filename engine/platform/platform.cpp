@@ -8,6 +8,8 @@
 #  include <windows.h>
 #  include <shellapi.h>
 
+#  include "engine/platform/windows_text.hpp"
+
 #  include <cerrno>
 #  include <cstdlib>
 #  include <cstring>
@@ -26,23 +28,6 @@ namespace romwright::platform {
 #if defined(_WIN32)
 
 namespace {
-std::wstring widen(const std::string &utf8) {
-    if (utf8.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::string narrow(const wchar_t *wide) {
-    const int length = static_cast<int>(std::wcslen(wide));
-    if (length == 0) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
-    return utf8;
-}
-
 // errno for the system's reason, for callers that report strerror(errno).
 void set_errno_from(DWORD error) {
     switch (error) {
@@ -76,13 +61,13 @@ void set_errno_from(DWORD error) {
 // written at once is never overwritten by (nor overwrites) another
 // program's appends.
 std::FILE *open_for_append(const std::string &path, bool text) noexcept {
-    HANDLE handle = CreateFileW(widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    HANDLE handle = CreateFileW(windows_text::widen(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // Windows says only "access denied" for a folder of that name.
-        const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+        const DWORD attributes = GetFileAttributesW(windows_text::widen(path).c_str());
         const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (folder)
             errno = EISDIR;
@@ -124,8 +109,8 @@ AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
 SharedFile open_shared(const std::string &path, const char *mode) noexcept {
     const std::string how(mode);
     if (how == "a" || how == "ab") return SharedFile(open_for_append(path, how == "a"));
-    std::wstring wmode = widen(mode);
-    return SharedFile(_wfsopen(widen(path).c_str(), wmode.c_str(), _SH_DENYNO));
+    std::wstring wmode = windows_text::widen(mode);
+    return SharedFile(_wfsopen(windows_text::widen(path).c_str(), wmode.c_str(), _SH_DENYNO));
 }
 
 #else
@@ -181,7 +166,7 @@ bool seek_to(std::FILE *file, uint64_t offset) noexcept {
 #if defined(_WIN32)
 
 OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept {
-    const std::wstring wide = widen(path);
+    const std::wstring wide = windows_text::widen(path);
     // Shared like open_shared; a named pipe or a device opens without waiting.
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -258,7 +243,7 @@ std::vector<std::string> program_arguments(int, char **) {
     int count = 0;
     LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return arguments;
-    for (int i = 1; i < count; ++i) arguments.push_back(narrow(wide[i]));
+    for (int i = 1; i < count; ++i) arguments.push_back(windows_text::narrow(wide[i]));
     LocalFree(wide);
     return arguments;
 }
@@ -436,10 +421,7 @@ std::string module_path(const void *address) {
         }
         wide.resize(wide.size() * 2);  // cut short: a long path
     }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    return windows_text::narrow(wide);
 }
 
 const char *module_text(const void *address, const char *name) noexcept {
