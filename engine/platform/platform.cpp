@@ -87,25 +87,6 @@ std::FILE *open_for_append(const std::string &path, bool text) noexcept {
 }
 } // namespace
 
-std::size_t allocation_granularity() {
-    static const std::size_t granularity = [] {
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        return static_cast<std::size_t>(info.dwAllocationGranularity);
-    }();
-    return granularity;
-}
-
-void AlignedDeleter::operator()(uint8_t *block) const noexcept {
-    if (block) VirtualFree(block, 0, MEM_RELEASE);
-}
-
-AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
-    // VirtualAlloc reserves at the allocation granularity.
-    void *block = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    return AlignedBlock(static_cast<uint8_t *>(block));
-}
-
 SharedFile open_shared(const std::string &path, const char *mode) noexcept {
     const std::string how(mode);
     if (how == "a" || how == "ab") return SharedFile(open_for_append(path, how == "a"));
@@ -114,24 +95,6 @@ SharedFile open_shared(const std::string &path, const char *mode) noexcept {
 }
 
 #else
-
-std::size_t allocation_granularity() {
-    static const std::size_t granularity = [] {
-        long page = sysconf(_SC_PAGESIZE);
-        return page > 0 ? static_cast<std::size_t>(page) : std::size_t{4096};
-    }();
-    return granularity;
-}
-
-void AlignedDeleter::operator()(uint8_t *block) const noexcept { std::free(block); }
-
-AlignedBlock allocate_aligned(std::size_t bytes) noexcept {
-    const std::size_t alignment = allocation_granularity();
-    const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
-    void *block = nullptr;
-    if (posix_memalign(&block, alignment, rounded == 0 ? alignment : rounded) != 0) return AlignedBlock();
-    return AlignedBlock(static_cast<uint8_t *>(block));
-}
 
 SharedFile open_shared(const std::string &path, const char *mode) noexcept {
     // POSIX files are always shared between processes.

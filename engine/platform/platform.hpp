@@ -1,7 +1,7 @@
 // Everything the engine and the programs need from the operating system that
-// differs between Windows and POSIX: the allocation granularity and aligned
-// blocks, files opened shared with other readers and writers, firmware files
-// opened without blocking, and UTF-8 paths.
+// differs between Windows and POSIX: files opened shared with other readers
+// and writers, firmware files opened without blocking, and UTF-8 paths. The
+// allocation granularity and aligned blocks are in memory.hpp.
 #pragma once
 
 #include <cstddef>
@@ -12,19 +12,6 @@
 #include <vector>
 
 namespace romwright::platform {
-
-// The operating system's allocation granularity (64 KiB on Windows, the page
-// size on POSIX), read once.
-std::size_t allocation_granularity();
-
-struct AlignedDeleter {
-    void operator()(uint8_t *block) const noexcept;
-};
-using AlignedBlock = std::unique_ptr<uint8_t[], AlignedDeleter>;
-
-// A block of at least bytes bytes aligned to the allocation granularity, or
-// null when it cannot be had.
-AlignedBlock allocate_aligned(std::size_t bytes) noexcept;
 
 struct FileCloser {
     void operator()(std::FILE *file) const noexcept {
