@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform/files.hpp"
 #include "engine/platform/platform.hpp"
 
 namespace romwright {

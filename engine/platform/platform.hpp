@@ -1,7 +1,7 @@
 // Everything the engine and the programs need from the operating system that
-// differs between Windows and POSIX: files opened shared with other readers
-// and writers, firmware files opened without blocking, and UTF-8 paths. The
-// allocation granularity and aligned blocks are in memory.hpp.
+// differs between Windows and POSIX: firmware files opened without blocking,
+// and UTF-8 paths. The allocation granularity and aligned blocks are in
+// memory.hpp, files shared with other programs in files.hpp.
 #pragma once
 
 #include <cstddef>
@@ -11,26 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform/files.hpp"
+
 namespace romwright::platform {
-
-struct FileCloser {
-    void operator()(std::FILE *file) const noexcept {
-        if (file) std::fclose(file);
-    }
-};
-using SharedFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a file (path in UTF-8) in binary mode ("rb", "ab", "wb", ...) so that
-// other programs may read and write it meanwhile. Null when it cannot be
-// opened (errno tells why). An append mode ("a", "ab") writes every piece at
-// the end of the file as it is at that moment, even while another program
-// appends to it too. "a" is a text file: on Windows each "\n" written becomes
-// "\r\n" in the file; on POSIX "a" and "ab" are the same.
-SharedFile open_shared(const std::string &path, const char *mode) noexcept;
-
-// Size in bytes of an open file (its position is left at the start), or -1
-// when it cannot be told (a folder, say).
-int64_t file_size(std::FILE *file) noexcept;
 
 // A file opened for reading that is known to be a regular file of `size`
 // bytes (at least one).
@@ -50,9 +33,6 @@ enum class OpenRegularResult {
 // a FIFO or a device is opened without blocking and then refused, and what is
 // checked is what was opened, not what the path named a moment before.
 OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept;
-
-// Moves an open file's position to `offset` bytes from its start.
-bool seek_to(std::FILE *file, uint64_t offset) noexcept;
 
 // ---------------------------------------------------------------------------
 // Console programs.

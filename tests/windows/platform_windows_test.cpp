@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/platform/files.hpp"
 #include "engine/platform/memory.hpp"
 #include "engine/platform/platform.hpp"
 #include "tests/support/temp_dir.hpp"
