@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/platform/files.hpp"
-#include "engine/platform/platform.hpp"
+#include "engine/platform/regular_file.hpp"
 
 namespace romwright {
 

@@ -1,7 +1,8 @@
 // Everything the engine and the programs need from the operating system that
-// differs between Windows and POSIX: firmware files opened without blocking,
-// and UTF-8 paths. The allocation granularity and aligned blocks are in
-// memory.hpp, files shared with other programs in files.hpp.
+// differs between Windows and POSIX: console programs, stop requests and
+// loaded modules. The allocation granularity and aligned blocks are in
+// memory.hpp, files shared with other programs in files.hpp, firmware files
+// opened without blocking in regular_file.hpp.
 #pragma once
 
 #include <cstddef>
@@ -11,28 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/files.hpp"
-
 namespace romwright::platform {
-
-// A file opened for reading that is known to be a regular file of `size`
-// bytes (at least one).
-struct RegularFile {
-    SharedFile file;
-    uint64_t size = 0;
-};
-
-enum class OpenRegularResult {
-    opened,
-    cannot_open,  // missing, no permission, ...
-    not_regular,  // a folder, a FIFO, a device, an empty file, ...
-};
-
-// Opens a file (path in UTF-8) for reading, shared with other programs, only
-// when the opened handle is a regular file of at least one byte. Never waits:
-// a FIFO or a device is opened without blocking and then refused, and what is
-// checked is what was opened, not what the path named a moment before.
-OpenRegularResult open_regular_file(const std::string &path, RegularFile &out) noexcept;
 
 // ---------------------------------------------------------------------------
 // Console programs.

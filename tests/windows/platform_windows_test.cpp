@@ -16,7 +16,7 @@
 
 #include "engine/platform/files.hpp"
 #include "engine/platform/memory.hpp"
-#include "engine/platform/platform.hpp"
+#include "engine/platform/regular_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
