@@ -23,49 +23,6 @@
 #  include <cstdlib>
 #endif
 
-namespace romwright::platform {
-
-#if defined(_WIN32)
-
-std::vector<std::string> program_arguments(int, char **) {
-    std::vector<std::string> arguments;
-    int count = 0;
-    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) return arguments;
-    for (int i = 1; i < count; ++i) arguments.push_back(windows_text::narrow(wide[i]));
-    LocalFree(wide);
-    return arguments;
-}
-
-namespace {
-UINT console_code_page_before = 0;
-
-void restore_console_code_page() { SetConsoleOutputCP(console_code_page_before); }
-} // namespace
-
-void use_utf8_console() noexcept {
-    // Without a console (output to a file or a pipe) there is nothing to set.
-    const UINT before = GetConsoleOutputCP();
-    if (before == 0 || before == CP_UTF8 || console_code_page_before != 0) return;
-    if (!SetConsoleOutputCP(CP_UTF8)) return;
-    console_code_page_before = before;
-    std::atexit(restore_console_code_page);
-}
-
-#else
-
-std::vector<std::string> program_arguments(int argc, char **argv) {
-    // A program may be started with no argument vector at all (argc 0).
-    if (argc <= 1 || !argv) return {};
-    return std::vector<std::string>(argv + 1, argv + argc);
-}
-
-void use_utf8_console() noexcept {}
-
-#endif
-
-} // namespace romwright::platform
-
 // ---------------------------------------------------------------------------
 // Stop requests (see platform.hpp).
 

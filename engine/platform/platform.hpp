@@ -1,8 +1,8 @@
 // Everything the engine and the programs need from the operating system that
-// differs between Windows and POSIX: console programs, stop requests and
-// loaded modules. The allocation granularity and aligned blocks are in
-// memory.hpp, files shared with other programs in files.hpp, firmware files
-// opened without blocking in regular_file.hpp.
+// differs between Windows and POSIX: stop requests and loaded modules. The
+// allocation granularity and aligned blocks are in memory.hpp, files shared
+// with other programs in files.hpp, firmware files opened without blocking in
+// regular_file.hpp, console programs in console.hpp.
 #pragma once
 
 #include <cstddef>
@@ -13,21 +13,6 @@
 #include <vector>
 
 namespace romwright::platform {
-
-// ---------------------------------------------------------------------------
-// Console programs.
-
-// The program's arguments after the program name, in UTF-8. POSIX hands
-// them over as they are; Windows reads them from the wide command line, as
-// argv holds them in the ANSI code page, where a name in another script
-// (a firmware file in a folder named in Cyrillic, say) is lost.
-std::vector<std::string> program_arguments(int argc, char **argv);
-
-// Lets the console show the program's UTF-8 output (paths in messages) as
-// written: on Windows the console's output code page is UTF-8 until the
-// program ends, when the one it had comes back. Nothing on POSIX, whose
-// terminals take UTF-8 already.
-void use_utf8_console() noexcept;
 
 // ---------------------------------------------------------------------------
 // Stop requests. A board half erased is a board that no longer starts, so
