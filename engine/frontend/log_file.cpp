@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/files.hpp"
 
 namespace romwright::frontend {
 namespace {

@@ -1,6 +1,6 @@
 #include <romwright/frontend/program_arguments.hpp>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/console.hpp"
 
 namespace romwright::frontend {
 

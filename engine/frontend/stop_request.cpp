@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/stop_requests.hpp"
 
 namespace romwright::frontend {
 

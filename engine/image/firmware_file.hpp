@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/files.hpp"
+#include "engine/platform/regular_file.hpp"
 
 namespace romwright {
 

@@ -23,7 +23,7 @@
 #include "engine/image/image_slot.hpp"
 #include "engine/core/log_sink.hpp"
 #include "engine/plan/update_plan.hpp"
-#include "engine/platform/platform.hpp"
+#include "engine/platform/memory.hpp"
 #include "engine/image/raw_image.hpp"
 #include "engine/update/update_options.hpp"
 

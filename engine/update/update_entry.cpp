@@ -24,7 +24,7 @@
 #include "engine/image/firmware_file.hpp"
 #include "engine/core/log_sink.hpp"
 #include "engine/update/options_record.hpp"
-#include "engine/platform/platform.hpp"
+#include "engine/platform/modules.hpp"
 #include "engine/update/romwright_engine.hpp"
 #include "engine/update/update_entry.hpp"
 

@@ -23,7 +23,7 @@
 
 #include <romwright/frontend/stop_request.hpp>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/stop_requests.hpp"
 #include "gui/mainwindow.hpp"
 #include "gui/options_dialog.hpp"
 #include "gui/update_progress_widget.hpp"

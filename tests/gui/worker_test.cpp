@@ -13,7 +13,7 @@
 
 #include <romwright/frontend/stop_request.hpp>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/stop_requests.hpp"
 #include "gui/firmware_update_worker.hpp"
 #include "gui/update_progress_widget.hpp"
 #include "tests/gui/gui_test_support.hpp"

@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/files.hpp"
+#include "engine/platform/memory.hpp"
+#include "engine/platform/regular_file.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {

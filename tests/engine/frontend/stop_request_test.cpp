@@ -7,7 +7,7 @@
 
 #include <romwright/frontend/stop_request.hpp>
 
-#include "engine/platform/platform.hpp"
+#include "engine/platform/stop_requests.hpp"
 
 namespace {
 
