@@ -17,11 +17,11 @@ namespace {
 
 constexpr uint32_t kPageWords = kPageSize / 2;
 constexpr uint32_t kPagesPerSector = kPageModeSectorSize / kPageSize;  // 4096
-constexpr uint32_t kDumpLine = 16;
+constexpr uint32_t kPageDumpLine = 16;
 constexpr uint32_t kPrepareReadCommand = 3;
 
-const char *const kReadRefusal = "Error: Page read not supported";
-const char *const kWriteRefusal = "Error: Page write not supported";
+const char *const kPageReadRefusal = "Error: Page read not supported";
+const char *const kPageWriteRefusal = "Error: Page write not supported";
 
 // Device-library calls of one page read (flash enable read and written on,
 // SetControlCommand, two reads of 8 words, the enable off) and one page write.
@@ -32,18 +32,6 @@ uint32_t word_address_of_page(uint32_t page) { return page * kPageWords; }
 
 bool blank(const uint8_t *bytes, std::size_t length) {
     return std::all_of(bytes, bytes + length, [](uint8_t byte) { return byte == 0xFF; });
-}
-
-std::string unreadable_tail(uint32_t sector, uint32_t length, const std::string &what) {
-    return fmt::format("Error: Sector {} (0x{:08X} to 0x{:08X}), in which the image of 0x{:X} bytes ends, could not "
-                       "be read: {}. The image may be larger than the board's flash. Nothing was erased.\n",
-                       sector, sector * kPageModeSectorSize, (sector + 1) * kPageModeSectorSize - 1, length, what);
-}
-
-std::string data_past_the_end(uint32_t sector, uint32_t address, uint32_t length) {
-    return fmt::format("Error: Sector {} holds data at 0x{:08X} beyond the end of the image (0x{:X} bytes); erasing "
-                       "it would lose that data. Nothing was erased.\n",
-                       sector, address, length);
 }
 
 } // namespace
@@ -92,7 +80,7 @@ void PageFlash::WritePage(uint32_t page, const uint8_t bytes[kPageSize]) {
 // An erase that could not be checked is refused with the check's text. The
 // library's result is not looked at: the erase check finds a failed erase.
 void PageFlash::EraseSector(uint32_t sector) {
-    RequireNoDriver(kReadRefusal);
+    RequireNoDriver(kPageReadRefusal);
     (void)ZEN5110FlashSectorErase(board_, sector);
 }
 
@@ -102,7 +90,7 @@ void PageFlash::EraseSector(uint32_t sector) {
 // library calls per page instead of seven. Each read starts from an unfilled
 // buffer, so a call that answers success without data shows as a difference.
 SectorRead PageFlash::ReadSector(uint32_t sector, uint8_t *out) {
-    RequireNoDriver(kReadRefusal);
+    RequireNoDriver(kPageReadRefusal);
     std::memset(out, kUnreadByte, kPageModeSectorSize);
     enable_flash(board_, true);
     SectorRead outcome = SectorRead::ok(0);
@@ -147,13 +135,13 @@ SectorRead PageFlash::ReadPageOfSector(uint32_t page, uint8_t *out) {
 
 // Blank pages need no programming after the erase.
 void PageFlash::WriteSector(uint32_t sector, const uint8_t *bytes) {
-    RequireNoDriver(kWriteRefusal);
+    RequireNoDriver(kPageWriteRefusal);
     for (uint32_t j = 0; j < kPagesPerSector; ++j)
         if (!blank(bytes + j * kPageSize, kPageSize)) WritePage(sector * kPagesPerSector + j, bytes + j * kPageSize);
 }
 
 bool PageFlash::SectorMatches(uint32_t sector, const uint8_t *bytes) {
-    RequireNoDriver(kReadRefusal);
+    RequireNoDriver(kPageReadRefusal);
     uint8_t read[kPageSize];
     for (uint32_t j = 0; j < kPagesPerSector; ++j) {
         if (ReadPage(word_address_of_page(sector * kPagesPerSector + j), read) != ZENAPI_SUCCESS) return false;
@@ -164,7 +152,7 @@ bool PageFlash::SectorMatches(uint32_t sector, const uint8_t *bytes) {
 
 // Page by page, stopping at the first page that is not erased.
 bool PageFlash::SectorReadsErased(uint32_t sector) {
-    RequireNoDriver(kReadRefusal);
+    RequireNoDriver(kPageReadRefusal);
     uint8_t read[kPageSize];
     for (uint32_t j = 0; j < kPagesPerSector; ++j) {
         const uint32_t page = sector * kPagesPerSector + j;
@@ -172,7 +160,7 @@ bool PageFlash::SectorReadsErased(uint32_t sector) {
         if (blank(read, kPageSize)) continue;
         log_.error("Error: Erase sector {} byte address 0x{:08X} failed\n", sector, page * kPageSize);
         log_.error("Read\n");
-        hex_dump(log_, read, kPageSize, page * kPageSize, kDumpLine);
+        hex_dump(log_, read, kPageSize, page * kPageSize, kPageDumpLine);
         return false;
     }
     return true;
@@ -186,7 +174,7 @@ void PageFlash::WritePages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK pr
     if (plan.write_count >= 1 && !plan.write_map.empty()) {
         for (uint32_t page = 0; page < plan.write_map.size(); ++page) {
             if (!plan.write_map[page]) continue;
-            RequireNoDriver(kWriteRefusal);
+            RequireNoDriver(kPageWriteRefusal);
             WritePage(page, ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize, kErasedByte));
             Progress(progress, fraction(written, plan.write_count));
             ++written;
@@ -204,7 +192,7 @@ void PageFlash::VerifyPages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK p
     int32_t verified = 0;
     for (uint32_t page = 0; page < plan.write_map.size(); ++page) {
         if (!plan.write_map[page]) continue;
-        RequireNoDriver(kReadRefusal);
+        RequireNoDriver(kPageReadRefusal);
         uint8_t read[kPageSize];
         (void)ReadPage(word_address_of_page(page), read);
         const uint8_t *wrote = ImageBytes(work.image, uint64_t{page} * kPageSize, kPageSize, kErasedByte);
@@ -212,9 +200,9 @@ void PageFlash::VerifyPages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK p
             const uint32_t address = page * kPageSize;
             log_.error("Verify page at 0x{:08X} failed", address);
             log_.info("Wrote:\n");
-            hex_dump(log_, wrote, kPageSize, address, kDumpLine);
+            hex_dump(log_, wrote, kPageSize, address, kPageDumpLine);
             log_.info("Read:\n");
-            hex_dump(log_, read, kPageSize, address, kDumpLine);
+            hex_dump(log_, read, kPageSize, address, kPageDumpLine);
             throw romwright::error(error_kind::verification, "Data verification failed.");
         }
         ++verified;
@@ -228,7 +216,7 @@ void PageFlash::VerifyPages(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK p
 // From the image's last page to the end of its sector, every byte past the
 // image's end must read erased, and every read must succeed.
 void PageFlash::CheckTrailingSector(uint32_t sector, uint32_t length) {
-    RequireNoDriver(kReadRefusal);
+    RequireNoDriver(kPageReadRefusal);
     const uint32_t end_page = (sector + 1) * kPagesPerSector;
     uint8_t read[kPageSize];
     for (uint32_t page = length / kPageSize; page < end_page; ++page) {
@@ -236,12 +224,12 @@ void PageFlash::CheckTrailingSector(uint32_t sector, uint32_t length) {
         const uint32_t result = ReadPage(word_address_of_page(page), read);
         if (result != ZENAPI_SUCCESS)
             throw romwright::error(error_kind::device_call,
-                                   unreadable_tail(sector, length,
+                                   UnreadableTail(sector, length,
                                                    fmt::format("the page read at 0x{:08X} failed with {}", address,
                                                                zen::error_text(result))));
         for (uint32_t i = address < length ? length - address : 0; i < kPageSize; ++i)
             if (read[i] != 0xFF)
-                throw romwright::error(error_kind::image, data_past_the_end(sector, address + i, length));
+                throw romwright::error(error_kind::image, DataPastTheEnd(sector, address + i, length));
     }
 }
 

@@ -32,6 +32,19 @@ void RegisterFlash::EraseSectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLB
     if (erased != plan.erase_count) throw romwright::error(error_kind::internal, "Error: Not all sectors erased.");
 }
 
+std::string RegisterFlash::UnreadableTail(uint32_t sector, uint32_t length, const std::string &what) const {
+    const uint64_t size = sector_size();
+    return fmt::format("Error: Sector {} (0x{:08X} to 0x{:08X}), in which the image of 0x{:X} bytes ends, could not "
+                       "be read: {}. The image may be larger than the board's flash. Nothing was erased.\n",
+                       sector, sector * size, (sector + 1) * size - 1, length, what);
+}
+
+std::string RegisterFlash::DataPastTheEnd(uint32_t sector, uint32_t address, uint32_t length) {
+    return fmt::format("Error: Sector {} holds data at 0x{:08X} beyond the end of the image (0x{:X} bytes); erasing "
+                       "it would lose that data. Nothing was erased.\n",
+                       sector, address, length);
+}
+
 void RegisterFlash::RewriteSector(uint32_t sector, const uint8_t *bytes, uint8_t *scratch) {
     const uint32_t size = sector_size();
     const uint64_t base = uint64_t{sector} * size;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/flash/flash_backend.hpp"
 #include "engine/flash/flash_pc28f.hpp"
@@ -48,6 +49,11 @@ protected:
     // sector mode and never attached in page mode.
     RegisterFlash(void *board, CFlashPC28F &driver, const LogSink &log, Clock &clock)
         : FlashBackend(board, log, clock), driver_(driver) {}
+
+    // The refusals of CheckTrailingSector: the sector could not be read
+    // (what says why), or holds data at address past the image's end.
+    std::string UnreadableTail(uint32_t sector, uint32_t length, const std::string &what) const;
+    static std::string DataPastTheEnd(uint32_t sector, uint32_t address, uint32_t length);
 
     CFlashPC28F &driver_;
 };

@@ -17,11 +17,11 @@ namespace {
 constexpr uint32_t kSectorSize = kSectorModeSectorSize;
 constexpr uint32_t kSectorWords = kSectorSize / 4;
 constexpr uint32_t kDumpBlock = 64;  // bytes shown around a difference
-constexpr uint32_t kDumpLine = 16;
+constexpr uint32_t kSectorDumpLine = 16;
 constexpr uint32_t kErased32 = 0xFFFFFFFFu;
 
-const char *const kReadRefusal = "Error: Sector read not supported\n";
-const char *const kWriteRefusal = "Error: Sector write not supported\n";
+const char *const kSectorReadRefusal = "Error: Sector read not supported\n";
+const char *const kSectorWriteRefusal = "Error: Sector write not supported\n";
 
 uint32_t load_u32(const uint8_t *bytes) {
     uint32_t word;
@@ -46,18 +46,6 @@ uint32_t first_unerased_word(const uint8_t *bytes) {
 // Byte offset, within a sector, of the 64-byte block that holds word k.
 uint32_t block_of_word(uint32_t k) { return 4u * (k / (kDumpBlock / 4) * (kDumpBlock / 4)); }
 
-std::string unreadable_tail(uint32_t sector, uint32_t length, const std::string &what) {
-    return fmt::format("Error: Sector {} (0x{:08X} to 0x{:08X}), in which the image of 0x{:X} bytes ends, could not "
-                       "be read: {}. The image may be larger than the board's flash. Nothing was erased.\n",
-                       sector, sector * kSectorSize, (sector + 1) * kSectorSize - 1, length, what);
-}
-
-std::string data_past_the_end(uint32_t sector, uint32_t address, uint32_t length) {
-    return fmt::format("Error: Sector {} holds data at 0x{:08X} beyond the end of the image (0x{:X} bytes); erasing "
-                       "it would lose that data. Nothing was erased.\n",
-                       sector, address, length);
-}
-
 } // namespace
 
 void SectorFlash::RequireDriver(const char *refusal) const {
@@ -66,20 +54,20 @@ void SectorFlash::RequireDriver(const char *refusal) const {
 
 // An erase that could not be checked is refused with the check's text.
 void SectorFlash::EraseSector(uint32_t sector) {
-    RequireDriver(kReadRefusal);
+    RequireDriver(kSectorReadRefusal);
     driver_.EraseSector(sector);
 }
 
 // Each read starts from an unfilled buffer: the words that do not come are
 // not those of the sector read before.
 SectorRead SectorFlash::ReadSector(uint32_t sector, uint8_t *out) {
-    RequireDriver(kReadRefusal);
+    RequireDriver(kSectorReadRefusal);
     std::memset(out, kUnreadByte, kSectorSize);
     return Outcome(sector, driver_.ReadSector(sector, out, kSectorSize));
 }
 
 SectorRead SectorFlash::ReadSectorQuickly(uint32_t sector, uint8_t *out) {
-    RequireDriver(kReadRefusal);
+    RequireDriver(kSectorReadRefusal);
     std::memset(out, kUnreadByte, kSectorSize);
     return Outcome(sector, driver_.ReadSectorBatched(sector, out, kSectorSize));
 }
@@ -111,7 +99,7 @@ uint32_t SectorFlash::ExpectedBytes(const FlashWork &work, uint64_t first, uint3
 }
 
 void SectorFlash::WriteSector(uint32_t sector, const uint8_t *bytes) {
-    RequireDriver(kWriteRefusal);
+    RequireDriver(kSectorWriteRefusal);
     driver_.WriteSector(sector, bytes, kSectorSize);
 }
 
@@ -126,7 +114,7 @@ bool SectorFlash::SectorReadsErased(uint32_t sector) {
     const uint32_t base = sector * kSectorSize;
     log_.error("Error: erase sector {} byte address 0x{:08X} failed\n", sector, base + 4 * k);
     log_.info("Read: \n");
-    hex_dump(log_, buffer_ + block_of_word(k), kDumpBlock, base + block_of_word(k), kDumpLine);
+    hex_dump(log_, buffer_ + block_of_word(k), kDumpBlock, base + block_of_word(k), kSectorDumpLine);
     return false;
 }
 
@@ -165,9 +153,9 @@ void SectorFlash::VerifySectors(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBA
             const uint32_t block = block_of_word(k);
             log_.error("Error: Verify sector {} byte address 0x{:08X} failed.\n", sector, base + 4 * k);
             log_.info("Wrote:\n");
-            hex_dump(log_, wrote + block, kDumpBlock, base + block, kDumpLine);
+            hex_dump(log_, wrote + block, kDumpBlock, base + block, kSectorDumpLine);
             log_.info("Read:\n");
-            hex_dump(log_, buffer_ + block, kDumpBlock, base + block, kDumpLine);
+            hex_dump(log_, buffer_ + block, kDumpBlock, base + block, kSectorDumpLine);
             throw romwright::error(error_kind::verification, "Verify sector failed.");
         }
         Progress(progress, fraction(verified, plan.erase_count));
@@ -185,11 +173,11 @@ void SectorFlash::CheckTrailingSector(uint32_t sector, uint32_t length) {
     if (!read.whole())
         throw romwright::error(
             error_kind::device_call,
-            unreadable_tail(sector, length, fmt::format("{} of {} bytes came back", read.bytes, kSectorSize)));
+            UnreadableTail(sector, length, fmt::format("{} of {} bytes came back", read.bytes, kSectorSize)));
     const uint32_t base = sector * kSectorSize;
     for (uint32_t offset = length - base; offset < kSectorSize; ++offset)
         if (buffer_[offset] != 0xFF)
-            throw romwright::error(error_kind::image, data_past_the_end(sector, base + offset, length));
+            throw romwright::error(error_kind::image, DataPastTheEnd(sector, base + offset, length));
 }
 
 // A failed attempt may leave the controller in the middle of a command (a

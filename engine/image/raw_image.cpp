@@ -21,7 +21,6 @@ namespace {
 constexpr uint64_t kSearchWindow = 0x20000;
 constexpr uint16_t kOptionBitsMark = 0x0020;
 constexpr uint64_t kMaxImageSize = 0xFFFFFFFF;
-constexpr uint32_t kLayoutBytes = 8;
 constexpr uint32_t kDumpWidth = 16;
 
 const char *const kNoOptionBits = "Error: Unable to find option bits in binary file";
@@ -71,7 +70,7 @@ void check_option_bits_inside(const ImageSlot &slot) {
     if (length == 0) throw romwright::error(error_kind::image, "Error: No image data to read the option bits from");
     if (slot.option_bits_end == 0)
         throw romwright::error(error_kind::image, "Error: Unable to find option bits in image");
-    if (uint64_t(slot.option_bits_start) + kLayoutBytes > length || slot.option_bits_end > length ||
+    if (uint64_t(slot.option_bits_start) + kPageLayoutBytes > length || slot.option_bits_end > length ||
         slot.option_bits_end < slot.option_bits_start)
         throw romwright::error(error_kind::image,
                                fmt::format("Error: Option bits at 0x{:08X} to 0x{:08X} lie outside the image of {} "

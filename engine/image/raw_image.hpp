@@ -20,6 +20,9 @@ struct PageLayout {
     bool page1_present = false;
 };
 
+// The option bits' first bytes, which describe the page layout.
+inline constexpr uint32_t kPageLayoutBytes = 8;
+
 struct PageSelection {
     bool auto_select_pages = true;
     bool write_page0 = true;

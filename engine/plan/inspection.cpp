@@ -27,9 +27,8 @@ namespace {
 
 constexpr std::size_t kMagicBytes = 12;
 constexpr uint32_t kHeaderBytes = 6;
-constexpr uint32_t kLayoutBytes = 8;
 
-uint16_t le16(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+uint16_t header_word(const uint8_t *bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
 
 InspectedPof pof_of(const PofFacts &facts) {
     InspectedPof pof{facts.packet_count, facts.creator, facts.device, facts.comment, {},
@@ -71,14 +70,14 @@ InspectedSlot describe_slot(const ImageSlot &slot, int32_t index, uint32_t heade
     if (uint64_t{header_offset} + kHeaderBytes <= slot.data.size()) {
         const uint8_t *header = slot.data.data() + header_offset;
         out.header_present = true;
-        out.board_id = le16(header);
-        out.signature = le16(header + 2);
-        out.word2 = le16(header + 4);
+        out.board_id = header_word(header);
+        out.signature = header_word(header + 2);
+        out.word2 = header_word(header + 4);
     }
     out.option_bits_found = slot.option_bits_end != 0;
     out.option_bits = InspectedRange{slot.option_bits_start, slot.option_bits_end};
-    if (out.option_bits_found && uint64_t{slot.option_bits_start} + kLayoutBytes <= slot.data.size())
-        for (uint32_t i = 0; i < kLayoutBytes; ++i)
+    if (out.option_bits_found && uint64_t{slot.option_bits_start} + kPageLayoutBytes <= slot.data.size())
+        for (uint32_t i = 0; i < kPageLayoutBytes; ++i)
             out.option_bits_hex += fmt::format("{:02X}", slot.data[slot.option_bits_start + i]);
     PageSelection selection{!(page0 || page1), page0, page1, true};
     PageLayout layout;
