@@ -29,6 +29,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/inspection.hpp>
 #include <romwright/romwright.h>
 #include <zenapi/zenapi_sim.h>
 
@@ -181,7 +182,8 @@ uint64_t calls_on(uint32_t board, std::initializer_list<const char *> names) {
 // A raw image file of `size` bytes for the model; page_0 covers all of it but
 // the first and the last 128 KB when `whole` is set.
 std::string make_firmware(const Machine &machine, const char *model, uint32_t size, bool whole) {
-    const std::string path = (machine.dir / fmt::format("firmware-{}-{}.rpd", model, size)).string();
+    const std::string path =
+        (machine.dir / fmt::format("firmware-{}-{}{}.rpd", model, size, whole ? "-whole" : "")).string();
     mkimage::FileRecipe recipe;
     recipe.format = mkimage::Format::rpd;
     recipe.primary = mkimage::default_recipe(model, size);
@@ -205,6 +207,45 @@ std::string bench_update(const std::string &path, uint32_t board_id) {
                                                "KorvelFlashSectorRead"});
     return fmt::format("rc {}, {} library calls, {:.0f} calls/s, file {:.1f} MiB", rc, calls,
                        static_cast<double>(calls) / seconds, static_cast<double>(fs::file_size(path)) / kMiB);
+}
+
+// Peak resident memory of one romwright-cli run, in KiB, its output dropped.
+long cli_peak_kib(const std::vector<std::string> &args) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        if (!std::freopen("/dev/null", "w", stdout)) std::_Exit(127);
+        const std::string program = std::string(ROMWRIGHT_BIN_DIR) + "/romwright-cli";
+        std::vector<char *> argv{const_cast<char *>(program.c_str())};
+        for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        std::_Exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("romwright-cli failed");
+    return usage.ru_maxrss;
+}
+
+// What a whole romwright-cli update holds beyond a run of the same program
+// that selects no board: the image, the simulated board's flash pages the
+// update erased and wrote (the simulator's, mapped from its flash file), and
+// the rest, which is the program's own.
+std::string bench_cli_memory(const std::string &path) {
+    romwright::InspectRequest request;
+    request.path = path;
+    request.model = "ZEN5110";
+    const romwright::Inspection planned = romwright::inspect_firmware(request);
+    const double image = static_cast<double>(planned.size) / kMiB;
+    const double flash = static_cast<double>(planned.plan->sectors_to_erase) * planned.plan->sector_size / kMiB;
+    const long idle = cli_peak_kib({"update", "--system=9", "--quiet", path});
+    const long update = cli_peak_kib({"update", "--system=1", "--board=3", "--quiet", path});
+    const double beyond = static_cast<double>(update - idle) / 1024.0;
+    return fmt::format("{:.1f} MiB more than selecting no board: image {:.1f} + flash written {:.1f} + the rest {:.1f}",
+                       beyond, image, flash, beyond - image - flash);
 }
 
 std::string bench_checksum(const fs::path &path) {
@@ -281,5 +322,7 @@ int main(int argc, char **argv) {
     run_case("sector-mode update, 4 MiB image (ZEN5142)", [&] { return bench_update(sector4, 2); });
     run_case("page-mode update, 64 MiB image (ZEN5110)", [&] { return bench_update(page64, 3); });
     run_case("flash-sector service, 64 MiB - 32 KiB file (ZEN5191)", [&] { return bench_update(service64, 4); });
+    const std::string page64_default = make_firmware(machine, "ZEN5110", 64u << 20, false);
+    run_case("romwright-cli memory, 64 MiB page-mode update", [&] { return bench_cli_memory(page64_default); });
     return 0;
 }

@@ -2,18 +2,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <map>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <docopt/docopt.h>
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
-#include <romwright/frontend/board_update.hpp>
 #include <romwright/frontend/firmware_name.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/program_arguments.hpp>
@@ -21,6 +18,7 @@
 #include <romwright/frontend/version_gate.hpp>
 #include <romwright/options.hpp>
 
+#include "arguments.hpp"
 #include "console.hpp"
 #include "output.hpp"
 #include "usage.hpp"
@@ -43,53 +41,29 @@ bool flag(const Arguments &args, const std::string &key) {
     return found != args.end() && found->second && found->second.isBool() && found->second.asBool();
 }
 
-// An ID that does not fit 32 bits would select some other system or board.
 int32_t id_option(const Arguments &args, const std::string &key) {
-    const docopt::value &value = args.at(key);
-    long number = 0;
-    try {
-        number = value.asLong();
-    } catch (const std::out_of_range &) {
-        // Beyond long, which is only 32 bits wide on some platforms: the
-        // same refusal as any other number that does not fit.
-        throw std::runtime_error(fmt::format("{} {} is out of range", key, value.asString()));
-    } catch (const std::exception &) {
-        throw std::runtime_error(fmt::format("{} must be a whole number, not \"{}\"", key, value.asString()));
-    }
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
-        throw std::runtime_error(fmt::format("{} {} is out of range", key, number));
-    return static_cast<int32_t>(number);
+    return romwright::cli::parse_id(key, args.at(key).asString());
 }
 
-// A stop requested meanwhile ends the run here, before board `next` is
-// touched; the reason goes to the log as well as to the screen.
-void stop_before_board(std::size_t next, std::size_t count, frontend::LogFile &log) {
-    try {
-        frontend::stop_if_requested(next, count);
-    } catch (const frontend::stop_requested_error &stop) {
-        log.append(std::string(stop.what()) + "\n");
-        throw;
-    }
-}
-
-void update_boards(const frontend::BoardList &boards, const std::string &path, const romwright::options &options,
-                   Console &console, frontend::LogFile &log) {
-    const frontend::UpdateCallbacks callbacks{
-        [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
-        [&console](float progress) { console.on_progress(progress); },
-        [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
+// The loop's hooks: the progress bar per board, the file-name check before
+// it, its log lines, and a stop's reason in the log as well as on the screen.
+frontend::BoardLoopHooks console_hooks(const std::string &path, Console &console, frontend::LogFile &log) {
+    frontend::BoardLoopHooks hooks;
+    hooks.begin_board = [&console](std::size_t index, std::size_t) { console.begin_board(static_cast<int32_t>(index)); };
+    hooks.before_update = [path](std::size_t, void *board) { frontend::check_firmware_path(path, board); };
+    hooks.callbacks = [&console, &log](std::size_t) {
+        return frontend::UpdateCallbacks{
+            [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
+            [&console](float progress) { console.on_progress(progress); },
+            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
+        };
     };
-    for (std::size_t i = 0; i < boards.size(); ++i) {
-        stop_before_board(i, boards.size(), log);
-        console.begin_board(static_cast<int32_t>(i));
-        frontend::check_firmware_path(path, boards[i]);
-        {
-            const frontend::BoardLogEntry entry(log);
-            frontend::update_board(path, boards[i], callbacks, options);
-        }
+    hooks.board_done = [&log](std::size_t) {
+        log.end_entry();
         std::fflush(stdout);
-    }
-    console.drop_bar();
+    };
+    hooks.stopped = [&log](const frontend::stop_requested_error &stop) { log.append(std::string(stop.what()) + "\n"); };
+    return hooks;
 }
 
 int run(const Arguments &args) {
@@ -108,7 +82,9 @@ int run(const Arguments &args) {
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     // A text file: on Windows its lines end in CR LF, as the system's editors expect.
     frontend::LogFile log(kProgram, romwright::cli::kLogFileName, "a");
-    update_boards(boards, args.at("<file>").asString(), options, console, log);
+    const std::string path = args.at("<file>").asString();
+    frontend::update_boards(boards, path, options, frontend::SectorWrites::all, console_hooks(path, console, log));
+    console.drop_bar();
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;
 }

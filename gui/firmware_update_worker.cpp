@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
@@ -77,21 +78,11 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
     try {
         const frontend::BoardList boards = selectBoards(mode, system_id, board_id);
         refuseOldLibraryOrDriver();
-        const int total = static_cast<int>(boards.size());
-        emit log(ROMWRIGHT_LOG_INFO, fmt::format("Will update {} boards\n", total));
-        for (int i = 0; i < total; ++i) {
-            // A stop requested meanwhile ends the request here: the board
-            // before was finished whole, this one is not touched.
-            frontend::stop_if_requested(static_cast<std::size_t>(i), boards.size());
-            emit board_changed(i + 1, total);
-            engine_callbacks callbacks = makeEngineCallbacks(verbose_log);
-            emit log(ROMWRIGHT_LOG_INFO, fmt::format("Update board board {}\n", i));
-            updateBoard(path, boards[static_cast<std::size_t>(i)], i + 1, callbacks, options);
-        }
+        emit log(ROMWRIGHT_LOG_INFO, fmt::format("Will update {} boards\n", boards.size()));
+        frontend::update_boards(boards, path, options, frontend::SectorWrites::all, loopHooks(verbose_log));
     } catch (const romwright::exception &error) {
         return error.code();
-    } catch (const frontend::stop_requested_error &stop) {
-        emit log(ROMWRIGHT_LOG_ERROR, std::string(stop.what()) + "\n");
+    } catch (const frontend::stop_requested_error &) {
         return ROMWRIGHT_RC_ERROR;
     } catch (const std::exception &error) {
         emit log(ROMWRIGHT_LOG_ERROR, fmt::format("Uncaught error: {}\n", error.what()));
@@ -100,16 +91,20 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
     return ROMWRIGHT_RC_SUCCESS;
 }
 
-void FirmwareUpdateWorker::updateBoard(const std::string &path, void *board, int current_board,
-                                       const engine_callbacks &callbacks,
-                                       const romwright::options &options) {
-    try {
-        frontend::update_board(path, board, callbacks, options);
-    } catch (...) {
-        emit board_done(current_board);
-        throw;
-    }
-    emit board_done(current_board);
+// The window hears of each board (counted from 1) through signals; a stop
+// requested meanwhile ends the request before the next board, in the log.
+frontend::BoardLoopHooks FirmwareUpdateWorker::loopHooks(bool verbose_log) {
+    frontend::BoardLoopHooks hooks;
+    hooks.begin_board = [this](std::size_t index, std::size_t count) {
+        emit board_changed(static_cast<int>(index) + 1, static_cast<int>(count));
+        emit log(ROMWRIGHT_LOG_INFO, fmt::format("Update board board {}\n", index));
+    };
+    hooks.callbacks = [this, verbose_log](std::size_t) { return makeEngineCallbacks(verbose_log); };
+    hooks.board_done = [this](std::size_t index) { emit board_done(static_cast<int>(index) + 1); };
+    hooks.stopped = [this](const frontend::stop_requested_error &stop) {
+        emit log(ROMWRIGHT_LOG_ERROR, std::string(stop.what()) + "\n");
+    };
+    return hooks;
 }
 
 void FirmwareUpdateWorker::send_operation_changed(ROMWRIGHT_OPERATION operation) {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_update.hpp>
 #include <romwright/options.hpp>
 #include <romwright/romwright.h>
@@ -57,7 +58,6 @@ private:
     ROMWRIGHT_RC updateBoards(const std::string &path, int system_id, int board_id,
                               const romwright::options &options, romwrite_mode mode,
                               bool verbose_log);
-    // One board through the engine; board_done follows however it ends.
-    void updateBoard(const std::string &path, void *board, int current_board,
-                     const engine_callbacks &callbacks, const romwright::options &options);
+    // What the board loop tells this worker's signals.
+    romwright::frontend::BoardLoopHooks loopHooks(bool verbose_log);
 };

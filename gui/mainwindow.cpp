@@ -26,11 +26,11 @@
 
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/firmware_name.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 #include <romwright/version.hpp>
-#include <zenapi/Zenapi.h>
 
 #include "fatal_error.hpp"
 #include "options_dialog.hpp"
@@ -311,9 +311,9 @@ bool MainWindow::firmwareFileUsable() {
 // Whatever the mode, the board named by the single-board fields decides
 // which model the file must be made for.
 void MainWindow::checkBoardModel() const {
-    void *board = KorvelGetBoardBySystemID(static_cast<uint32_t>(settings.system_id),
-                                           static_cast<uint32_t>(settings.board_id));
-    romwright::frontend::check_board_model(settings.file_path.toUtf8().toStdString(), board);
+    const romwright::frontend::BoardList board = romwright::frontend::one_board(
+        static_cast<uint32_t>(settings.system_id), static_cast<uint32_t>(settings.board_id));
+    romwright::frontend::check_board_model(settings.file_path.toUtf8().toStdString(), board.front());
 }
 
 void MainWindow::update() {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/progress_bar.hpp"
+#include "console/progress_bar.hpp"
 
 namespace {
 

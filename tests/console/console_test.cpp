@@ -14,7 +14,7 @@
 
 #include "tests/support/temp_dir.hpp"
 
-#include "cli/console.hpp"
+#include "console/console.hpp"
 
 namespace {
 

@@ -1,0 +1,49 @@
+// The loop over the boards of a run, which every front end runs the same
+// way: before each board a stop request ends the run (the board before was
+// finished whole, this one is not touched), then the front end's own checks
+// and work before the board is changed (a file-name check, a backup), a
+// stop requested meanwhile ends the run there too, then the update; the
+// first board that fails ends the run. What a program shows and keeps
+// (progress, log file, signals to a window) comes in through the hooks;
+// the loop itself prints nothing.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/board_update.hpp>
+#include <romwright/frontend/stop_request.hpp>
+#include <romwright/options.hpp>
+
+namespace romwright::frontend {
+
+struct BoardLoopHooks {
+    // Before board index (from 0) of count: show it. Optional.
+    std::function<void(std::size_t index, std::size_t count)> begin_board;
+    // The front end's checks and work on the board before it is changed;
+    // raising ends the run. Optional.
+    std::function<void(std::size_t index, void *board)> before_update;
+    // The callbacks of this board's update (the loop keeps them for its
+    // length).
+    std::function<UpdateCallbacks(std::size_t index)> callbacks;
+    // After the update of board index, whether it succeeded or not. Optional.
+    std::function<void(std::size_t index)> board_done;
+    // A stop request ended the run before a board; the loop raises the
+    // stop_requested_error after this. Optional.
+    std::function<void(const stop_requested_error &stop)> stopped;
+    // A stop request that came during the last board, which was finished
+    // whole: nothing was left to stop. Optional; without it such a request
+    // ends the run as usual.
+    std::function<void(const std::string &notice)> stop_after_last_board;
+};
+
+// Updates boards one after another with the file at path; raises
+// stop_requested_error for a stop before a board, and what the update or a
+// hook raised for the first board that fails (a failed update is a
+// romwright::exception carrying the engine's failure).
+void update_boards(const BoardList &boards, const std::string &path, const romwright::options &options,
+                   SectorWrites writes, const BoardLoopHooks &hooks);
+
+} // namespace romwright::frontend
