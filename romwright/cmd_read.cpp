@@ -64,12 +64,13 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
 }
 
 int run_read(const Arguments &args) {
-    if (!versions_accepted()) return kExitRefused;
-    uint32_t system_id = 0, board_id = 0;
-    void *board = single_board(args, system_id, board_id);
+    const BoardIds ids = board_ids(args);
+    const bool json_output = flag(args, "--json");
+    if (!versions_accepted(json_output)) return kExitRefused;
+    const OneBoard board = board_at(ids);
     const std::string out = args.at("<out>").asString();
-    const BackupFacts backup = save_backup(board, system_id, board_id, out);
-    if (flag(args, "--json")) {
+    const BackupFacts backup = save_backup(board.handle, board.system_id, board.board_id, out);
+    if (json_output) {
         const std::vector<uint8_t> sidecar = [&] {
             std::FILE *f = std::fopen((out + ".json").c_str(), "rb");
             std::vector<uint8_t> b;
@@ -81,8 +82,8 @@ int run_read(const Arguments &args) {
         std::fwrite(sidecar.data(), 1, sidecar.size(), stdout);
     } else {
         std::printf("Saved the 0x%llX bytes of board %u/%u (%s) to %s, Adler-32 %08x; its description is in %s.json\n",
-                    static_cast<unsigned long long>(backup.flash_size), system_id, board_id, backup.model.c_str(),
-                    out.c_str(), backup.adler32, out.c_str());
+                    static_cast<unsigned long long>(backup.flash_size), board.system_id, board.board_id,
+                    backup.model.c_str(), out.c_str(), backup.adler32, out.c_str());
     }
     return kExitSuccess;
 }

@@ -82,6 +82,8 @@ int run_update(const Arguments &args) {
     const bool quiet = flag(args, "--quiet");
     romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
+    if (const auto nothing = frontend::nothing_selected(system_id, board_id))
+        throw romwright::error(error_kind::board, *nothing);
     const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
     const std::string backup = text(args, "--backup").value_or("");
     if (!backup.empty() && boards.size() != 1)

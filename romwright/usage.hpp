@@ -44,7 +44,9 @@ Options:
   --page0                  Forces page 0 update.
   --page1                  Forces page 1 update.
   --quiet                  Nothing on standard output but errors.
-  --json                   One JSON document on standard output, nothing else.
+  --json                   One JSON document on standard output, nothing else;
+                           after a failure nothing there (the reason is on
+                           standard error).
   --backup=<out>           update: read the flash to <out> (and <out>.json)
                            before anything is erased.
   --full                   update: erase and write every planned sector, as
@@ -55,8 +57,9 @@ Options:
   --version                Show the version.
 
 Exit status: 0 success (inspect: accepted; verify: match), 1 failure (inspect:
-refused; verify: differs), 255 (-1) a bad command line or a library or driver
-older than 7.1. The update's log is appended to romwright.log in the working
+refused; verify: differs; a system or board that is not there), 255 (-1) a bad
+command line (verify, read, restore: --system or --board missing; an ID that
+is not a number) or a library or driver older than 7.1. The update's log is appended to romwright.log in the working
 directory.
 )";
 

@@ -41,6 +41,8 @@ testsupport::ProcessResult Tool::run(const std::vector<std::string> &args, int k
     return testsupport::run_process(testsupport::bin_path("romwright"), args, options);
 }
 
+void Tool::use_machine(const std::string &toml) { machine_ = std::make_unique<testsupport::SimMachine>(toml); }
+
 testsupport::ProcessResult Tool::cli(const std::vector<std::string> &args) {
     testsupport::ProcessOptions options = machine_->process_options();
     options.working_directory = work_.path();

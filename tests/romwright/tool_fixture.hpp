@@ -27,6 +27,8 @@ protected:
 
     testsupport::ProcessResult run(const std::vector<std::string> &args, int kill_after_ms = 0);
     testsupport::ProcessResult cli(const std::vector<std::string> &args);
+    // The simulated machine described by toml replaces the fixture's.
+    void use_machine(const std::string &toml);
     // A firmware file made by the image maker in the working folder.
     std::string make_image(const std::string &file_name, const std::string &model,
                            const std::vector<std::string> &extra = {});
