@@ -14,7 +14,6 @@
 
 #include "backup.hpp"
 #include "commands.hpp"
-#include "json_writer.hpp"
 
 namespace romwright::tool {
 namespace {
@@ -46,40 +45,23 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
     for (uint64_t at = 0; at < size; at += flash.sector_size())
         if (!flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at))
             throw romwright::error(error_kind::device_call, fmt::format("Reading the flash at 0x{:08X} failed", at));
+    const BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
+                             utc_now(), flash.path()};
     write_bytes(out, bytes);
-
-    BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
-                       utc_now(), flash.path()};
-    JsonWriter json;
-    json.begin_object().field("schema_version", uint32_t{1}).field("kind", backup.kind).field("model", backup.model);
-    json.field("serial", backup.serial);
-    if (backup.revision) json.field("revision", fmt::format("{}.{}", backup.revision->first, backup.revision->second));
-    else json.null_field("revision");
-    json.field("flash_size", backup.flash_size).field("flash_size_found_by", backup.size_method);
-    json.field("read_through", backup.path).field("adler32", fmt::format("{:08x}", backup.adler32));
-    json.field("time", backup.time).end_object();
-    const std::string text = json.text();
+    const std::string text = description_text(backup);
     write_bytes(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
     return backup;
 }
 
 int run_read(const Arguments &args) {
     const BoardIds ids = board_ids(args);
+    const std::string out = args.at("<out>").asString();
     const bool json_output = flag(args, "--json");
     if (!versions_accepted(json_output)) return kExitRefused;
     const OneBoard board = board_at(ids);
-    const std::string out = args.at("<out>").asString();
     const BackupFacts backup = save_backup(board.handle, board.system_id, board.board_id, out);
     if (json_output) {
-        const std::vector<uint8_t> sidecar = [&] {
-            std::FILE *f = std::fopen((out + ".json").c_str(), "rb");
-            std::vector<uint8_t> b;
-            if (!f) return b;
-            for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<uint8_t>(c));
-            std::fclose(f);
-            return b;
-        }();
-        std::fwrite(sidecar.data(), 1, sidecar.size(), stdout);
+        std::fputs(description_text(backup).c_str(), stdout);
     } else {
         std::printf("Saved the 0x%llX bytes of board %u/%u (%s) to %s, Adler-32 %08x; its description is in %s.json\n",
                     static_cast<unsigned long long>(backup.flash_size), board.system_id, board.board_id,

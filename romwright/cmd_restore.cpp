@@ -1,8 +1,6 @@
 // romwright restore: a backup made by read written back to its board.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,31 +15,24 @@
 #include "json_writer.hpp"
 
 namespace romwright::tool {
-namespace {
-
-std::vector<uint8_t> backup_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw romwright::error(error_kind::file, fmt::format("Cannot read the backup {}", path));
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 int run_restore(const Arguments &args) {
     const BoardIds ids = board_ids(args);
+    const std::string path = args.at("<backup>").asString();
+    // The files first: one that is not what read wrote is refused before the
+    // device library is asked anything.
+    const Backup backup = load_backup(path);
     const bool json_output = flag(args, "--json");
     if (!versions_accepted(json_output)) return kExitRefused;
     const OneBoard board = board_at(ids);
-    const std::string path = args.at("<backup>").asString();
-    const BackupFacts facts = load_backup_facts(path + ".json");
-    const std::vector<uint8_t> bytes = backup_bytes(path);
     romwright::cli::Console console(flag(args, "--quiet") || json_output, std::cout);
     console.set_board_count(1);
-    BackupOrigin origin{facts.kind, facts.flash_size, facts.serial.has_value(), facts.serial.value_or(0)};
+    const BackupFacts &facts = backup.facts;
+    const BackupOrigin origin{facts.kind, facts.flash_size, facts.serial.has_value(), facts.serial.value_or(0)};
     // The bar starts with the first sector compared: a restore refused
     // before it shows none.
     const RestoreReport report =
-        restore_flash(board.handle, bytes, origin, flag(args, "--any-serial"), [&console](float done) {
+        restore_flash(board.handle, backup.bytes, origin, flag(args, "--any-serial"), [&console](float done) {
             console.on_operation(ROMWRIGHT_OPERATION_WRITING);
             console.on_progress(done);
         });

@@ -31,6 +31,8 @@ Commands:
             description to <out>.json.
   restore   Writes a backup made by read back to board <sid>/<bid>: only the
             sectors that differ are erased and written; every byte is verified.
+            A backup that differs from its description (size, Adler-32) or a
+            description that is not one read wrote is refused first.
   update    The update of romwright-cli. Sectors that already hold the image
             are read, compared and left alone.
 
