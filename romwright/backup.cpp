@@ -4,8 +4,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <random>
 #include <set>
+
+#if defined(_WIN32)
+#  include <io.h>
+#else
+#  include <unistd.h>
+#endif
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -13,16 +21,20 @@
 #include <romwright/board_flash.hpp>
 #include <romwright/error.hpp>
 
+#include "file_identity.hpp"
 #include "json_writer.hpp"
 #include "platform.hpp"
 
 namespace romwright::tool {
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 
 // A description read writes is a few hundred bytes.
 constexpr uint64_t kLargestDescription = 64 * 1024;
+// Read back and compared a piece at a time.
+constexpr std::size_t kReadBackPiece = 1 << 20;
 
 // The keys of a description, every one of them, and no other.
 const char *const kKeys[] = {"schema_version", "command", "kind", "model", "serial", "revision", "flash_size",
@@ -177,6 +189,59 @@ BackupFacts load_description(const std::string &sidecar) {
     return facts_of(parse_description(std::string(bytes.begin(), bytes.end()), sidecar), sidecar);
 }
 
+// ---------------------------------------------------------------------------
+// Files out.
+
+bool exists(const std::string &path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
+}
+
+// A name in the folder of path that nothing has yet: path's own name, a
+// random part and ".part", so that one left behind by a kill shows what it was.
+fs::path unused_name_beside(const fs::path &path) {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path name = path.parent_path() / fs::u8path(fmt::format(
+                                                      "{}.{:08x}.part", path.filename().u8string(), entropy()));
+        if (!exists(name.u8string())) return name;
+    }
+    throw file_error(fmt::format("Cannot find a free name for a new file beside {}", path.u8string()));
+}
+
+// Flushes what was written to file to the disk itself, so that the renamed
+// file survives a power loss during the update that follows a backup.
+bool flush_to_disk(std::FILE *file) {
+    if (std::fflush(file) != 0) return false;
+#if defined(_WIN32)
+    return _commit(_fileno(file)) == 0;
+#else
+    return ::fsync(fileno(file)) == 0;
+#endif
+}
+
+void write_to(const std::string &path, const std::vector<uint8_t> &bytes) {
+    platform::SharedFile file = platform::open_shared(path, "wb");
+    if (!file) throw file_error(fmt::format("Cannot create {}: {}", path, std::strerror(errno)));
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || !flush_to_disk(file.get()))
+        throw file_error(fmt::format("Cannot write {}: {}", path, std::strerror(errno)));
+    if (std::fclose(file.release()) != 0)
+        throw file_error(fmt::format("Cannot write {}: {}", path, std::strerror(errno)));
+}
+
+void check_reads_back(const std::string &path, const std::vector<uint8_t> &bytes) {
+    platform::RegularFile file;
+    if (platform::open_regular_file(path, file) != platform::OpenRegularResult::opened || file.size != bytes.size())
+        throw file_error(fmt::format("{} does not read back as the {} bytes written to it", path, bytes.size()));
+    std::vector<uint8_t> piece(std::min(kReadBackPiece, bytes.size()));
+    for (std::size_t at = 0; at < bytes.size(); at += piece.size()) {
+        const std::size_t length = std::min(piece.size(), bytes.size() - at);
+        if (std::fread(piece.data(), 1, length, file.file.get()) != length ||
+            std::memcmp(piece.data(), bytes.data() + at, length) != 0)
+            throw file_error(fmt::format("{} does not read back as written: it differs from 0x{:X} on", path, at));
+    }
+}
+
 } // namespace
 
 std::string description_text(const BackupFacts &facts) {
@@ -189,6 +254,40 @@ std::string description_text(const BackupFacts &facts) {
     json.field("read_through", facts.path).field("adler32", fmt::format("{:08x}", facts.adler32));
     json.field("time", facts.time).end_object();
     return json.text();
+}
+
+void check_backup_target(const std::string &out, bool overwrite, const std::string &firmware) {
+    const std::string sidecar = out + ".json";
+    if (!firmware.empty()) {
+        if (platform::same_file(out, firmware))
+            throw file_error(fmt::format("The backup {} is the firmware file {}; nothing was read or written", out,
+                                         firmware));
+        if (platform::same_file(sidecar, firmware))
+            throw file_error(fmt::format("The backup's description {} is the firmware file {}; nothing was read or "
+                                         "written",
+                                         sidecar, firmware));
+    }
+    if (overwrite) return;
+    for (const std::string &target : {out, sidecar})
+        if (exists(target))
+            throw file_error(fmt::format("{} already exists; --overwrite replaces it", target));
+}
+
+void write_whole_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+    const fs::path final_name = fs::u8path(path);
+    const fs::path temporary = unused_name_beside(final_name);
+    try {
+        write_to(temporary.u8string(), bytes);
+        check_reads_back(temporary.u8string(), bytes);
+        std::error_code failure;
+        fs::rename(temporary, final_name, failure);
+        if (failure)
+            throw file_error(fmt::format("Cannot rename {} to {}: {}", temporary.u8string(), path, failure.message()));
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw;
+    }
 }
 
 Backup load_backup(const std::string &path) {

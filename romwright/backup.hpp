@@ -33,7 +33,20 @@ struct BackupFacts {
 // break) that read writes to <out>.json and prints under --json.
 std::string description_text(const BackupFacts &facts);
 
-// Reads the whole flash of board to out and writes out.json.
+// Refuses (romwright::error, a file) to save a backup to out before anything
+// is read: when out or out.json is the firmware file (the same file by its
+// identity, whatever the name, link or hard link), and, unless overwrite,
+// when out or out.json exists.
+void check_backup_target(const std::string &out, bool overwrite, const std::string &firmware = {});
+
+// Writes bytes to a new file in the folder of path and, once they are all
+// written and read back alike, gives it the name path (replacing a file of
+// that name). On a failure (a full disk, say) the new file is removed and
+// path is left as it was. Throws romwright::error (a file).
+void write_whole_file(const std::string &path, const std::vector<uint8_t> &bytes);
+
+// Reads the whole flash of board to out and then writes out.json, each
+// through write_whole_file.
 BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, const std::string &out);
 
 struct Backup {

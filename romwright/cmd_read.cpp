@@ -27,13 +27,6 @@ std::string utc_now() {
     return text;
 }
 
-void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) throw romwright::error(error_kind::file, fmt::format("Cannot create {}", path));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) throw romwright::error(error_kind::file, fmt::format("Cannot write {}", path));
-}
-
 } // namespace
 
 BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, const std::string &out) {
@@ -47,15 +40,17 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
             throw romwright::error(error_kind::device_call, fmt::format("Reading the flash at 0x{:08X} failed", at));
     const BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
                              utc_now(), flash.path()};
-    write_bytes(out, bytes);
+    // The description last: one that stands beside its backup describes it.
+    write_whole_file(out, bytes);
     const std::string text = description_text(backup);
-    write_bytes(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
+    write_whole_file(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
     return backup;
 }
 
 int run_read(const Arguments &args) {
     const BoardIds ids = board_ids(args);
     const std::string out = args.at("<out>").asString();
+    check_backup_target(out, flag(args, "--overwrite"));
     const bool json_output = flag(args, "--json");
     if (!versions_accepted(json_output)) return kExitRefused;
     const OneBoard board = board_at(ids);

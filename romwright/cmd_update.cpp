@@ -78,6 +78,8 @@ int run_update(const Arguments &args) {
     romwright::options options;
     const int32_t system_id = id_option(args, "--system", 0);
     const int32_t board_id = id_option(args, "--board", 0);
+    if (const auto out = text(args, "--backup"))
+        check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
     if (!versions_accepted()) return kExitRefused;
     const bool quiet = flag(args, "--quiet");
     romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);

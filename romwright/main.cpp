@@ -1,5 +1,6 @@
 // romwright: lists, inspects, verifies, saves, restores and updates the
 // firmware of this machine's boards over the update engine.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <limits>
@@ -97,6 +98,11 @@ int main(int argc, char **argv) {
     using namespace romwright::tool;
     // Ctrl+C, SIGTERM and a closed terminal wait for the board being written.
     romwright::frontend::defer_stop_requests(kProgram);
+#ifdef SIGXFSZ
+    // A file that outgrows the size limit (ulimit -f) fails its write instead
+    // of ending the program, so a backup cut short is removed, not left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     romwright::frontend::use_utf8_console();
     // In UTF-8 on every system, so a file path in any script reaches the file.
     const std::vector<std::string> arguments = romwright::frontend::program_arguments(argc, argv);

@@ -13,9 +13,9 @@ Usage:
   romwright list [--json]
   romwright inspect <file> [--board=<model>] [--revision=<major.minor>] [--variant=<n>] [--page0] [--page1] [--json]
   romwright verify <file> [--system=<sid>] [--board=<bid>] [--json]
-  romwright read [--system=<sid>] [--board=<bid>] <out> [--json]
+  romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
-  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--full] <file>
+  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] <file>
   romwright (-h | --help | --version)
 
 Commands:
@@ -28,7 +28,8 @@ Commands:
   verify    Reads the flash the update of board <sid>/<bid> with <file> would
             write, without erasing or writing. Exit 0 match, 1 differs.
   read      Saves the whole flash of board <sid>/<bid> to <out>, and a
-            description to <out>.json.
+            description to <out>.json, each written to a new file in the same
+            folder and renamed once complete and read back.
   restore   Writes a backup made by read back to board <sid>/<bid>: only the
             sectors that differ are erased and written; every byte is verified.
             A backup that differs from its description (size, Adler-32) or a
@@ -50,7 +51,9 @@ Options:
                            after a failure nothing there (the reason is on
                            standard error).
   --backup=<out>           update: read the flash to <out> (and <out>.json)
-                           before anything is erased.
+                           before anything is erased; never the firmware file.
+  --overwrite              read, update --backup: replace an existing <out>
+                           and <out>.json (refused without it).
   --full                   update: erase and write every planned sector, as
                            romwright-cli does.
   --any-serial             restore: accept a board whose serial differs from
