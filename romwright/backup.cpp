@@ -71,9 +71,10 @@ std::vector<uint8_t> read_whole(platform::RegularFile &file, const std::string &
 // ---------------------------------------------------------------------------
 // The description, exactly as description_text writes it.
 
-// The value as the document has it, shortened: for messages.
+// The value as the document has it, shortened, for messages: in ASCII
+// (\u escapes), so that cutting it never splits a character.
 std::string shown(const json &value) {
-    std::string text = value.dump();
+    std::string text = value.dump(-1, ' ', true);
     if (text.size() > 60) text = text.substr(0, 57) + "...";
     return text;
 }
