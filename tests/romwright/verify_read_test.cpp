@@ -57,7 +57,8 @@ TEST_P(ReadSavesTheFlash, ByteForByteWithItsDescription) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, ReadSavesTheFlash,
     ::testing::Values(ReadCase{"PageMode", "page", "1", 0x800000, R"(["read", 11, "ZEN5110", 8388608, "page mode"])"},
-                      ReadCase{"SectorMode", "sector", "2", 0x400000, R"(["read", 25, "ZEN5160", 4194304, "sector mode"])"},
+                      ReadCase{"SectorMode", "sector", "2", 0x400000,
+                               R"(["read", 25, "ZEN5160", 4194304, "sector mode"])"},
                       ReadCase{"FlashSectorService", "service", "3", 0x100000,
                                R"(["read", 36, "ZEN5191", 1048576, "flash-sector service"])"}),
     [](const ::testing::TestParamInfo<ReadCase> &info) { return std::string(info.param.name); });
