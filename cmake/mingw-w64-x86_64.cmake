@@ -5,8 +5,8 @@
 #   cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
 # The libraries that Debian ships only for Linux (fmt, docopt, toml++,
-# Boost, GoogleTest) are taken from their headers and sources by
-# cmake/windows/dependencies.cmake; zlib comes from libz-mingw-w64-dev.
+# nlohmann-json, Boost, GoogleTest) are taken from their headers and sources
+# by the config files of cmake/windows/; zlib comes from libz-mingw-w64-dev.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -39,9 +39,9 @@ if(ROMWRIGHT_WINE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
       env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all ${ROMWRIGHT_WINE})
 endif()
 
-# Where find_package finds fmt, docopt, toml++, Boost and GoogleTest for
-# Windows (see cmake/windows/), and zlib's static library.
-foreach(package fmt docopt tomlplusplus Boost GTest)
+# Where find_package finds fmt, docopt, toml++, nlohmann-json, Boost and
+# GoogleTest for Windows (see cmake/windows/), and zlib's static library.
+foreach(package fmt docopt tomlplusplus nlohmann_json Boost GTest)
   set(${package}_DIR ${CMAKE_CURRENT_LIST_DIR}/windows CACHE PATH "Windows build of ${package}")
 endforeach()
 set(ZLIB_INCLUDE_DIR /usr/${ROMWRIGHT_MINGW_TRIPLET}/include CACHE PATH "zlib for Windows")

@@ -18,8 +18,7 @@ std::pair<uint32_t, uint32_t> revision_option(const std::string &value) {
     unsigned major = 0, minor = 0;
     char end = 0;
     if (std::sscanf(value.c_str(), "%u.%u%c", &major, &minor, &end) != 2)
-        throw romwright::error(error_kind::usage,
-                               fmt::format("--revision must be <major.minor>, not \"{}\"", value));
+        throw BadCommandLine(fmt::format("--revision must be <major.minor>, not \"{}\"", value));
     return {major, minor};
 }
 

@@ -10,11 +10,11 @@
 
 #include <romwright/board_flash.hpp>
 #include <romwright/error.hpp>
+#include <romwright/frontend/files.hpp>
 #include <romwright/frontend/inventory.hpp>
 
 #include "backup.hpp"
 #include "commands.hpp"
-#include "json_writer.hpp"
 
 namespace romwright::tool {
 namespace {
@@ -28,13 +28,6 @@ std::string utc_now() {
     return text;
 }
 
-void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) throw romwright::error(error_kind::file, fmt::format("Cannot create {}", path));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) throw romwright::error(error_kind::file, fmt::format("Cannot write {}", path));
-}
-
 } // namespace
 
 BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, const std::string &out) {
@@ -45,43 +38,29 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
     std::vector<uint8_t> bytes(size);
     for (uint64_t at = 0; at < size; at += flash.sector_size())
         flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at);
-    write_bytes(out, bytes);
-
-    BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
-                       utc_now(), path_name(flash.path())};
-    JsonWriter json;
-    json.begin_object().field("schema_version", uint32_t{1}).field("kind", backup.kind).field("model", backup.model);
-    json.field("serial", backup.serial);
-    if (backup.revision) json.field("revision", fmt::format("{}.{}", backup.revision->first, backup.revision->second));
-    else json.null_field("revision");
-    json.field("flash_size", backup.flash_size).field("flash_size_found_by", backup.size_method);
-    json.field("read_through", backup.path).field("adler32", fmt::format("{:08x}", backup.adler32));
-    json.field("time", backup.time).end_object();
-    const std::string text = json.text();
-    write_bytes(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
+    const BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
+                             utc_now(), path_name(flash.path())};
+    // The description last: one that stands beside its backup describes it.
+    frontend::write_whole_file(out, bytes);
+    const std::string text = description_text(backup);
+    frontend::write_whole_file(out + ".json", std::vector<uint8_t>(text.begin(), text.end()));
     return backup;
 }
 
 int run_read(const Arguments &args) {
-    if (!versions_accepted()) return kExitRefused;
-    uint32_t system_id = 0, board_id = 0;
-    void *board = single_board(args, system_id, board_id);
+    const BoardIds ids = board_ids(args);
     const std::string out = args.at("<out>").asString();
-    const BackupFacts backup = save_backup(board, system_id, board_id, out);
-    if (flag(args, "--json")) {
-        const std::vector<uint8_t> sidecar = [&] {
-            std::FILE *f = std::fopen((out + ".json").c_str(), "rb");
-            std::vector<uint8_t> b;
-            if (!f) return b;
-            for (int c; (c = std::fgetc(f)) != EOF;) b.push_back(static_cast<uint8_t>(c));
-            std::fclose(f);
-            return b;
-        }();
-        std::fwrite(sidecar.data(), 1, sidecar.size(), stdout);
+    check_backup_target(out, flag(args, "--overwrite"));
+    const bool json_output = flag(args, "--json");
+    if (!versions_accepted(json_output)) return kExitRefused;
+    const OneBoard board = board_at(ids);
+    const BackupFacts backup = save_backup(board.handle, board.system_id, board.board_id, out);
+    if (json_output) {
+        std::fputs(description_text(backup).c_str(), stdout);
     } else {
         std::printf("Saved the 0x%llX bytes of board %u/%u (%s) to %s, Adler-32 %08x; its description is in %s.json\n",
-                    static_cast<unsigned long long>(backup.flash_size), system_id, board_id, backup.model.c_str(),
-                    out.c_str(), backup.adler32, out.c_str());
+                    static_cast<unsigned long long>(backup.flash_size), board.system_id, board.board_id,
+                    backup.model.c_str(), out.c_str(), backup.adler32, out.c_str());
     }
     return kExitSuccess;
 }

@@ -74,10 +74,14 @@ int run_update(const Arguments &args) {
     romwright::options options;
     const int32_t system_id = id_option(args, "--system", 0);
     const int32_t board_id = id_option(args, "--board", 0);
+    if (const auto out = text(args, "--backup"))
+        check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
     if (!versions_accepted()) return kExitRefused;
     const bool quiet = flag(args, "--quiet");
     romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
+    if (const auto nothing = frontend::nothing_selected(system_id, board_id))
+        throw romwright::error(error_kind::board, *nothing);
     const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
     const std::string backup = text(args, "--backup").value_or("");
     if (!backup.empty() && boards.size() != 1)

@@ -13,12 +13,14 @@
 namespace romwright::tool {
 
 int run_verify(const Arguments &args) {
-    if (!versions_accepted()) return kExitRefused;
-    uint32_t system_id = 0, board_id = 0;
-    void *board = single_board(args, system_id, board_id);
+    const BoardIds ids = board_ids(args);
+    const bool json_output = flag(args, "--json");
+    if (!versions_accepted(json_output)) return kExitRefused;
+    const OneBoard board = board_at(ids);
+    const uint32_t system_id = board.system_id, board_id = board.board_id;
     const std::string file = args.at("<file>").asString();
-    const VerifyReport report = verify_firmware(file, board);
-    if (flag(args, "--json")) {
+    const VerifyReport report = verify_firmware(file, board.handle);
+    if (json_output) {
         JsonWriter json;
         json.begin_object().field("schema_version", uint32_t{1}).field("command", "verify");
         json.field("system_id", system_id).field("board_id", board_id).field("model", report.model);

@@ -9,6 +9,8 @@
 
 #include <docopt/docopt.h>
 
+#include <romwright/error.hpp>
+
 namespace romwright::tool {
 
 using Arguments = std::map<std::string, docopt::value>;
@@ -20,14 +22,41 @@ constexpr int kExitRefused = -1;
 constexpr const char *kProgram = "romwright";
 constexpr const char *kLogFileName = "romwright.log";
 
+// A command line that the usage text allows but that cannot be followed (an
+// ID that is not a number, a board command without its board): the program
+// says why and exits with 255, as for one the parser refuses.
+class BadCommandLine : public romwright::error {
+public:
+    explicit BadCommandLine(const std::string &message) : romwright::error(error_kind::usage, message) {}
+};
+
 bool flag(const Arguments &args, const std::string &key);
 std::optional<std::string> text(const Arguments &args, const std::string &key);
-// A 32-bit ID; absent gives fallback. Raises romwright::error (usage) naming the option.
+// A 32-bit ID; absent gives fallback. Raises BadCommandLine naming the option.
 int32_t id_option(const Arguments &args, const std::string &key, int32_t fallback);
-// --system and --board of a command that takes exactly one board.
-void *single_board(const Arguments &args, uint32_t &system_id, uint32_t &board_id);
-// The library and driver gate of romwright-cli; false when refused (the text was printed).
-bool versions_accepted();
+
+// --system and --board of a command that takes exactly one board, as given.
+struct BoardIds {
+    int32_t system_id = 0;
+    int32_t board_id = 0;
+};
+// Raises BadCommandLine when either is missing or not a number.
+BoardIds board_ids(const Arguments &args);
+
+struct OneBoard {
+    uint32_t system_id = 0;
+    uint32_t board_id = 0;
+    void *handle = nullptr;
+};
+// The board the IDs name; romwright::error (a board) naming the systems or
+// boards there are when there is none.
+OneBoard board_at(const BoardIds &ids);
+
+// The library and driver gate of romwright-cli; false when refused, with
+// romwright-cli's text printed: on standard output as romwright-cli does,
+// on standard error under --json (json), where standard output holds a
+// document or nothing.
+bool versions_accepted(bool json = false);
 // "romwright: <text>" on standard error.
 void complain(const std::string &text);
 

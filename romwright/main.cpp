@@ -1,8 +1,8 @@
 // romwright: lists, inspects, verifies, saves, restores and updates the
 // firmware of this machine's boards over the update engine.
+#include <csignal>
 #include <cstdio>
 #include <exception>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 
+#include "arguments.hpp"
 #include "commands.hpp"
 #include "console.hpp"
 #include "usage.hpp"
@@ -35,34 +36,33 @@ std::optional<std::string> text(const Arguments &args, const std::string &key) {
 int32_t id_option(const Arguments &args, const std::string &key, int32_t fallback) {
     const std::optional<std::string> value = text(args, key);
     if (!value) return fallback;
-    std::size_t used = 0;
-    long long number = 0;
     try {
-        number = std::stoll(*value, &used, 10);
-    } catch (const std::exception &) {
-        used = 0;
+        return romwright::cli::parse_id(key, *value);
+    } catch (const romwright::error &refusal) {
+        throw BadCommandLine(refusal.what());
     }
-    if (used == 0 || used != value->size())
-        throw romwright::error(error_kind::usage, fmt::format("{} must be a whole number, not \"{}\"", key, *value));
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max())
-        throw romwright::error(error_kind::usage, fmt::format("{} {} is out of range", key, *value));
-    return static_cast<int32_t>(number);
 }
 
-void *single_board(const Arguments &args, uint32_t &system_id, uint32_t &board_id) {
+BoardIds board_ids(const Arguments &args) {
     if (!text(args, "--system") || !text(args, "--board"))
-        throw romwright::error(error_kind::usage, "--system=<sid> and --board=<bid> name the one board to use");
-    system_id = static_cast<uint32_t>(id_option(args, "--system", 0));
-    board_id = static_cast<uint32_t>(id_option(args, "--board", 0));
-    const frontend::BoardList boards = frontend::one_board(system_id, board_id);
-    if (boards.empty() || !boards.front())
-        throw romwright::error(error_kind::usage, fmt::format("There is no board {}/{}", system_id, board_id));
-    return boards.front();
+        throw BadCommandLine("--system=<sid> and --board=<bid> name the one board to use");
+    return BoardIds{id_option(args, "--system", 0), id_option(args, "--board", 0)};
 }
 
-bool versions_accepted() {
+OneBoard board_at(const BoardIds &ids) {
+    if (const auto nothing = frontend::nothing_selected(ids.system_id, ids.board_id))
+        throw romwright::error(error_kind::board, *nothing);
+    OneBoard board{static_cast<uint32_t>(ids.system_id), static_cast<uint32_t>(ids.board_id), nullptr};
+    board.handle = frontend::one_board(board.system_id, board.board_id).front();
+    if (!board.handle)
+        throw romwright::error(error_kind::board, fmt::format("The library gives no board for system {}, board {}",
+                                                              ids.system_id, ids.board_id));
+    return board;
+}
+
+bool versions_accepted(bool json) {
     if (frontend::library_and_driver_recent_enough()) return true;
-    std::fputs(romwright::cli::kTooOld, stdout);
+    std::fputs(romwright::cli::kTooOld, json ? stderr : stdout);
     return false;
 }
 
@@ -91,12 +91,20 @@ int main(int argc, char **argv) {
     using namespace romwright::tool;
     // Ctrl+C, SIGTERM and a closed terminal wait for the board being written.
     romwright::frontend::defer_stop_requests(kProgram);
+#ifdef SIGXFSZ
+    // A file that outgrows the size limit (ulimit -f) fails its write instead
+    // of ending the program, so a backup cut short is removed, not left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     romwright::frontend::use_utf8_console();
     // In UTF-8 on every system, so a file path in any script reaches the file.
     const std::vector<std::string> arguments = romwright::frontend::program_arguments(argc, argv);
     const Arguments args = docopt::docopt(kUsage, arguments, true, kVersionText, false);
     try {
         return dispatch(args);
+    } catch (const BadCommandLine &failure) {
+        complain(failure.what());
+        return kExitRefused;
     } catch (const std::exception &failure) {
         complain(failure.what());
     } catch (...) {

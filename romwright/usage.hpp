@@ -13,9 +13,9 @@ Usage:
   romwright list [--json]
   romwright inspect <file> [--board=<model>] [--revision=<major.minor>] [--variant=<n>] [--page0] [--page1] [--json]
   romwright verify <file> [--system=<sid>] [--board=<bid>] [--json]
-  romwright read [--system=<sid>] [--board=<bid>] <out> [--json]
+  romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
-  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--full] <file>
+  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] <file>
   romwright (-h | --help | --version)
 
 Commands:
@@ -28,9 +28,12 @@ Commands:
   verify    Reads the flash the update of board <sid>/<bid> with <file> would
             write, without erasing or writing. Exit 0 match, 1 differs.
   read      Saves the whole flash of board <sid>/<bid> to <out>, and a
-            description to <out>.json.
+            description to <out>.json, each written to a new file in the same
+            folder and renamed once complete and read back.
   restore   Writes a backup made by read back to board <sid>/<bid>: only the
             sectors that differ are erased and written; every byte is verified.
+            A backup that differs from its description (size, Adler-32) or a
+            description that is not one read wrote is refused first.
   update    The update of romwright-cli. Sectors that already hold the image
             are read, compared and left alone.
 
@@ -44,9 +47,13 @@ Options:
   --page0                  Forces page 0 update.
   --page1                  Forces page 1 update.
   --quiet                  Nothing on standard output but errors.
-  --json                   One JSON document on standard output, nothing else.
+  --json                   One JSON document on standard output, nothing else;
+                           after a failure nothing there (the reason is on
+                           standard error).
   --backup=<out>           update: read the flash to <out> (and <out>.json)
-                           before anything is erased.
+                           before anything is erased; never the firmware file.
+  --overwrite              read, update --backup: replace an existing <out>
+                           and <out>.json (refused without it).
   --full                   update: erase and write every planned sector, as
                            romwright-cli does.
   --any-serial             restore: accept a board whose serial differs from
@@ -55,8 +62,9 @@ Options:
   --version                Show the version.
 
 Exit status: 0 success (inspect: accepted; verify: match), 1 failure (inspect:
-refused; verify: differs), 255 (-1) a bad command line or a library or driver
-older than 7.1. The update's log is appended to romwright.log in the working
+refused; verify: differs; a system or board that is not there), 255 (-1) a bad
+command line (verify, read, restore: --system or --board missing; an ID that
+is not a number) or a library or driver older than 7.1. The update's log is appended to romwright.log in the working
 directory.
 )";
 

@@ -24,6 +24,18 @@ uint64_t boards_in(uint32_t system_id) {
 
 uint64_t systems() { return checked_count(KorvelNumOfSystems(), "KorvelNumOfSystems()", "systems"); }
 
+std::string systems_there(uint64_t count) {
+    if (count == 0) return "this machine has no systems";
+    if (count == 1) return "the only system is 1";
+    return fmt::format("the systems are 1 to {}", count);
+}
+
+std::string boards_there(uint64_t count) {
+    if (count == 0) return "it has no boards";
+    if (count == 1) return "its only board is 1";
+    return fmt::format("its boards are 1 to {}", count);
+}
+
 void add_boards_of(uint32_t system_id, BoardList &boards) {
     for (uint64_t board = 1; board <= boards_in(system_id); ++board) {
         if (boards.size() == kMostBoards)
@@ -49,6 +61,19 @@ BoardList boards_of_all_systems() {
 }
 
 BoardList one_board(uint32_t system_id, uint32_t board_id) { return {KorvelGetBoardBySystemID(system_id, board_id)}; }
+
+std::optional<std::string> nothing_selected(int32_t system_id, int32_t board_id) {
+    if (system_id == 0 && board_id == 0) return std::nullopt;
+    if (system_id == 0 && KorvelGetBoardBySystemID(0, static_cast<uint32_t>(board_id))) return std::nullopt;
+    const uint64_t system_count = systems();
+    if (system_id <= 0 || static_cast<uint64_t>(system_id) > system_count)
+        return fmt::format("There is no system {}; {}", system_id, systems_there(system_count));
+    if (board_id == 0) return std::nullopt;
+    const uint64_t board_count = boards_in(static_cast<uint32_t>(system_id));
+    if (board_id < 0 || static_cast<uint64_t>(board_id) > board_count)
+        return fmt::format("System {} has no board {}; {}", system_id, board_id, boards_there(board_count));
+    return std::nullopt;
+}
 
 BoardList select_by_ids(int32_t system_id, int32_t board_id) {
     const auto system = static_cast<uint32_t>(system_id);

@@ -1,6 +1,6 @@
 #include <romwright/frontend/program_arguments.hpp>
 
-#include "engine/platform/console.hpp"
+#include "engine/platform/program_console.hpp"
 
 namespace romwright::frontend {
 

@@ -105,7 +105,13 @@ const BoardModel &model_named(const std::string &designation) {
     throw romwright::error(error_kind::usage, fmt::format("No board model is called \"{}\"", designation));
 }
 
+// A model whose image carries its board variant is judged for the variant
+// asked about; with none given, the user is asked, as for the revision.
 BoardIdentity identity_of(const BoardModel &model, const InspectRequest &request) {
+    if (model.variant != VariantRule::none && !request.variant)
+        throw romwright::error(error_kind::usage,
+                               fmt::format("A {} takes only images made for its board variant: give --variant",
+                                           model.designation));
     BoardIdentity board;
     board.kind = model.kind;
     board.id = model.board_id;
@@ -166,8 +172,8 @@ void judge(const ImageSlot (&slots)[2], const InspectRequest &request, Inspectio
         result.verdict = "Unknown board type";
         return;
     }
-    const BoardIdentity board = identity_of(model, request);
     try {
+        const BoardIdentity board = identity_of(model, request);
         result.slot = check_image(slots, board, false, revision_of(request, model), LogSink());
         result.plan = plan_for(slots[result.slot], board, request);
         result.accepted = true;

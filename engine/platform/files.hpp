@@ -33,4 +33,8 @@ int64_t file_size(std::FILE *file) noexcept;
 // Moves an open file's position to `offset` bytes from its start.
 bool seek_to(std::FILE *file, uint64_t offset) noexcept;
 
+// Hands what was written to file over to the disk itself (not only to the
+// system's cache), so that it survives a power loss; false when that fails.
+bool flush_to_disk(std::FILE *file) noexcept;
+
 } // namespace romwright::platform

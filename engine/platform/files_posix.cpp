@@ -1,6 +1,7 @@
 #include "engine/platform/files.hpp"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace romwright::platform {
 
@@ -21,5 +22,7 @@ bool seek_to(std::FILE *file, uint64_t offset) noexcept {
     if (!file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
+
+bool flush_to_disk(std::FILE *file) noexcept { return std::fflush(file) == 0 && ::fsync(fileno(file)) == 0; }
 
 } // namespace romwright::platform

@@ -93,4 +93,6 @@ bool seek_to(std::FILE *file, uint64_t offset) noexcept {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
+bool flush_to_disk(std::FILE *file) noexcept { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
 } // namespace romwright::platform

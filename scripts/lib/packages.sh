@@ -7,7 +7,7 @@
 # Building, testing and running romwright (scripts/test.sh, scripts/demo.sh).
 base_packages=(
   build-essential cmake ninja-build pkg-config python3
-  libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev
+  libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
   scdoc
@@ -21,7 +21,7 @@ packaging_packages=(lintian desktop-file-utils scdoc dpkg-dev fakeroot file)
 windows_packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
-  libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev
+  libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev nlohmann-json3-dev
 )
 
 ensure_packages() {

@@ -57,6 +57,19 @@ TEST_F(Tool, InspectJsonShowsThePofPacketsAndCrc) {
     EXPECT_EQ(json_value(result.out, "d['images'][0]['page_layout']['page0']"), R"({"begin": 131072, "end": 524288})");
 }
 
+// inspect asks for what a model's image depends on instead of assuming it.
+TEST_F(Tool, InspectAsksForTheVariantOfAModelThatHasOne) {
+    const std::string file = make_image("fw-ZEN5170.rpd", "ZEN5170", {"--word2", "3"});
+    const auto unknown = run({"inspect", file, "--board=ZEN5170", "--json"});
+    EXPECT_EQ(unknown.exit_code, 1) << unknown.err;
+    EXPECT_EQ(json_value(unknown.out, "[d['check']['accepted'], d['check']['message']]"),
+              R"([false, "A ZEN5170 takes only images made for its board variant: give --variant"])");
+    EXPECT_EQ(run({"inspect", file, "--board=ZEN5170", "--variant=3"}).exit_code, 0);
+    EXPECT_EQ(run({"inspect", file, "--board=ZEN5170", "--variant=0"}).exit_code, 1);
+    // A model without variants needs none.
+    EXPECT_EQ(run({"inspect", make_image("fw-ZEN5160.rpd", "ZEN5160"), "--board=ZEN5160"}).exit_code, 0);
+}
+
 // The flash starts as all zero bytes: a sector the update erases no longer
 // is, and a page it writes holds the image where an unwritten one of an
 // erased sector reads 0xFF.

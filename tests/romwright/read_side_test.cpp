@@ -37,11 +37,8 @@ INSTANTIATE_TEST_SUITE_P(Programs, VerifyAfterAServiceUpdate,
                          ::testing::Values(ServiceUpdate{"romwright", false}, ServiceUpdate{"romwright_cli", true}),
                          [](const ::testing::TestParamInfo<ServiceUpdate> &info) { return std::string(info.param.name); });
 
-// One board's description with a fault of its own, in the fixture's machine's place.
-void use_machine(Tool &tool, std::unique_ptr<testsupport::SimMachine> &machine, const std::string &board) {
-    (void)tool;
-    machine = std::make_unique<testsupport::SimMachine>("[[system]]\n[[system.board]]\n" + board);
-}
+// A machine of one board, its description given, in the fixture's machine's place.
+std::string one_board(const std::string &board) { return "[[system]]\n[[system.board]]\n" + board; }
 
 struct ReadFault {
     const char *name;
@@ -56,7 +53,7 @@ class ReadWithAFailingRead : public Tool, public ::testing::WithParamInterface<R
 
 TEST_P(ReadWithAFailingRead, NeverSavesAShortFlash) {
     const ReadFault &c = GetParam();
-    use_machine(*this, machine_, c.board);
+    use_machine(one_board(c.board));
     const std::vector<uint8_t> pattern = testsupport::pattern_bytes(0x800000, 11, 3, 0x3C);
     machine().preset_flash("dut", pattern.size(), 0, pattern);
     const auto result = run({"read", "--system=1", "--board=1", path("b.bin"), "--json"});
@@ -104,9 +101,8 @@ TEST_F(Tool, ACompareReadThatGetsNoDataDoesNotSkipADifferingSector) {
     std::fill_n(flash.begin() + kPage * kPageBytes, kPageBytes / 2, 0xFF);
     // The scratch read of identification is call 1; sector 1 is compared
     // first, two calls per page: its page 10's first half is call 22.
-    use_machine(*this, machine_,
-                "name = \"dut\"\nkind = 11\n[[system.board.fault]]\ntype = \"call\"\n"
-                "call = \"ZEN5110FlashSectorPageRead\"\ncode = 512\nnth = 22\n");
+    use_machine(one_board("name = \"dut\"\nkind = 11\n[[system.board.fault]]\ntype = \"call\"\n"
+                "call = \"ZEN5110FlashSectorPageRead\"\ncode = 512\nnth = 22\n"));
     machine().preset_flash("dut", 0x800000, 0, flash);
 
     const auto result = run({"update", "--system=1", "--board=1", "--quiet", file});

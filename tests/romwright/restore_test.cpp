@@ -49,6 +49,7 @@ TEST_F(Tool, RestoreRefusesAnotherBoardBeforeTheFirstErase) {
     const std::vector<uint8_t> sector_board = flash("sector");
     const auto other_kind = run({"restore", path("backup.bin"), "--system=1", "--board=2"});
     EXPECT_EQ(other_kind.exit_code, 1);
+    EXPECT_EQ(other_kind.out, "") << "a progress bar before the refusal";
     EXPECT_NE(other_kind.err.find("The backup is of a board of kind 11, this board is of kind 25 (ZEN5160)"),
               std::string::npos)
         << other_kind.err;

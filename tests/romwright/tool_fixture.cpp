@@ -1,5 +1,7 @@
 #include "tests/romwright/tool_fixture.hpp"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace tooltest {
@@ -39,6 +41,26 @@ testsupport::ProcessResult Tool::run(const std::vector<std::string> &args, int k
     for (const auto &[name, value] : extra_env_) options.env[name] = value;
     options.kill_after_ms = kill_after_ms;
     return testsupport::run_process(testsupport::bin_path("romwright"), args, options);
+}
+
+testsupport::ProcessResult Tool::run_with_file_limit(long blocks, const std::vector<std::string> &args) {
+    testsupport::ProcessOptions options = machine_->process_options();
+    options.working_directory = work_.path();
+    for (const auto &[name, value] : extra_env_) options.env[name] = value;
+    std::vector<std::string> shell_args = {"-c", "ulimit -f " + std::to_string(blocks) + " && exec \"$0\" \"$@\"",
+                                           testsupport::bin_path("romwright")};
+    shell_args.insert(shell_args.end(), args.begin(), args.end());
+    return testsupport::run_process("/bin/sh", shell_args, options);
+}
+
+void Tool::use_machine(const std::string &toml) { machine_ = std::make_unique<testsupport::SimMachine>(toml); }
+
+std::vector<std::string> Tool::files() const {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(work_.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 testsupport::ProcessResult Tool::cli(const std::vector<std::string> &args) {

@@ -27,6 +27,11 @@ protected:
 
     testsupport::ProcessResult run(const std::vector<std::string> &args, int kill_after_ms = 0);
     testsupport::ProcessResult cli(const std::vector<std::string> &args);
+    // romwright run by a shell whose files may grow to `blocks` 512-byte
+    // blocks (ulimit -f), as on a disk that fills up meanwhile.
+    testsupport::ProcessResult run_with_file_limit(long blocks, const std::vector<std::string> &args);
+    // The simulated machine described by toml replaces the fixture's.
+    void use_machine(const std::string &toml);
     // A firmware file made by the image maker in the working folder.
     std::string make_image(const std::string &file_name, const std::string &model,
                            const std::vector<std::string> &extra = {});
@@ -36,6 +41,8 @@ protected:
     std::string json_value(const std::string &text, const std::string &expression);
     std::string path(const std::string &name) const { return work_.file(name); }
     std::vector<uint8_t> flash(const std::string &board) const { return machine_->flash(board); }
+    // The names in the working folder, sorted.
+    std::vector<std::string> files() const;
     testsupport::SimMachine &machine() { return *machine_; }
 
     std::map<std::string, std::string> extra_env_;  // added to every run

@@ -49,16 +49,18 @@ TEST_P(ReadSavesTheFlash, ByteForByteWithItsDescription) {
     const auto result = run({"read", "--system=1", std::string("--board=") + c.board_id, path("backup.bin"), "--json"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(testsupport::read_file(path("backup.bin")) == pattern);
-    EXPECT_EQ(json_value(result.out, "[d['kind'], d['model'], d['flash_size'], d['read_through']]"), c.json);
+    EXPECT_EQ(json_value(result.out, "[d['command'], d['kind'], d['model'], d['flash_size'], d['read_through']]"),
+              c.json);
     EXPECT_EQ(testsupport::read_text(path("backup.bin.json")), result.out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ReadSavesTheFlash,
-    ::testing::Values(ReadCase{"PageMode", "page", "1", 0x800000, R"([11, "ZEN5110", 8388608, "page mode"])"},
-                      ReadCase{"SectorMode", "sector", "2", 0x400000, R"([25, "ZEN5160", 4194304, "sector mode"])"},
+    ::testing::Values(ReadCase{"PageMode", "page", "1", 0x800000, R"(["read", 11, "ZEN5110", 8388608, "page mode"])"},
+                      ReadCase{"SectorMode", "sector", "2", 0x400000,
+                               R"(["read", 25, "ZEN5160", 4194304, "sector mode"])"},
                       ReadCase{"FlashSectorService", "service", "3", 0x100000,
-                               R"([36, "ZEN5191", 1048576, "flash-sector service"])"}),
+                               R"(["read", 36, "ZEN5191", 1048576, "flash-sector service"])"}),
     [](const ::testing::TestParamInfo<ReadCase> &info) { return std::string(info.param.name); });
 
 TEST_F(Tool, ReadRefusesABoardWhoseOnlyPathCannotRead) {

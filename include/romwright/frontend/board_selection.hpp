@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace romwright::frontend {
@@ -32,5 +34,13 @@ BoardList one_board(uint32_t system_id, uint32_t board_id);
 // not 0 takes board B of system S (system 0 included); else S not 0 takes
 // every board of S; else every board of every system.
 BoardList select_by_ids(int32_t system_id, int32_t board_id);
+
+// Why the IDs of select_by_ids name no system or board of this machine, in
+// words for the user that say which there are: "System 1 has no board 7;
+// its boards are 1 to 2", "There is no system 9; the only system is 1".
+// Nothing when they name one (or, with 0s, every board there is, however
+// few). System 0 with a board ID is left to the library, which gives a
+// handle for it or none.
+std::optional<std::string> nothing_selected(int32_t system_id, int32_t board_id);
 
 } // namespace romwright::frontend

@@ -1,4 +1,4 @@
-#include "engine/platform/console.hpp"
+#include "engine/platform/program_console.hpp"
 
 namespace romwright::platform {
 

@@ -1,4 +1,4 @@
-#include "engine/platform/console.hpp"
+#include "engine/platform/program_console.hpp"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
