@@ -10,8 +10,8 @@
 #include <fmt/format.h>
 
 #include <romwright/error.hpp>
+#include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
-#include <romwright/frontend/board_update.hpp>
 #include <romwright/frontend/firmware_name.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/stop_request.hpp>
@@ -29,43 +29,50 @@ namespace frontend = romwright::frontend;
 using romwright::cli::Console;
 using romwright::cli::print;
 
-struct Run {
-    const frontend::BoardList &boards;
-    std::string path;
-    romwright::options options;
-    frontend::SectorWrites writes;
-    std::string backup;
-    Console &console;
-    frontend::LogFile &log;
-};
-
-void update_one(Run &run, std::size_t i) {
-    const frontend::UpdateCallbacks callbacks{
-        [&run](ROMWRIGHT_OPERATION operation) { run.console.on_operation(operation); },
-        [&run](float progress) { run.console.on_progress(progress); },
-        [&run](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(run.log, level, text); },
+// The board loop's hooks: the progress bar, the file-name check and the
+// backup before a board, the log lines, a stop's reason in the log, and a
+// stop that came during the last board acknowledged on both.
+frontend::BoardLoopHooks tool_hooks(const std::string &path, const std::string &backup, Console &console,
+                                    frontend::LogFile &log, std::size_t &current) {
+    frontend::BoardLoopHooks hooks;
+    hooks.begin_board = [&console, &current](std::size_t index, std::size_t) {
+        current = index;
+        console.begin_board(static_cast<int32_t>(index));
     };
-    const std::size_t count = run.boards.size();
-    try {
-        frontend::stop_if_requested(i, count);
-    } catch (const frontend::stop_requested_error &stop) {
-        run.log.append(std::string(stop.what()) + "\n");
-        throw;
-    }
-    run.console.begin_board(static_cast<int32_t>(i));
-    frontend::check_firmware_path(run.path, run.boards[i]);
-    if (!run.backup.empty()) save_backup(run.boards[i], 0, 0, run.backup);
-    try {
-        const frontend::BoardLogEntry entry(run.log);
-        frontend::update_board(run.path, run.boards[i], callbacks, run.options, run.writes);
-    } catch (const romwright::exception &failure) {
-        run.console.drop_bar();
-        std::string reason = failure.cause() ? failure.cause()->what() : failure.what();
-        while (!reason.empty() && reason.back() == '\n') reason.pop_back();
-        throw romwright::error(error_kind::entry, fmt::format("update of board {}/{} failed: {} (see {})", i + 1, count,
-                                                              reason, kLogFileName));
-    }
-    std::fflush(stdout);
+    hooks.before_update = [path, backup](std::size_t, void *board) {
+        frontend::check_firmware_path(path, board);
+        if (!backup.empty()) save_backup(board, 0, 0, backup);
+    };
+    hooks.callbacks = [&console, &log](std::size_t) {
+        return frontend::UpdateCallbacks{
+            [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
+            [&console](float progress) { console.on_progress(progress); },
+            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
+        };
+    };
+    hooks.board_done = [&log](std::size_t) {
+        log.end_entry();
+        std::fflush(stdout);
+    };
+    hooks.stopped = [&log, &console](const frontend::stop_requested_error &stop) {
+        console.drop_bar();
+        log.append(std::string(stop.what()) + "\n");
+    };
+    hooks.stop_after_last_board = [&log, &console](const std::string &notice) {
+        console.drop_bar();
+        log.append(notice + "\n");
+        complain(notice);
+    };
+    return hooks;
+}
+
+// A failed update says on the console why, not only in the log.
+romwright::error board_failure(const romwright::exception &failure, std::size_t index, std::size_t count) {
+    std::string reason = failure.cause() ? failure.cause()->what() : failure.what();
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    return romwright::error(error_kind::entry,
+                            fmt::format("update of board {}/{} failed: {} (see {})", index + 1, count, reason,
+                                        kLogFileName));
 }
 
 } // namespace
@@ -89,10 +96,16 @@ int run_update(const Arguments &args) {
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     frontend::LogFile log(kProgram, kLogFileName);
-    Run run{boards,  args.at("<file>").asString(), options, flag(args, "--full") ? frontend::SectorWrites::all
-                                                                                  : frontend::SectorWrites::differing,
-            backup, console, log};
-    for (std::size_t i = 0; i < boards.size(); ++i) update_one(run, i);
+    const std::string path = args.at("<file>").asString();
+    const frontend::SectorWrites writes =
+        flag(args, "--full") ? frontend::SectorWrites::all : frontend::SectorWrites::differing;
+    std::size_t current = 0;
+    try {
+        frontend::update_boards(boards, path, options, writes, tool_hooks(path, backup, console, log, current));
+    } catch (const romwright::exception &failure) {
+        console.drop_bar();
+        throw board_failure(failure, current, boards.size());
+    }
     console.drop_bar();
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;
