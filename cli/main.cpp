@@ -26,8 +26,8 @@
 namespace {
 
 using Arguments = std::map<std::string, docopt::value>;
-using romwright::cli::Console;
-using romwright::cli::print;
+using romwright::console::Console;
+using romwright::console::print;
 namespace frontend = romwright::frontend;
 
 constexpr const char *kProgram = "romwright-cli";
@@ -42,7 +42,7 @@ bool flag(const Arguments &args, const std::string &key) {
 }
 
 int32_t id_option(const Arguments &args, const std::string &key) {
-    return romwright::cli::parse_id(key, args.at(key).asString());
+    return romwright::console::parse_id(key, args.at(key).asString());
 }
 
 // The loop's hooks: the progress bar per board, the file-name check before
@@ -55,7 +55,7 @@ frontend::BoardLoopHooks console_hooks(const std::string &path, Console &console
         return frontend::UpdateCallbacks{
             [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
             [&console](float progress) { console.on_progress(progress); },
-            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
+            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::console::log_line(log, level, text); },
         };
     };
     hooks.board_done = [&log](std::size_t) {
@@ -71,17 +71,17 @@ int run(const Arguments &args) {
     const int32_t system_id = id_option(args, "--system");
     const int32_t board_id = id_option(args, "--board");
     if (!frontend::library_and_driver_recent_enough()) {
-        print("{}", romwright::cli::kTooOld);
+        print("{}", romwright::console::kTooOld);
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");
-    romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
+    romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
     const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     // A text file: on Windows its lines end in CR LF, as the system's editors expect.
-    frontend::LogFile log(kProgram, romwright::cli::kLogFileName, "a");
+    frontend::LogFile log(kProgram, romwright::console::kLogFileName, "a");
     const std::string path = args.at("<file>").asString();
     frontend::update_boards(boards, path, options, frontend::SectorWrites::all, console_hooks(path, console, log));
     console.drop_bar();

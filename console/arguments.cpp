@@ -7,7 +7,7 @@
 
 #include <romwright/error.hpp>
 
-namespace romwright::cli {
+namespace romwright::console {
 
 int32_t parse_id(const std::string &key, const std::string &text) {
     std::size_t used = 0;
@@ -26,4 +26,4 @@ int32_t parse_id(const std::string &key, const std::string &text) {
     return static_cast<int32_t>(number);
 }
 
-} // namespace romwright::cli
+} // namespace romwright::console

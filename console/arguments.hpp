@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace romwright::cli {
+namespace romwright::console {
 
 // text as a whole number that fits 32 bits (an ID that does not fit would
 // select some other system or board). Raises romwright::error (usage)
@@ -12,4 +12,4 @@ namespace romwright::cli {
 // "<key> <number> is out of range".
 int32_t parse_id(const std::string &key, const std::string &text);
 
-} // namespace romwright::cli
+} // namespace romwright::console

@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-namespace romwright::cli {
+namespace romwright::console {
 namespace {
 
 struct OperationWord {
@@ -80,4 +80,4 @@ void force_pages(bool page0, bool page1, romwright::options &options) {
     }
 }
 
-} // namespace romwright::cli
+} // namespace romwright::console

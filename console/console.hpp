@@ -14,7 +14,7 @@
 
 #include "progress_bar.hpp"
 
-namespace romwright::cli {
+namespace romwright::console {
 
 // Progress display state for the whole run.
 class Console {
@@ -62,4 +62,4 @@ void log_line(frontend::LogFile &log, ROMWRIGHT_LOG_LEVEL level, const std::stri
 // "--page0" / "--page1": each forced page turns automatic page selection off.
 void force_pages(bool page0, bool page1, romwright::options &options);
 
-} // namespace romwright::cli
+} // namespace romwright::console

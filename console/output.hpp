@@ -12,7 +12,7 @@
 
 #include <fmt/format.h>
 
-namespace romwright::cli {
+namespace romwright::console {
 
 template <typename... Args>
 void print(fmt::format_string<Args...> format, Args &&...args) noexcept {
@@ -26,4 +26,4 @@ void print(fmt::format_string<Args...> format, Args &&...args) noexcept {
     }
 }
 
-} // namespace romwright::cli
+} // namespace romwright::console

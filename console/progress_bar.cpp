@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-namespace romwright::cli {
+namespace romwright::console {
 namespace {
 
 // Room the label, blanks and percent take beside the bar itself.
@@ -68,4 +68,4 @@ std::string ProgressBar::picture(int32_t width, float progress, const std::strin
     return text;
 }
 
-} // namespace romwright::cli
+} // namespace romwright::console

@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string>
 
-namespace romwright::cli {
+namespace romwright::console {
 
 class ProgressBar {
 public:
@@ -36,4 +36,4 @@ private:
     std::string shown_;  // the picture on screen, empty before the first draw
 };
 
-} // namespace romwright::cli
+} // namespace romwright::console

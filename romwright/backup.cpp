@@ -10,6 +10,7 @@
 #include <romwright/board_flash.hpp>
 #include <romwright/error.hpp>
 #include <romwright/frontend/files.hpp>
+#include <romwright/programming_path.hpp>
 
 #include "json_writer.hpp"
 
@@ -24,7 +25,9 @@ constexpr uint64_t kLargestDescription = 64 * 1024;
 // The keys of a description, every one of them, and no other.
 const char *const kKeys[] = {"schema_version", "command", "kind", "model", "serial", "revision", "flash_size",
                              "flash_size_found_by", "read_through", "adler32", "time"};
-const char *const kPaths[] = {"page mode", "sector mode", "flash-sector service"};
+// The paths a flash is read through.
+const ProgrammingPath kReadingPaths[] = {ProgrammingPath::page_mode, ProgrammingPath::sector_mode,
+                                         ProgrammingPath::flash_sector_service};
 
 romwright::error file_error(const std::string &message) { return romwright::error(error_kind::file, message); }
 
@@ -136,7 +139,8 @@ BackupFacts facts_of(const json &document, const std::string &sidecar) {
                                     "a flash size from 1 to 268435456 bytes");
     facts.size_method = text_of(document, sidecar, "flash_size_found_by");
     facts.path = text_of(document, sidecar, "read_through");
-    if (std::find(std::begin(kPaths), std::end(kPaths), facts.path) == std::end(kPaths))
+    if (std::none_of(std::begin(kReadingPaths), std::end(kReadingPaths),
+                     [&facts](ProgrammingPath path) { return facts.path == path_name(path); }))
         refuse(sidecar, "read_through", document.at("read_through"),
                "\"page mode\", \"sector mode\" or \"flash-sector service\"");
     facts.adler32 = adler32_of_text(document, sidecar);

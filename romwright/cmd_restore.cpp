@@ -25,7 +25,7 @@ int run_restore(const Arguments &args) {
     const bool json_output = flag(args, "--json");
     if (!versions_accepted(json_output)) return kExitRefused;
     const OneBoard board = board_at(ids);
-    romwright::cli::Console console(flag(args, "--quiet") || json_output, std::cout);
+    romwright::console::Console console(flag(args, "--quiet") || json_output, std::cout);
     console.set_board_count(1);
     const BackupFacts &facts = backup.facts;
     const BackupOrigin origin{facts.kind, facts.flash_size, facts.serial.has_value(), facts.serial.value_or(0)};

@@ -26,8 +26,8 @@ namespace romwright::tool {
 namespace {
 
 namespace frontend = romwright::frontend;
-using romwright::cli::Console;
-using romwright::cli::print;
+using romwright::console::Console;
+using romwright::console::print;
 
 // The board loop's hooks: the progress bar, the file-name check and the
 // backup before a board, the log lines, a stop's reason in the log, and a
@@ -47,7 +47,7 @@ frontend::BoardLoopHooks tool_hooks(const std::string &path, const std::string &
         return frontend::UpdateCallbacks{
             [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },
             [&console](float progress) { console.on_progress(progress); },
-            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(log, level, text); },
+            [&log](ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::console::log_line(log, level, text); },
         };
     };
     hooks.board_done = [&log](std::size_t) {
@@ -85,7 +85,7 @@ int run_update(const Arguments &args) {
         check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
     if (!versions_accepted()) return kExitRefused;
     const bool quiet = flag(args, "--quiet");
-    romwright::cli::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
+    romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
     if (const auto nothing = frontend::nothing_selected(system_id, board_id))
         throw romwright::error(error_kind::board, *nothing);

@@ -37,7 +37,7 @@ int32_t id_option(const Arguments &args, const std::string &key, int32_t fallbac
     const std::optional<std::string> value = text(args, key);
     if (!value) return fallback;
     try {
-        return romwright::cli::parse_id(key, *value);
+        return romwright::console::parse_id(key, *value);
     } catch (const romwright::error &refusal) {
         throw BadCommandLine(refusal.what());
     }
@@ -62,7 +62,7 @@ OneBoard board_at(const BoardIds &ids) {
 
 bool versions_accepted(bool json) {
     if (frontend::library_and_driver_recent_enough()) return true;
-    std::fputs(romwright::cli::kTooOld, json ? stderr : stdout);
+    std::fputs(romwright::console::kTooOld, json ? stderr : stdout);
     return false;
 }
 

@@ -18,8 +18,8 @@
 
 namespace {
 
-using romwright::cli::Console;
-using romwright::cli::ProgressBar;
+using romwright::console::Console;
+using romwright::console::ProgressBar;
 
 std::string drawn(const std::string &label, float progress) { return ProgressBar::picture(60, progress, label); }
 
@@ -147,7 +147,7 @@ TEST(ForcePages, EachFlagForcesItsPageAndTurnsAutoSelectOff) {
     };
     for (const PageRow &row : rows) {
         romwright::options options;
-        romwright::cli::force_pages(row.page0, row.page1, options);
+        romwright::console::force_pages(row.page0, row.page1, options);
         SCOPED_TRACE(::testing::Message() << row.page0 << row.page1);
         EXPECT_EQ(options.get_bool(ROMWRIGHT_OPTION_AUTO_SELECT_PAGES), row.auto_select);
         EXPECT_EQ(options.get_bool(ROMWRIGHT_OPTION_WRITE_PAGE0), row.write_page0);
@@ -164,10 +164,10 @@ TEST(ForcePages, EachFlagForcesItsPageAndTurnsAutoSelectOff) {
 class ConsoleLog : public ::testing::Test {
 protected:
     std::string log() const { return testsupport::read_text(path_); }
-    void line(ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::cli::log_line(file_, level, text); }
+    void line(ROMWRIGHT_LOG_LEVEL level, const std::string &text) { romwright::console::log_line(file_, level, text); }
 
     testsupport::TempDir dir_{"cli-log"};
-    std::string path_ = dir_.file(romwright::cli::kLogFileName);
+    std::string path_ = dir_.file(romwright::console::kLogFileName);
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> warnings_{std::tmpfile(), &std::fclose};
     romwright::frontend::LogFile file_{"romwright-cli", path_, "ab", warnings_.get()};
 };

@@ -10,7 +10,7 @@
 
 namespace {
 
-using romwright::cli::ProgressBar;
+using romwright::console::ProgressBar;
 
 std::string label_of(std::size_t length) {
     std::string label;

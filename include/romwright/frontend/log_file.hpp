@@ -56,17 +56,4 @@ private:
     bool warned_ = false;
 };
 
-// Ends the log entry of one board however its update ends, so what the
-// engine left without a line break gets one before the next board's lines.
-class BoardLogEntry {
-public:
-    explicit BoardLogEntry(LogFile &log) noexcept : log_(log) {}
-    ~BoardLogEntry() { log_.end_entry(); }
-    BoardLogEntry(const BoardLogEntry &) = delete;
-    BoardLogEntry &operator=(const BoardLogEntry &) = delete;
-
-private:
-    LogFile &log_;
-};
-
 } // namespace romwright::frontend
