@@ -114,8 +114,11 @@ SectorRead::Outcome BoardFlash::State::Probe(uint32_t sector) {
         const SectorRead read = reader().ReadSectorQuickly(sector, scratch.data());
         if (read.whole()) return read.outcome;
         failure = read.failure;
-        if (read.outcome == SectorRead::Outcome::beyond_flash && ++beyond == kBeyondAnswers) return read.outcome;
-        reader().Recover();
+        if (read.outcome == SectorRead::Outcome::beyond_flash) {
+            if (++beyond == kBeyondAnswers) return read.outcome;
+        } else {
+            reader().Recover();
+        }
     }
     throw romwright::error(error_kind::device_call,
                            fmt::format("Reading {} failed: {}", where(sector, reader().sector_size()), failure));
