@@ -65,7 +65,7 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
 
 void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                                ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log_callback,
-                               void *user_data, Clock &clock) {
+                               void *user_data, Clock &clock, UpdateReport *report) {
     const LogSink log(log_callback, user_data);
     const int64_t start_seconds = clock.wall_seconds();
     std::optional<ServiceFlash> flash;
@@ -83,6 +83,11 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         report_operation(operation, ROMWRIGHT_OPERATION_VERIFYING, user_data);
         flash->Verify(work, progress);
         flash->Close();
+        if (report) {
+            report->path = ProgrammingPath::flash_sector_service;
+            report->sectors_erased = report->sectors_written = static_cast<uint32_t>(plan.erase_count);
+            report->sectors_skipped = 0u;
+        }
     } catch (const std::exception &failure) {
         // Close the service a failure left open; the failure stays the one
         // reported, a refused close only adds a warning after it.

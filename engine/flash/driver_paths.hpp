@@ -9,6 +9,7 @@
 #include <string>
 
 #include <romwright/romwright.h>
+#include <romwright/update_report.hpp>
 
 #include "engine/core/clock.hpp"
 #include "engine/flash/service_flash.hpp"
@@ -19,9 +20,11 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
                           ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
                           Clock &clock = system_clock());
 
+// report, when given, gets the sectors written (each erased by the service
+// first) once the update has succeeded.
 void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                                ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
-                               Clock &clock = system_clock());
+                               Clock &clock = system_clock(), UpdateReport *report = nullptr);
 
 // Reads sectors [first, first + count) of size bytes through the open
 // flash-sector service and compares them with expected, stopping at the

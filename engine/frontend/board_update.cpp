@@ -28,11 +28,11 @@ void update_board(const std::string &path, void *board, const UpdateCallbacks &c
 // The entry's return code 1 as front ends know it, with the engine's typed
 // failure handed through rather than looked for in the log.
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
-                  const romwright::options &options, SectorWrites writes) {
+                  const romwright::options &options, SectorWrites writes, UpdateReport *report) {
     const romwright::options private_copy(options);
     try {
         run_update(path.c_str(), board, forward_operation, forward_progress, forward_log, private_copy.record(),
-                   const_cast<UpdateCallbacks *>(&callbacks), writes == SectorWrites::differing);
+                   const_cast<UpdateCallbacks *>(&callbacks), writes == SectorWrites::differing, report);
     } catch (const romwright::error &failure) {
         throw romwright::exception(ROMWRIGHT_RC_ERROR, failure);
     }

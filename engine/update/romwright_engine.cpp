@@ -177,6 +177,8 @@ void CRomwright::IdentifyBoard(void *handle) {
     identity_.id = type.board_id;
     identity_.sector_mode = type.sector_mode;
     SelectBackend();
+    report_.path = backend_->path();
+    report_.firmware_before = std::make_pair(fpga_major(signature), fpga_minor(signature));
     log().info("Board type = {} {{{}, {}}}\n", identity_.model, revision.first, revision.second);
     GetSerialNumber();
     log().info("KSoPC signature = 0x{:08X}\n", identity_.ksopc_signature);

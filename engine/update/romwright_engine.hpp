@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <romwright/romwright.h>
+#include <romwright/update_report.hpp>
 
 #include "engine/core/board_identity.hpp"
 #include "engine/core/clock.hpp"
@@ -114,6 +115,9 @@ public:
     const CFlashPC28F &flash() const { return flash_; }
     // The 256 KB aligned scratch sector of a sector-mode board, else null.
     const uint8_t *sector_buffer() const { return sector_buffer_.get(); }
+    // What the update did, as far as it has come: the path and the firmware
+    // version from identification, the sectors from the flash steps.
+    const romwright::UpdateReport &report() const { return report_; }
 
 private:
     // What the board kind says about the board, stored only once the whole
@@ -164,4 +168,5 @@ private:
     // KorvelGetBoardKind's answer in OpenBoard, which GetFPGAType's must repeat.
     uint32_t opened_kind_ = 0;
     bool skip_matching_ = false;
+    romwright::UpdateReport report_;
 };

@@ -91,6 +91,9 @@ void CRomwright::EraseWriteVerify(ROMWRIGHT_OPERATION_CALLBACK operation, ROMWRI
     flash.EraseSectors(work, progress);
     report(ROMWRIGHT_OPERATION_WRITING);
     flash.Write(work, progress);
+    const auto planned = static_cast<uint32_t>(std::max(planned_.plan.erase_count, 0));
+    report_.sectors_erased = report_.sectors_written = planned;
+    report_.sectors_skipped = 0u;
     if (!options_.verify_pages) return;
     report(ROMWRIGHT_OPERATION_VERIFYING);
     flash.Verify(work, progress);
@@ -149,6 +152,9 @@ void CRomwright::UpdateDifferingSectors(ROMWRIGHT_PROGRESS_CALLBACK progress) {
     if (progress) progress(1.0f, user_data_);
     log().info("Skipped {} of {} sectors that already hold the image; erased {}, wrote and verified {}.\n", skipped,
                plan.erase_count, erased, plan.erase_count - skipped);
+    report_.sectors_erased = static_cast<uint32_t>(erased);
+    report_.sectors_written = static_cast<uint32_t>(plan.erase_count - skipped);
+    report_.sectors_skipped = static_cast<uint32_t>(skipped);
 }
 
 // The same plan for every attempt; each starts again from the first erase.

@@ -94,29 +94,38 @@ using OwnedRecord = std::unique_ptr<romwright_options_record, RecordDeleter>;
 
 void update_through_registers(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                               ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log,
-                              const romwright_options_record &options, bool skip_matching) {
+                              const romwright_options_record &options, bool skip_matching, UpdateReport &report) {
     if (KorvelSetParameter(board, kApiLoggingChannel, ZENAPI_PARAM_API_LOGGING, kApiLoggingOff) != ZENAPI_SUCCESS)
         log.write(ROMWRIGHT_LOG_WARNING, "Disabling API logging failed");
     boost::shared_ptr<CRomwright> engine = boost::make_shared<CRomwright>(log.callback(), log.user_data());
     engine->SetOptions(options);
     engine->SetSkipMatchingSectors(skip_matching);
-    engine->UpdateBoard(path, board, operation, progress);
+    try {
+        engine->UpdateBoard(path, board, operation, progress);
+    } catch (...) {
+        report = engine->report();
+        throw;
+    }
+    report = engine->report();
 }
 
 void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
             ROMWRIGHT_PROGRESS_CALLBACK progress, const LogSink &log, const romwright_options_record &options,
-            bool skip_matching) {
+            bool skip_matching, UpdateReport &report) {
     switch (service_path(board)) {
     case ProgrammingPath::firmware_upgrade_service:
+        report.path = ProgrammingPath::firmware_upgrade_service;
         UpgradeThroughDriver(path, board, operation, progress, log.callback(), log.user_data());
         return;
     case ProgrammingPath::flash_sector_service:
-        UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data());
+        report.path = ProgrammingPath::flash_sector_service;
+        UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data(), system_clock(),
+                                  &report);
         return;
     case ProgrammingPath::none:
     case ProgrammingPath::page_mode:
     case ProgrammingPath::sector_mode:
-        update_through_registers(path, board, operation, progress, log, options, skip_matching);
+        update_through_registers(path, board, operation, progress, log, options, skip_matching, report);
         return;
     }
 }
@@ -156,9 +165,12 @@ extern "C" ROMWRIGHT_RC romwright_update_firmware(const char *path, void *board,
 
 void romwright::run_update(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
                            ROMWRIGHT_PROGRESS_CALLBACK progress_callback, ROMWRIGHT_LOG_CALLBACK log_callback,
-                           const romwright_options_record *options, void *user_data, bool skip_matching) {
+                           const romwright_options_record *options, void *user_data, bool skip_matching,
+                           UpdateReport *report) {
     using namespace romwright;
     const LogSink log(log_callback, user_data);
+    UpdateReport unused;
+    UpdateReport &did = report ? *report : unused;
     try {
         const std::string file_path = path ? path : "";
         if (log.enabled()) write_header(log, file_path);
@@ -169,7 +181,7 @@ void romwright::run_update(const char *path, void *board, ROMWRIGHT_OPERATION_CA
             if (!defaults) throw unlogged_failure();
             options = defaults.get();
         }
-        update(file_path, board, operation_callback, progress_callback, log, *options, skip_matching);
+        update(file_path, board, operation_callback, progress_callback, log, *options, skip_matching, did);
         log.info("Update succeeded.\n");
     } catch (const unlogged_failure &) {
         throw;

@@ -9,11 +9,15 @@
 #pragma once
 
 #include <romwright/romwright.h>
+#include <romwright/update_report.hpp>
 
 namespace romwright {
 
+// report, when given, gets what the update did (as far as it came, also
+// when it fails).
 void run_update(const char *path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation_callback,
                 ROMWRIGHT_PROGRESS_CALLBACK progress_callback, ROMWRIGHT_LOG_CALLBACK log_callback,
-                const romwright_options_record *options, void *user_data, bool skip_matching);
+                const romwright_options_record *options, void *user_data, bool skip_matching,
+                UpdateReport *report = nullptr);
 
 } // namespace romwright

@@ -9,6 +9,7 @@
 
 #include <romwright/options.hpp>
 #include <romwright/romwright.h>
+#include <romwright/update_report.hpp>
 
 namespace romwright::frontend {
 
@@ -37,8 +38,9 @@ void update_board(const std::string &path, void *board, const UpdateCallbacks &c
 enum class SectorWrites { all, differing };
 
 // update_board with the choice above (the register path only; the driver's
-// services take the whole image either way).
+// services take the whole image either way). report, when given, gets what
+// the update did, as far as it came, whether it succeeded or not.
 void update_board(const std::string &path, void *board, const UpdateCallbacks &callbacks,
-                  const romwright::options &options, SectorWrites writes);
+                  const romwright::options &options, SectorWrites writes, UpdateReport *report = nullptr);
 
 } // namespace romwright::frontend
