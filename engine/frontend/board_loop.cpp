@@ -1,47 +1,97 @@
 #include <romwright/frontend/board_loop.hpp>
 
+#include <chrono>
+
 #include <fmt/format.h>
 
 namespace romwright::frontend {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+uint64_t milliseconds_since(Clock::time_point start) {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+void ended(const BoardLoopHooks &hooks, std::size_t index, void *board, BoardOutcome outcome, Clock::time_point start) {
+    outcome.milliseconds = milliseconds_since(start);
+    if (hooks.board_ended) hooks.board_ended(index, board, outcome);
+}
+
 // A stop requested before board index ends the run there, telling the front end first.
-void stop_before(std::size_t index, std::size_t count, const BoardLoopHooks &hooks) {
+void stop_before(std::size_t index, std::size_t count, void *board, const BoardLoopHooks &hooks,
+                 Clock::time_point start) {
     try {
         stop_if_requested(index, count);
     } catch (const stop_requested_error &stop) {
         if (hooks.stopped) hooks.stopped(stop);
+        ended(hooks, index, board, BoardOutcome{BoardOutcome::Result::stopped, stop.what(), {}, 0}, start);
+        throw;
+    }
+}
+
+// The front end's own checks and work before the board is changed.
+void before_update(std::size_t index, void *board, const BoardLoopHooks &hooks, Clock::time_point start) {
+    if (!hooks.before_update) return;
+    try {
+        hooks.before_update(index, board);
+    } catch (const std::exception &refusal) {
+        ended(hooks, index, board, BoardOutcome{BoardOutcome::Result::refused, refusal.what(), {}, 0}, start);
         throw;
     }
 }
 
 void update_one(std::size_t index, void *board, const std::string &path, const romwright::options &options,
-                SectorWrites writes, const BoardLoopHooks &hooks) {
+                SectorWrites writes, const BoardLoopHooks &hooks, Clock::time_point start) {
     const UpdateCallbacks callbacks = hooks.callbacks(index);
+    BoardOutcome outcome;
     try {
-        update_board(path, board, callbacks, options, writes);
+        update_board(path, board, callbacks, options, writes, &outcome.report);
+    } catch (const romwright::exception &failure) {
+        if (hooks.board_done) hooks.board_done(index);
+        outcome.error = failure.cause() ? failure.cause()->what() : failure.what();
+        ended(hooks, index, board, outcome, start);
+        throw;
     } catch (...) {
         if (hooks.board_done) hooks.board_done(index);
+        ended(hooks, index, board, outcome, start);
         throw;
     }
     if (hooks.board_done) hooks.board_done(index);
+    outcome.result = BoardOutcome::Result::succeeded;
+    ended(hooks, index, board, outcome, start);
 }
 
 } // namespace
+
+const char *result_name(BoardOutcome::Result result) noexcept {
+    switch (result) {
+    case BoardOutcome::Result::succeeded:
+        return "succeeded";
+    case BoardOutcome::Result::failed:
+        return "failed";
+    case BoardOutcome::Result::refused:
+        return "refused";
+    case BoardOutcome::Result::stopped:
+        return "stopped";
+    }
+    return "failed";
+}
 
 void update_boards(const BoardList &boards, const std::string &path, const romwright::options &options,
                    SectorWrites writes, const BoardLoopHooks &hooks) {
     const std::size_t count = boards.size();
     for (std::size_t i = 0; i < count; ++i) {
-        stop_before(i, count, hooks);
+        const Clock::time_point start = Clock::now();
+        stop_before(i, count, boards[i], hooks, start);
         if (hooks.begin_board) hooks.begin_board(i, count);
         if (hooks.before_update) {
-            hooks.before_update(i, boards[i]);
+            before_update(i, boards[i], hooks, start);
             // What the front end did first (a backup's read) took time; a
             // stop that came meanwhile still finds the board untouched.
-            stop_before(i, count, hooks);
+            stop_before(i, count, boards[i], hooks, start);
         }
-        update_one(i, boards[i], path, options, writes, hooks);
+        update_one(i, boards[i], path, options, writes, hooks, start);
     }
     if (count > 0 && hooks.stop_after_last_board)
         if (const char *request = stop_requested())

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -16,8 +17,26 @@
 #include <romwright/frontend/board_update.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/options.hpp>
+#include <romwright/update_report.hpp>
 
 namespace romwright::frontend {
+
+// How the work on one board of a run ended.
+struct BoardOutcome {
+    enum class Result {
+        succeeded,  // updated (and verified)
+        failed,     // the update failed
+        refused,    // a check or work of the front end's own before the update refused it: nothing was changed
+        stopped,    // a stop request ended the run before the board was changed
+    };
+    Result result = Result::failed;
+    std::string error;         // why it failed, was refused or stopped ("" when it succeeded)
+    UpdateReport report;       // what the update did, as far as it came
+    uint64_t milliseconds = 0; // from the board's start to its end
+};
+
+// "succeeded", "failed", "refused" or "stopped".
+const char *result_name(BoardOutcome::Result result) noexcept;
 
 struct BoardLoopHooks {
     // Before board index (from 0) of count: show it. Optional.
@@ -30,6 +49,10 @@ struct BoardLoopHooks {
     std::function<UpdateCallbacks(std::size_t index)> callbacks;
     // After the update of board index, whether it succeeded or not. Optional.
     std::function<void(std::size_t index)> board_done;
+    // How the work on board index ended: after its update, after a refusal
+    // before it, or after a stop request that ended the run before it.
+    // Optional.
+    std::function<void(std::size_t index, void *board, const BoardOutcome &outcome)> board_ended;
     // A stop request ended the run before a board; the loop raises the
     // stop_requested_error after this. Optional.
     std::function<void(const stop_requested_error &stop)> stopped;
