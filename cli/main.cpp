@@ -49,8 +49,11 @@ int32_t id_option(const Arguments &args, const std::string &key) {
 // it, its log lines, and a stop's reason in the log as well as on the screen.
 frontend::BoardLoopHooks console_hooks(const std::string &path, Console &console, frontend::LogFile &log) {
     frontend::BoardLoopHooks hooks;
+    hooks.program = kProgram;
     hooks.begin_board = [&console](std::size_t index, std::size_t) { console.begin_board(static_cast<int32_t>(index)); };
-    hooks.before_update = [path](std::size_t, void *board) { frontend::check_firmware_path(path, board); };
+    hooks.before_update = [path](std::size_t, const frontend::SelectedBoard &board) {
+        frontend::check_firmware_path(path, board.handle);
+    };
     hooks.callbacks = [&console, &log](std::size_t) {
         return frontend::UpdateCallbacks{
             [&console](ROMWRIGHT_OPERATION operation) { console.on_operation(operation); },

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_lock.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/stop_request.hpp>
@@ -84,6 +85,10 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
         return error.code();
     } catch (const frontend::stop_requested_error &) {
         return ROMWRIGHT_RC_ERROR;
+    } catch (const frontend::board_busy_error &busy) {
+        emit log(ROMWRIGHT_LOG_ERROR, std::string(busy.what()) + "\n");
+        emit board_busy(busy.what());
+        return ROMWRIGHT_RC_ERROR;
     } catch (const std::exception &error) {
         emit log(ROMWRIGHT_LOG_ERROR, fmt::format("Uncaught error: {}\n", error.what()));
         return ROMWRIGHT_RC_ERROR;
@@ -95,6 +100,7 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
 // requested meanwhile ends the request before the next board, in the log.
 frontend::BoardLoopHooks FirmwareUpdateWorker::loopHooks(bool verbose_log) {
     frontend::BoardLoopHooks hooks;
+    hooks.program = "romwright-gui";
     hooks.begin_board = [this](std::size_t index, std::size_t count) {
         emit board_changed(static_cast<int>(index) + 1, static_cast<int>(count));
         emit log(ROMWRIGHT_LOG_INFO, fmt::format("Update board board {}\n", index));

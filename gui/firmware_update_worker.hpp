@@ -41,6 +41,10 @@ signals:
     void operation_changed(ROMWRIGHT_OPERATION operation);
     void progress_changed(float progress);
     void update_done(ROMWRIGHT_RC return_code);
+    // Another program is writing a board of the request, which was turned
+    // away before anything was changed; message names the board and the
+    // program. Comes before update_done.
+    void board_busy(std::string message);
     void log(ROMWRIGHT_LOG_LEVEL level, std::string text);
     // The engine's work on board current_board (counted from 1) has ended,
     // well or not: its log lines are all sent, so a text it left without a

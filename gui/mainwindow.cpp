@@ -230,6 +230,7 @@ void MainWindow::connectWorker() {
     connect(&worker, &FirmwareUpdateWorker::update_done, this, &MainWindow::onUpdateDone);
     connect(&worker, &FirmwareUpdateWorker::log, this, &MainWindow::onLog);
     connect(&worker, &FirmwareUpdateWorker::board_done, this, &MainWindow::onBoardDone);
+    connect(&worker, &FirmwareUpdateWorker::board_busy, this, &MainWindow::onBoardBusy);
     connect(this, &MainWindow::start_update_firmware, &worker,
             &FirmwareUpdateWorker::update_firmware);
     connect(options_dialog, &OptionsDialog::optionsChanged, this, &MainWindow::onOptionsChanged);
@@ -313,7 +314,7 @@ bool MainWindow::firmwareFileUsable() {
 void MainWindow::checkBoardModel() const {
     const romwright::frontend::BoardList board = romwright::frontend::one_board(
         static_cast<uint32_t>(settings.system_id), static_cast<uint32_t>(settings.board_id));
-    romwright::frontend::check_board_model(settings.file_path.toUtf8().toStdString(), board.front());
+    romwright::frontend::check_board_model(settings.file_path.toUtf8().toStdString(), board.front().handle);
 }
 
 void MainWindow::update() {
@@ -338,6 +339,10 @@ void MainWindow::onLog(ROMWRIGHT_LOG_LEVEL level, std::string text) {
 
 void MainWindow::onBoardDone(int /*current_board*/) {
     log_file.end_entry();
+}
+
+void MainWindow::onBoardBusy(std::string message) {
+    busy_message = std::move(message);
 }
 
 void MainWindow::onUpdateDone(ROMWRIGHT_RC return_code) {
@@ -383,7 +388,15 @@ void MainWindow::showOutcome(ROMWRIGHT_RC return_code) {
     showFailure(return_code);
 }
 
+// A board that another program writes: the box names it and the program,
+// and nothing was changed; otherwise the log tells what failed.
 void MainWindow::showFailure(ROMWRIGHT_RC return_code) {
+    if (!busy_message.empty()) {
+        const QString message = QString::fromStdString(busy_message);
+        busy_message.clear();
+        QMessageBox::warning(this, QStringLiteral("Board in use"), message, QMessageBox::Ok);
+        return;
+    }
     try {
         const QString log_path = logFilePath(log_file_name);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Update failed"),

@@ -61,6 +61,7 @@ private slots:
     void onOptionsChanged(romwright::options options, bool verbose_log);
     void onLog(ROMWRIGHT_LOG_LEVEL level, std::string text);
     void onBoardDone(int current_board);
+    void onBoardBusy(std::string message);
     void on_filePathLineEdit_textChanged(QString text);
     // Checks the request and starts it. Hides QWidget::update on purpose:
     // the window never asks for a repaint by that name.
@@ -95,6 +96,7 @@ private:
     bool closing = false;  // set once the destructor has waited for the worker
     int running_requests = 0;  // sent to the worker and not yet done
     int stop_status = 0;       // exit status after a stop request: 1 once a board was left undone
+    std::string busy_message;  // why the running request's board was turned away, if it was
 
     QLineEdit *file_path_edit = nullptr;
     QSpinBox *board_id_box = nullptr;

@@ -35,13 +35,14 @@ using romwright::console::print;
 frontend::BoardLoopHooks tool_hooks(const std::string &path, const std::string &backup, Console &console,
                                     frontend::LogFile &log, std::size_t &current) {
     frontend::BoardLoopHooks hooks;
+    hooks.program = kProgram;
     hooks.begin_board = [&console, &current](std::size_t index, std::size_t) {
         current = index;
         console.begin_board(static_cast<int32_t>(index));
     };
-    hooks.before_update = [path, backup](std::size_t, void *board) {
-        frontend::check_firmware_path(path, board);
-        if (!backup.empty()) save_backup(board, 0, 0, backup);
+    hooks.before_update = [path, backup](std::size_t, const frontend::SelectedBoard &board) {
+        frontend::check_firmware_path(path, board.handle);
+        if (!backup.empty()) save_backup(board.handle, board.system_id, board.board_id, backup);
     };
     hooks.callbacks = [&console, &log](std::size_t) {
         return frontend::UpdateCallbacks{

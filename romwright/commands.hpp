@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include <docopt/docopt.h>
 
 #include <romwright/error.hpp>
+#include <romwright/frontend/board_lock.hpp>
 
 namespace romwright::tool {
 
@@ -43,13 +45,18 @@ struct BoardIds {
 // Raises BadCommandLine when either is missing or not a number.
 BoardIds board_ids(const Arguments &args);
 
+// One board and its lock, held for as long as the command works on it: no
+// other program writes the board meanwhile, and a board another program is
+// writing is turned away rather than read half-written.
 struct OneBoard {
     uint32_t system_id = 0;
     uint32_t board_id = 0;
     void *handle = nullptr;
+    std::unique_ptr<frontend::BoardLock> lock;
 };
-// The board the IDs name; romwright::error (a board) naming the systems or
-// boards there are when there is none.
+// The board the IDs name, locked; romwright::error (a board) naming the
+// systems or boards there are when there is none, frontend::board_busy_error
+// naming the holder when another program holds it.
 OneBoard board_at(const BoardIds &ids);
 
 // The library and driver gate of romwright-cli; false when refused, with

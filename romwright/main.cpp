@@ -52,12 +52,13 @@ BoardIds board_ids(const Arguments &args) {
 OneBoard board_at(const BoardIds &ids) {
     if (const auto nothing = frontend::nothing_selected(ids.system_id, ids.board_id))
         throw romwright::error(error_kind::board, *nothing);
-    OneBoard board{static_cast<uint32_t>(ids.system_id), static_cast<uint32_t>(ids.board_id), nullptr};
-    board.handle = frontend::one_board(board.system_id, board.board_id).front();
-    if (!board.handle)
+    const frontend::SelectedBoard selected =
+        frontend::one_board(static_cast<uint32_t>(ids.system_id), static_cast<uint32_t>(ids.board_id)).front();
+    if (!selected.handle)
         throw romwright::error(error_kind::board, fmt::format("The library gives no board for system {}, board {}",
                                                               ids.system_id, ids.board_id));
-    return board;
+    return OneBoard{selected.system_id, selected.board_id, selected.handle,
+                    std::make_unique<frontend::BoardLock>(selected, kProgram)};
 }
 
 bool versions_accepted(bool json) {

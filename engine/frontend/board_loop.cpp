@@ -1,6 +1,9 @@
 #include <romwright/frontend/board_loop.hpp>
 
+#include <romwright/frontend/board_lock.hpp>
+
 #include <chrono>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -13,13 +16,13 @@ uint64_t milliseconds_since(Clock::time_point start) {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-void ended(const BoardLoopHooks &hooks, std::size_t index, void *board, BoardOutcome outcome, Clock::time_point start) {
+void ended(const BoardLoopHooks &hooks, std::size_t index, const SelectedBoard &board, BoardOutcome outcome, Clock::time_point start) {
     outcome.milliseconds = milliseconds_since(start);
     if (hooks.board_ended) hooks.board_ended(index, board, outcome);
 }
 
 // A stop requested before board index ends the run there, telling the front end first.
-void stop_before(std::size_t index, std::size_t count, void *board, const BoardLoopHooks &hooks,
+void stop_before(std::size_t index, std::size_t count, const SelectedBoard &board, const BoardLoopHooks &hooks,
                  Clock::time_point start) {
     try {
         stop_if_requested(index, count);
@@ -30,8 +33,20 @@ void stop_before(std::size_t index, std::size_t count, void *board, const BoardL
     }
 }
 
+// The board's lock, for as long as its work lasts; a board another program
+// writes is refused.
+std::unique_ptr<BoardLock> lock_board(std::size_t index, const SelectedBoard &board, const BoardLoopHooks &hooks,
+                                      Clock::time_point start) {
+    try {
+        return std::make_unique<BoardLock>(board, hooks.program);
+    } catch (const std::exception &refusal) {
+        ended(hooks, index, board, BoardOutcome{BoardOutcome::Result::refused, refusal.what(), {}, 0}, start);
+        throw;
+    }
+}
+
 // The front end's own checks and work before the board is changed.
-void before_update(std::size_t index, void *board, const BoardLoopHooks &hooks, Clock::time_point start) {
+void before_update(std::size_t index, const SelectedBoard &board, const BoardLoopHooks &hooks, Clock::time_point start) {
     if (!hooks.before_update) return;
     try {
         hooks.before_update(index, board);
@@ -41,12 +56,12 @@ void before_update(std::size_t index, void *board, const BoardLoopHooks &hooks, 
     }
 }
 
-void update_one(std::size_t index, void *board, const std::string &path, const romwright::options &options,
+void update_one(std::size_t index, const SelectedBoard &board, const std::string &path, const romwright::options &options,
                 SectorWrites writes, const BoardLoopHooks &hooks, Clock::time_point start) {
     const UpdateCallbacks callbacks = hooks.callbacks(index);
     BoardOutcome outcome;
     try {
-        update_board(path, board, callbacks, options, writes, &outcome.report);
+        update_board(path, board.handle, callbacks, options, writes, &outcome.report);
     } catch (const romwright::exception &failure) {
         if (hooks.board_done) hooks.board_done(index);
         outcome.error = failure.cause() ? failure.cause()->what() : failure.what();
@@ -84,6 +99,7 @@ void update_boards(const BoardList &boards, const std::string &path, const romwr
     for (std::size_t i = 0; i < count; ++i) {
         const Clock::time_point start = Clock::now();
         stop_before(i, count, boards[i], hooks, start);
+        const std::unique_ptr<BoardLock> lock = lock_board(i, boards[i], hooks, start);
         if (hooks.begin_board) hooks.begin_board(i, count);
         if (hooks.before_update) {
             before_update(i, boards[i], hooks, start);

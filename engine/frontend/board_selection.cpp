@@ -42,7 +42,8 @@ void add_boards_of(uint32_t system_id, BoardList &boards) {
             throw romwright::error(
                 error_kind::device_call,
                 fmt::format("The library reports more than {} boards in all; no machine holds that many", kMostBoards));
-        boards.push_back(KorvelGetBoardBySystemID(system_id, static_cast<uint32_t>(board)));
+        const auto board_id = static_cast<uint32_t>(board);
+        boards.push_back(SelectedBoard{KorvelGetBoardBySystemID(system_id, board_id), system_id, board_id});
     }
 }
 
@@ -60,7 +61,9 @@ BoardList boards_of_all_systems() {
     return boards;
 }
 
-BoardList one_board(uint32_t system_id, uint32_t board_id) { return {KorvelGetBoardBySystemID(system_id, board_id)}; }
+BoardList one_board(uint32_t system_id, uint32_t board_id) {
+    return {SelectedBoard{KorvelGetBoardBySystemID(system_id, board_id), system_id, board_id}};
+}
 
 std::optional<std::string> nothing_selected(int32_t system_id, int32_t board_id) {
     if (system_id == 0 && board_id == 0) return std::nullopt;

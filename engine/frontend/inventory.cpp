@@ -51,9 +51,8 @@ std::vector<BoardFacts> list_boards() {
     if (systems > frontend::kMostBoards)
         throw romwright::error(error_kind::device_call, "KorvelNumOfSystems() reports more systems than any machine has");
     for (uint32_t system = 1; system <= systems; ++system) {
-        const frontend::BoardList handles = frontend::boards_of_system(system);
-        for (std::size_t i = 0; i < handles.size(); ++i)
-            boards.push_back(board_facts(handles[i], system, static_cast<uint32_t>(i + 1)));
+        for (const frontend::SelectedBoard &board : frontend::boards_of_system(system))
+            boards.push_back(board_facts(board.handle, board.system_id, board.board_id));
     }
     return boards;
 }

@@ -81,6 +81,8 @@ void GuiTest::SetUp() {
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DOCUMENTS_DIR");
     qputenv("ZENAPI_SIM_STATE_DIR", QByteArray::fromStdString(stateDir()));
+    // The board locks too, as a machine of its own has.
+    qputenv("ROMWRIGHT_LOCK_DIR", QByteArray::fromStdString(temp_->file("locks")));
 }
 
 void GuiTest::TearDown() {

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <romwright/frontend/board_lock.hpp>
 #include <romwright/frontend/stop_request.hpp>
 
 #include "engine/platform/stop_requests.hpp"
@@ -454,6 +455,24 @@ TEST_F(MainWindowTest, AFailedUpdateEndsWithTheFailureBoxWhoseOpenButtonShowsThe
     EXPECT_NE(log.find("\nError: Update Flash image failed\nUpdate finished. Return code 1\n"),
               std::string::npos)
         << log;
+}
+
+// Another program is writing the board: nothing is changed, and the box
+// names the board and the program instead of pointing at the log.
+TEST_F(MainWindowTest, ABoardAnotherProgramWritesIsTurnedAwayWithABoxNamingTheHolder) {
+    oneBoardWithFileOnDesktop();
+    open();
+    const romwright::frontend::BoardLock held(romwright::frontend::SelectedBoard{nullptr, 1, 1}, "romwright-cli");
+    guitest::MessageBoxAnswerer answerer;
+    updateButton()->click();
+    ASSERT_TRUE(answerer.waitForBoxes(1));
+    const auto &box = answerer.seen()[0];
+    EXPECT_EQ(box.title, "Board in use");
+    EXPECT_TRUE(box.text.contains("Board 1/1 is being written by another program (romwright-cli, process "))
+        << box.text.toStdString();
+    EXPECT_EQ(box.icon, QMessageBox::Warning);
+    EXPECT_TRUE(erased(flashOf("board")));
+    EXPECT_NE(logText().find("Error: Board 1/1 is being written"), std::string::npos) << logText();
 }
 
 TEST_F(MainWindowTest, TheFailureBoxsOkButtonOpensNothing) {

@@ -12,6 +12,9 @@ build=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/romwright-install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
+# Board locks of the test's own, not the machine's.
+ROMWRIGHT_LOCK_DIR=$work/locks
+export ROMWRIGHT_LOCK_DIR
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log" >&2; fail "cmake --install"; }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -32,6 +33,10 @@ std::vector<std::string> build_environment(const ProcessOptions &options) {
     }
     for (const auto &name : options.unset_env) env.erase(name);
     for (const auto &[name, value] : options.env) env[name] = value;
+    // The programs a test runs take their board locks in a folder of the
+    // test's own, never the machine's, where the tests running beside it
+    // (on other simulated machines with the same board IDs) would meet them.
+    if (!env.count("ROMWRIGHT_LOCK_DIR")) env["ROMWRIGHT_LOCK_DIR"] = test_lock_folder();
     std::vector<std::string> out;
     for (const auto &[name, value] : env) out.push_back(name + "=" + value);
     return out;
@@ -56,6 +61,12 @@ void drain(int fd, std::string &into, std::size_t limit) {
 }
 
 } // namespace
+
+std::string test_lock_folder() {
+    static const std::string folder =
+        (std::filesystem::temp_directory_path() / ("romwright-test-locks-" + std::to_string(::getpid()))).string();
+    return folder;
+}
 
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
                           const ProcessOptions &options) {

@@ -49,6 +49,11 @@ struct ProcessOptions {
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
                           const ProcessOptions &options = {});
 
+// The folder of board locks for the programs this test process runs, unless
+// they are given another: one per test process, so that tests running side
+// by side never turn each other's programs away.
+std::string test_lock_folder();
+
 // Paths of the built programs and libraries.
 std::string bin_path(const std::string &program);   // build/bin/<program>
 std::string lib_dir();                               // build/lib

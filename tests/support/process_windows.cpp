@@ -89,6 +89,17 @@ struct NameLess {
 
 // This process's environment with options.unset_env removed and
 // options.env added, as a CreateProcessW environment block.
+} // namespace
+
+std::string test_lock_folder() {
+    static const std::string folder =
+        (std::filesystem::temp_directory_path() / ("romwright-test-locks-" + std::to_string(GetCurrentProcessId())))
+            .string();
+    return folder;
+}
+
+namespace {
+
 std::wstring environment_block(const ProcessOptions &options) {
     std::map<std::wstring, std::wstring, NameLess> variables;
     wchar_t *strings = GetEnvironmentStringsW();
@@ -101,6 +112,8 @@ std::wstring environment_block(const ProcessOptions &options) {
     if (strings) FreeEnvironmentStringsW(strings);
     for (const std::string &name : options.unset_env) variables.erase(widen(name));
     for (const auto &[name, value] : options.env) variables[widen(name)] = widen(value);
+    // As on POSIX (process.cpp): the test's own folder of board locks.
+    if (!variables.count(L"ROMWRIGHT_LOCK_DIR")) variables[L"ROMWRIGHT_LOCK_DIR"] = widen(test_lock_folder());
     std::wstring block;
     for (const auto &[name, value] : variables) {
         block += name + L"=" + value;

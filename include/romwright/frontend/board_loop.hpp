@@ -1,9 +1,11 @@
 // The loop over the boards of a run, which every front end runs the same
 // way: before each board a stop request ends the run (the board before was
-// finished whole, this one is not touched), then the front end's own checks
-// and work before the board is changed (a file-name check, a backup), a
-// stop requested meanwhile ends the run there too, then the update; the
-// first board that fails ends the run. What a program shows and keeps
+// finished whole, this one is not touched), then the board's lock is taken
+// (another program writing it turns the run away), then the front end's own
+// checks and work before the board is changed (a file-name check, a backup),
+// a stop requested meanwhile ends the run there too, then the update; the
+// lock is let go once the board is done, and the first board that fails
+// ends the run. What a program shows and keeps
 // (progress, log file, signals to a window) comes in through the hooks;
 // the loop itself prints nothing.
 #pragma once
@@ -39,11 +41,13 @@ struct BoardOutcome {
 const char *result_name(BoardOutcome::Result result) noexcept;
 
 struct BoardLoopHooks {
+    // The program's name, which the board's lock gives those it turns away.
+    std::string program;
     // Before board index (from 0) of count: show it. Optional.
     std::function<void(std::size_t index, std::size_t count)> begin_board;
     // The front end's checks and work on the board before it is changed;
     // raising ends the run. Optional.
-    std::function<void(std::size_t index, void *board)> before_update;
+    std::function<void(std::size_t index, const SelectedBoard &board)> before_update;
     // The callbacks of this board's update (the loop keeps them for its
     // length).
     std::function<UpdateCallbacks(std::size_t index)> callbacks;
@@ -52,7 +56,7 @@ struct BoardLoopHooks {
     // How the work on board index ended: after its update, after a refusal
     // before it, or after a stop request that ended the run before it.
     // Optional.
-    std::function<void(std::size_t index, void *board, const BoardOutcome &outcome)> board_ended;
+    std::function<void(std::size_t index, const SelectedBoard &board, const BoardOutcome &outcome)> board_ended;
     // A stop request ended the run before a board; the loop raises the
     // stop_requested_error after this. Optional.
     std::function<void(const stop_requested_error &stop)> stopped;
@@ -63,9 +67,10 @@ struct BoardLoopHooks {
 };
 
 // Updates boards one after another with the file at path; raises
-// stop_requested_error for a stop before a board, and what the update or a
-// hook raised for the first board that fails (a failed update is a
-// romwright::exception carrying the engine's failure).
+// stop_requested_error for a stop before a board, board_busy_error for a
+// board another program holds, and what the update or a hook raised for the
+// first board that fails (a failed update is a romwright::exception carrying
+// the engine's failure).
 void update_boards(const BoardList &boards, const std::string &path, const romwright::options &options,
                    SectorWrites writes, const BoardLoopHooks &hooks);
 

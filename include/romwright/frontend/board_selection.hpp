@@ -12,9 +12,15 @@
 
 namespace romwright::frontend {
 
-// Board handles as the library returns them, a null handle included: the
-// update entry reports a null one for its board.
-using BoardList = std::vector<void *>;
+// A board as the library gives it, with the system and board ID it was
+// asked for. The handle may be null: the update entry reports a null one
+// for its board.
+struct SelectedBoard {
+    void *handle = nullptr;
+    uint32_t system_id = 0;
+    uint32_t board_id = 0;
+};
+using BoardList = std::vector<SelectedBoard>;
 
 // No machine holds more boards (or systems) than this; a count beyond it is
 // a library answering nonsense, and following it would ask for billions of

@@ -94,8 +94,8 @@ TEST_F(BoardSelection, TheLargestPossibleSystemIsTakenWhole) {
     fakezen::library().fail_call("KorvelBoardsInSystemBySystemID", 65536);
     const BoardList boards = select_within_time_limit([] { return romwright::frontend::boards_of_system(1); });
     ASSERT_EQ(boards.size(), 65536u);
-    EXPECT_NE(boards[0], nullptr);   // the fake's one real board
-    EXPECT_EQ(boards[1], nullptr);   // the rest, as the library answered
+    EXPECT_NE(boards[0].handle, nullptr);   // the fake's one real board
+    EXPECT_EQ(boards[1].handle, nullptr);   // the rest, as the library answered
     EXPECT_EQ(fakezen::library().call_count("KorvelGetBoardBySystemID"), 65536u);
 }
 
