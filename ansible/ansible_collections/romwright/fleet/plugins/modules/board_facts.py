@@ -32,7 +32,8 @@ notes:
   - A romwright without the history command, or one whose history cannot be
     read, leaves every board's I(last_update) null and says why in
     C(romwright_history.note); the task does not fail for it.
-  - History records are matched to boards by system and board ID.
+  - A history record belongs to the board with its serial, or, for a board
+    whose serial is not known, to the board with its system and board ID.
 requirements:
   - romwright on the managed host.
 author:
@@ -77,26 +78,48 @@ from ansible_collections.romwright.fleet.plugins.module_utils.romwright import r
 
 
 def history_records(document):
-    """The records of a history document: its first list of objects under a known key, or the list itself."""
-    if isinstance(document, list):
-        return [r for r in document if isinstance(r, dict)]
-    for key in ('records', 'updates', 'history', 'entries'):
-        records = document.get(key)
-        if isinstance(records, list):
-            return [r for r in records if isinstance(r, dict)]
-    return None
+    """The records of a history document (its list "records"), or None when it has none."""
+    records = document.get('records')
+    if not isinstance(records, list):
+        return None
+    return [r for r in records if isinstance(r, dict)]
 
 
-def latest_by_board(records):
-    """The latest record of each (system_id, board_id): the latest time where records carry one, else the last."""
-    latest = {}
-    for record in records:
-        key = (record.get('system_id'), record.get('board_id'))
+def record_ids(record):
+    """The system and board ID of a history record (named system_id and board_id, or system and board)."""
+    system = record.get('system_id', record.get('system'))
+    board = record.get('board_id', record.get('board'))
+    return system, board
+
+
+class LatestRecords(object):
+    """The latest history record of each board, by serial and by system and board ID.
+
+    romwright history lists the newest record first; a later record replaces
+    an earlier one only when its time (ISO 8601 text) is later.
+    """
+
+    def __init__(self, records):
+        self.by_serial = {}
+        self.by_ids = {}
+        for record in records:
+            if record.get('serial') is not None:
+                self.keep(self.by_serial, record.get('serial'), record)
+            self.keep(self.by_ids, record_ids(record), record)
+
+    @staticmethod
+    def keep(latest, key, record):
         kept = latest.get(key)
-        when = record.get('time')
-        if kept is None or not isinstance(when, str) or not isinstance(kept.get('time'), str) or when >= kept['time']:
+        when, kept_when = record.get('time'), kept.get('time') if kept else None
+        if kept is None or (isinstance(when, str) and isinstance(kept_when, str) and when > kept_when):
             latest[key] = record
-    return latest
+
+    def of(self, board):
+        """The board's latest record: by its serial where it has one, else by its IDs; or None."""
+        serial = board.get('serial')
+        if serial is not None and serial in self.by_serial:
+            return self.by_serial[serial]
+        return self.by_ids.get((board.get('system_id'), board.get('board_id')))
 
 
 def read_history(module, executable):
@@ -107,13 +130,13 @@ def read_history(module, executable):
         said = (run.err or '').strip().splitlines()
         if said:
             note += ': %s' % said[-1]
-        return {}, dict(available=False, note=note)
+        return None, dict(available=False, note=note)
     if run.document is None:
-        return {}, dict(available=False, note='romwright history --json wrote no JSON document')
+        return None, dict(available=False, note='romwright history --json wrote no JSON document')
     records = history_records(run.document)
     if records is None:
-        return {}, dict(available=False, note='romwright history --json holds no list of records')
-    return latest_by_board(records), dict(available=True, note=None)
+        return None, dict(available=False, note='romwright history --json holds no list of records')
+    return LatestRecords(records), dict(available=True, note=None)
 
 
 def main():
@@ -131,11 +154,11 @@ def main():
     if module.params['history']:
         latest, history = read_history(module, executable)
     else:
-        latest, history = {}, dict(available=False, note='not asked for')
+        latest, history = None, dict(available=False, note='not asked for')
     boards = []
     for entry in listed.document.get('boards', []):
         board = dict(entry)
-        board['last_update'] = latest.get((entry.get('system_id'), entry.get('board_id')))
+        board['last_update'] = latest.of(entry) if latest else None
         boards.append(board)
     module.exit_json(changed=False, ansible_facts=dict(romwright_boards=boards, romwright_history=history))
 
