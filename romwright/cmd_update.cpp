@@ -21,6 +21,7 @@
 #include "commands.hpp"
 #include "console.hpp"
 #include "output.hpp"
+#include "update_document.hpp"
 
 namespace romwright::tool {
 namespace {
@@ -84,8 +85,10 @@ int run_update(const Arguments &args) {
     const int32_t board_id = id_option(args, "--board", 0);
     if (const auto out = text(args, "--backup"))
         check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
-    if (!versions_accepted()) return kExitRefused;
-    const bool quiet = flag(args, "--quiet");
+    const bool json_output = flag(args, "--json");
+    if (!versions_accepted(json_output)) return kExitRefused;
+    // Under --json standard output holds the document alone: no bar, no text.
+    const bool quiet = flag(args, "--quiet") || json_output;
     romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
     if (const auto nothing = frontend::nothing_selected(system_id, board_id))
@@ -101,13 +104,27 @@ int run_update(const Arguments &args) {
     const frontend::SectorWrites writes =
         flag(args, "--full") ? frontend::SectorWrites::all : frontend::SectorWrites::differing;
     std::size_t current = 0;
+    frontend::BoardLoopHooks hooks = tool_hooks(path, backup, console, log, current);
+    UpdateDocument document(path, json_output ? selected_ids(system_id, board_id, boards.size())
+                                              : std::vector<SelectedIds>{});
+    if (json_output) document.watch(hooks);
+    // A run that failed once a board's work had ended still writes its
+    // document: the failed board's error is why.
+    const auto write_failed_document = [&] {
+        if (json_output && document.has_boards()) print("{}", document.text(false));
+    };
     try {
-        frontend::update_boards(boards, path, options, writes, tool_hooks(path, backup, console, log, current));
+        frontend::update_boards(boards, path, options, writes, hooks);
     } catch (const romwright::exception &failure) {
         console.drop_bar();
+        write_failed_document();
         throw board_failure(failure, current, boards.size());
+    } catch (...) {
+        write_failed_document();
+        throw;
     }
     console.drop_bar();
+    if (json_output) print("{}", document.text(true));
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;
 }

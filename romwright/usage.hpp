@@ -15,7 +15,7 @@ Usage:
   romwright verify <file> [--system=<sid>] [--board=<bid>] [--json]
   romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
-  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] <file>
+  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] [--json] <file>
   romwright (-h | --help | --version)
 
 Commands:
@@ -49,7 +49,8 @@ Options:
   --quiet                  Nothing on standard output but errors.
   --json                   One JSON document on standard output, nothing else;
                            after a failure nothing there (the reason is on
-                           standard error).
+                           standard error), except update's after a board
+                           failed or was stopped: each board's result.
   --backup=<out>           update: read the flash to <out> (and <out>.json)
                            before anything is erased; never the firmware file.
   --overwrite              read, update --backup: replace an existing <out>

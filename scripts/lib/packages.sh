@@ -11,6 +11,7 @@ base_packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
   scdoc
+  ansible-core  # the Ansible collection's tests (tests/fleet/)
 )
 # The fuzz targets (scripts/fuzz.sh).
 fuzz_packages=(clang-14 libclang-rt-14-dev)

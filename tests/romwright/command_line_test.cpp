@@ -60,7 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   "--board must be a whole number, not \"x\""},
                       CommandCase{"UpdateOfSystem2Point5",
                                   {"update", "--system=2.5", "fw-ZEN5191.rpd"},
-                                  "--system must be a whole number, not \"2.5\""}),
+                                  "--system must be a whole number, not \"2.5\""},
+                      CommandCase{"UpdateJsonOfSystemX",
+                                  {"update", "--system=x", "--json", "fw-ZEN5191.rpd"},
+                                  "--system must be a whole number, not \"x\""}),
     case_name);
 
 class MissingBoard : public CommandLine {};
@@ -81,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UpdateOfBoard7", {"update", "--system=1", "--board=7", "fw-ZEN5191.rpd"}, kNoBoard7},
         CommandCase{"UpdateOfSystem9", {"update", "--system=9", "fw-ZEN5191.rpd"}, kNoSystem9},
         CommandCase{"UpdateOfBoard1OfSystem9", {"update", "--system=9", "--board=1", "fw-ZEN5191.rpd"}, kNoSystem9},
+        CommandCase{"UpdateJsonOfSystem9", {"update", "--system=9", "--json", "fw-ZEN5191.rpd"}, kNoSystem9},
         CommandCase{"VerifyOfBoard7", {"verify", "fw-ZEN5191.rpd", "--system=1", "--board=7"}, kNoBoard7},
         CommandCase{"ReadOfBoard7", {"read", "--system=1", "--board=7", "out.bin"}, kNoBoard7},
         CommandCase{"RestoreOfBoard7", {"restore", "backup.bin", "--system=1", "--board=7"}, kNoBoard7},
@@ -107,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandCase{"Verify", {"verify", "fw-ZEN5191.rpd", "--system=1", "--board=3", "--json"}, "too old"},
         CommandCase{"Read", {"read", "--system=1", "--board=3", "out.bin", "--json"}, "too old"},
-        CommandCase{"Restore", {"restore", "backup.bin", "--system=1", "--board=3", "--json"}, "too old"}),
+        CommandCase{"Restore", {"restore", "backup.bin", "--system=1", "--board=3", "--json"}, "too old"},
+        CommandCase{"Update", {"update", "--system=1", "--board=3", "--json", "fw-ZEN5191.rpd"}, "too old"}),
     case_name);
 
 } // namespace
