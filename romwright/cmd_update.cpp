@@ -105,8 +105,7 @@ int run_update(const Arguments &args) {
         flag(args, "--full") ? frontend::SectorWrites::all : frontend::SectorWrites::differing;
     std::size_t current = 0;
     frontend::BoardLoopHooks hooks = tool_hooks(path, backup, console, log, current);
-    UpdateDocument document(path, json_output ? selected_ids(system_id, board_id, boards.size())
-                                              : std::vector<SelectedIds>{});
+    UpdateDocument document(path, boards.size());
     if (json_output) document.watch(hooks);
     // A run that failed once a board's work had ended still writes its
     // document: the failed board's error is why.

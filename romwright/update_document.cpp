@@ -21,53 +21,33 @@ std::string trimmed(std::string text) {
 
 } // namespace
 
-std::vector<SelectedIds> selected_ids(int32_t system_id, int32_t board_id, std::size_t count) {
-    std::vector<SelectedIds> ids;
-    if (board_id != 0) {
-        // System 0 with a board ID is the library's choice of system: the IDs are shown as given.
-        ids.push_back({static_cast<uint32_t>(system_id), static_cast<uint32_t>(board_id)});
-    } else if (system_id != 0) {
-        for (std::size_t b = 1; b <= count; ++b)
-            ids.push_back({static_cast<uint32_t>(system_id), static_cast<uint32_t>(b)});
-    } else {
-        // The counts were checked by the selection; a library that now claims
-        // more stops at the boards selected.
-        const uint64_t systems = KorvelNumOfSystems();
-        for (uint64_t s = 1; s <= systems && s <= frontend::kMostBoards && ids.size() < count; ++s) {
-            const uint64_t boards = KorvelBoardsInSystemBySystemID(static_cast<uint32_t>(s));
-            for (uint64_t b = 1; b <= boards && ids.size() < count; ++b)
-                ids.push_back({static_cast<uint32_t>(s), static_cast<uint32_t>(b)});
-        }
-    }
-    ids.resize(count);
-    return ids;
-}
-
-UpdateDocument::UpdateDocument(std::string file, std::vector<SelectedIds> ids)
-    : file_(std::move(file)), ids_(std::move(ids)) {}
+UpdateDocument::UpdateDocument(std::string file, std::size_t boards_selected)
+    : file_(std::move(file)), boards_selected_(boards_selected) {}
 
 void UpdateDocument::watch(frontend::BoardLoopHooks &hooks) {
     auto before = hooks.board_ended;
-    hooks.board_ended = [this, before](std::size_t index, void *board, const frontend::BoardOutcome &outcome) {
+    hooks.board_ended = [this, before](std::size_t index, const frontend::SelectedBoard &board,
+                                       const frontend::BoardOutcome &outcome) {
         if (before) before(index, board, outcome);
-        record(index, board, outcome);
+        record(board, outcome);
     };
 }
 
-void UpdateDocument::record(std::size_t index, void *board, const frontend::BoardOutcome &outcome) {
-    Board entry{index < ids_.size() ? ids_[index] : SelectedIds{}, std::nullopt, outcome};
-    if (board)
-        if (const BoardModel *model = find_board_model(KorvelGetBoardKind(board))) entry.model = model->designation;
+void UpdateDocument::record(const frontend::SelectedBoard &board, const frontend::BoardOutcome &outcome) {
+    Board entry{board.system_id, board.board_id, std::nullopt, outcome};
+    if (board.handle)
+        if (const BoardModel *model = find_board_model(KorvelGetBoardKind(board.handle)))
+            entry.model = model->designation;
     boards_.push_back(std::move(entry));
 }
 
 std::string UpdateDocument::text(bool succeeded) const {
     JsonWriter json;
     json.begin_object().field("schema_version", uint32_t{1}).field("command", "update").field("file", file_);
-    json.field("boards_selected", uint64_t{ids_.size()}).begin_array("boards");
+    json.field("boards_selected", uint64_t{boards_selected_}).begin_array("boards");
     for (const Board &b : boards_) {
         const UpdateReport &report = b.outcome.report;
-        json.begin_object().field("system_id", b.ids.system_id).field("board_id", b.ids.board_id).field("model", b.model);
+        json.begin_object().field("system_id", b.system_id).field("board_id", b.board_id).field("model", b.model);
         if (report.path == ProgrammingPath::none) json.null_field("path");
         else json.field("path", path_name(report.path));
         json.field("result", frontend::result_name(b.outcome.result));

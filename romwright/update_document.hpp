@@ -16,23 +16,9 @@
 
 namespace romwright::tool {
 
-// A selected board's system and board ID; none where they could not be told.
-struct SelectedIds {
-    std::optional<uint32_t> system_id;
-    std::optional<uint32_t> board_id;
-};
-
-// The IDs of the count boards frontend::select_by_ids(system_id, board_id)
-// gave, in its order. The board loop knows boards by their handles only, so
-// they are worked out here: a board or a system's boards are named by the
-// IDs given, and for every board of every system the systems' board counts
-// are asked again. Boards past what those counts cover (a library whose
-// machine changed in between) get none.
-std::vector<SelectedIds> selected_ids(int32_t system_id, int32_t board_id, std::size_t count);
-
 class UpdateDocument {
 public:
-    UpdateDocument(std::string file, std::vector<SelectedIds> ids);
+    UpdateDocument(std::string file, std::size_t boards_selected);
 
     // Adds a board_ended hook that records each board, after the one
     // already there (if any).
@@ -46,14 +32,15 @@ public:
 
 private:
     struct Board {
-        SelectedIds ids;
+        uint32_t system_id = 0;
+        uint32_t board_id = 0;
         std::optional<std::string> model;
         frontend::BoardOutcome outcome;
     };
-    void record(std::size_t index, void *board, const frontend::BoardOutcome &outcome);
+    void record(const frontend::SelectedBoard &board, const frontend::BoardOutcome &outcome);
 
     std::string file_;
-    std::vector<SelectedIds> ids_;
+    std::size_t boards_selected_ = 0;
     std::vector<Board> boards_;
 };
 
