@@ -36,31 +36,36 @@ std::string boards_there(uint64_t count) {
     return fmt::format("its boards are 1 to {}", count);
 }
 
-void add_boards_of(uint32_t system_id, BoardList &boards) {
+void add_boards_of(uint32_t system_id, BoardList &boards, BoardAddresses *addresses) {
     for (uint64_t board = 1; board <= boards_in(system_id); ++board) {
         if (boards.size() == kMostBoards)
             throw romwright::error(
                 error_kind::device_call,
                 fmt::format("The library reports more than {} boards in all; no machine holds that many", kMostBoards));
         boards.push_back(KorvelGetBoardBySystemID(system_id, static_cast<uint32_t>(board)));
+        if (addresses) addresses->push_back({system_id, static_cast<uint32_t>(board)});
     }
 }
 
 } // namespace
 
-BoardList boards_of_system(uint32_t system_id) {
+BoardList boards_of_system(uint32_t system_id, BoardAddresses *addresses) {
     BoardList boards;
-    add_boards_of(system_id, boards);
+    add_boards_of(system_id, boards, addresses);
     return boards;
 }
 
-BoardList boards_of_all_systems() {
+BoardList boards_of_all_systems(BoardAddresses *addresses) {
     BoardList boards;
-    for (uint64_t system = 1; system <= systems(); ++system) add_boards_of(static_cast<uint32_t>(system), boards);
+    for (uint64_t system = 1; system <= systems(); ++system)
+        add_boards_of(static_cast<uint32_t>(system), boards, addresses);
     return boards;
 }
 
-BoardList one_board(uint32_t system_id, uint32_t board_id) { return {KorvelGetBoardBySystemID(system_id, board_id)}; }
+BoardList one_board(uint32_t system_id, uint32_t board_id, BoardAddresses *addresses) {
+    if (addresses) addresses->push_back({system_id, board_id});
+    return {KorvelGetBoardBySystemID(system_id, board_id)};
+}
 
 std::optional<std::string> nothing_selected(int32_t system_id, int32_t board_id) {
     if (system_id == 0 && board_id == 0) return std::nullopt;
@@ -75,11 +80,11 @@ std::optional<std::string> nothing_selected(int32_t system_id, int32_t board_id)
     return std::nullopt;
 }
 
-BoardList select_by_ids(int32_t system_id, int32_t board_id) {
+BoardList select_by_ids(int32_t system_id, int32_t board_id, BoardAddresses *addresses) {
     const auto system = static_cast<uint32_t>(system_id);
-    if (board_id != 0) return one_board(system, static_cast<uint32_t>(board_id));
-    if (system_id != 0) return boards_of_system(system);
-    return boards_of_all_systems();
+    if (board_id != 0) return one_board(system, static_cast<uint32_t>(board_id), addresses);
+    if (system_id != 0) return boards_of_system(system, addresses);
+    return boards_of_all_systems(addresses);
 }
 
 } // namespace romwright::frontend

@@ -16,24 +16,34 @@ namespace romwright::frontend {
 // update entry reports a null one for its board.
 using BoardList = std::vector<void *>;
 
+// The system and board IDs of a selected board, as the library was asked for it.
+struct BoardAddress {
+    uint32_t system_id = 0;
+    uint32_t board_id = 0;
+};
+// Each function below that selects boards puts, when given addresses, the
+// IDs of each board it returns there, in the same order: the same library
+// calls, no more.
+using BoardAddresses = std::vector<BoardAddress>;
+
 // No machine holds more boards (or systems) than this; a count beyond it is
 // a library answering nonsense, and following it would ask for billions of
 // handles. Such a count raises romwright::error (a device call) naming the call and value.
 inline constexpr uint64_t kMostBoards = 0x10000;
 
 // Boards 1, 2, ... of one system (none for a system the library does not have).
-BoardList boards_of_system(uint32_t system_id);
+BoardList boards_of_system(uint32_t system_id, BoardAddresses *addresses = nullptr);
 
 // Every board of systems 1, 2, ..., in order.
-BoardList boards_of_all_systems();
+BoardList boards_of_all_systems(BoardAddresses *addresses = nullptr);
 
 // The one board system_id/board_id, as the library gives it.
-BoardList one_board(uint32_t system_id, uint32_t board_id);
+BoardList one_board(uint32_t system_id, uint32_t board_id, BoardAddresses *addresses = nullptr);
 
 // The console's rule for its system ID S and board ID B, 0 meaning all: B
 // not 0 takes board B of system S (system 0 included); else S not 0 takes
 // every board of S; else every board of every system.
-BoardList select_by_ids(int32_t system_id, int32_t board_id);
+BoardList select_by_ids(int32_t system_id, int32_t board_id, BoardAddresses *addresses = nullptr);
 
 // Why the IDs of select_by_ids name no system or board of this machine, in
 // words for the user that say which there are: "System 1 has no board 7;
