@@ -8,6 +8,7 @@
 base_packages=(
   build-essential cmake ninja-build pkg-config python3
   libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev
+  libsqlite3-dev
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
   scdoc
