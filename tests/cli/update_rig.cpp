@@ -93,6 +93,7 @@ testsupport::ProcessResult RunFolder::update(const std::string &config, const st
     options.working_directory = work_dir_;
     options.env["ZENAPI_SIM_CONFIG"] = config;
     options.env["ZENAPI_SIM_STATE_DIR"] = state_dir_;
+    options.env["ROMWRIGHT_HISTORY"] = history();
     for (const auto &[name, value] : env) options.env[name] = value;
     // The caller's own trace or counts must not catch these runs.
     for (const char *name : {"ZENAPI_SIM_TRACE", "ZENAPI_SIM_CALL_COUNTS"})

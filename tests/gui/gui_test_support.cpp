@@ -81,6 +81,8 @@ void GuiTest::SetUp() {
     qunsetenv("XDG_CONFIG_HOME");
     qunsetenv("XDG_DOCUMENTS_DIR");
     qputenv("ZENAPI_SIM_STATE_DIR", QByteArray::fromStdString(stateDir()));
+    // The update history too.
+    qputenv("ROMWRIGHT_HISTORY", QByteArray::fromStdString(historyPath()));
 }
 
 void GuiTest::TearDown() {

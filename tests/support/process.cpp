@@ -32,6 +32,9 @@ std::vector<std::string> build_environment(const ProcessOptions &options) {
     }
     for (const auto &name : options.unset_env) env.erase(name);
     for (const auto &[name, value] : options.env) env[name] = value;
+    const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
+                       options.unset_env.end();
+    if (!unset && !env.count("ROMWRIGHT_HISTORY")) env["ROMWRIGHT_HISTORY"] = stray_history_path();
     std::vector<std::string> out;
     for (const auto &[name, value] : env) out.push_back(name + "=" + value);
     return out;

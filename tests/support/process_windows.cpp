@@ -101,6 +101,9 @@ std::wstring environment_block(const ProcessOptions &options) {
     if (strings) FreeEnvironmentStringsW(strings);
     for (const std::string &name : options.unset_env) variables.erase(widen(name));
     for (const auto &[name, value] : options.env) variables[widen(name)] = widen(value);
+    const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
+                       options.unset_env.end();
+    if (!unset && !variables.count(L"ROMWRIGHT_HISTORY")) variables[L"ROMWRIGHT_HISTORY"] = widen(stray_history_path());
     std::wstring block;
     for (const auto &[name, value] : variables) {
         block += name + L"=" + value;

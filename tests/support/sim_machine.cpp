@@ -36,7 +36,8 @@ std::string SimMachine::flash_path(const std::string &board_name) const {
 }
 
 std::map<std::string, std::string> SimMachine::env() const {
-    std::map<std::string, std::string> vars{{"ZENAPI_SIM_STATE_DIR", state_dir_}};
+    std::map<std::string, std::string> vars{{"ZENAPI_SIM_STATE_DIR", state_dir_},
+                                            {"ROMWRIGHT_HISTORY", history_path()}};
     if (!config_path_.empty()) vars["ZENAPI_SIM_CONFIG"] = config_path_;
     if (!trace_path_.empty()) vars["ZENAPI_SIM_TRACE"] = trace_path_;
     return vars;
