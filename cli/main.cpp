@@ -9,9 +9,11 @@
 #include <docopt/docopt.h>
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/program_arguments.hpp>
 #include <romwright/frontend/stop_request.hpp>
@@ -70,20 +72,25 @@ int run(const Arguments &args) {
     romwright::options options;
     const int32_t system_id = id_option(args, "--system");
     const int32_t board_id = id_option(args, "--board");
+    const std::string path = args.at("<file>").asString();
+    frontend::History history(kProgram);
+    frontend::BoardHistory records(history, kProgram, path);
     if (!frontend::library_and_driver_recent_enough()) {
         print("{}", romwright::console::kTooOld);
+        records.refused({frontend::board_ref_of_ids(system_id, board_id)}, frontend::kTooOldRecorded);
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");
     romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
-    const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
+    frontend::BoardAddresses addresses;
+    const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id, &addresses);
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     // A text file: on Windows its lines end in CR LF, as the system's editors expect.
     frontend::LogFile log(kProgram, romwright::console::kLogFileName, "a");
-    const std::string path = args.at("<file>").asString();
-    frontend::update_boards(boards, path, options, frontend::SectorWrites::all, console_hooks(path, console, log));
+    frontend::update_boards(boards, path, options, frontend::SectorWrites::all,
+                            records.recording(console_hooks(path, console, log), addresses));
     console.drop_bar();
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;

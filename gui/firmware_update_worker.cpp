@@ -2,11 +2,14 @@
 
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 #include <romwright/version.hpp>
@@ -17,24 +20,31 @@ namespace {
 
 namespace frontend = romwright::frontend;
 
+constexpr const char *kProgramName = "romwright-gui";
+
 // Null handles stay in the list: the engine reports them per board.
-frontend::BoardList selectBoards(romwrite_mode mode, int system_id, int board_id) {
+frontend::BoardList selectBoards(romwrite_mode mode, int system_id, int board_id,
+                                 frontend::BoardAddresses &addresses) {
     switch (mode) {
     case all_boards:
-        return frontend::boards_of_all_systems();
+        return frontend::boards_of_all_systems(&addresses);
     case board_system:
-        return frontend::boards_of_system(static_cast<uint32_t>(system_id));
+        return frontend::boards_of_system(static_cast<uint32_t>(system_id), &addresses);
     case single_board:
-        return frontend::one_board(static_cast<uint32_t>(system_id), static_cast<uint32_t>(board_id));
+        return frontend::one_board(static_cast<uint32_t>(system_id), static_cast<uint32_t>(board_id), &addresses);
     }
     return {};
 }
 
-void refuseOldLibraryOrDriver() {
-    if (!frontend::library_and_driver_recent_enough())
-        throw std::runtime_error(
-            "Library or driver is too old to update the firmware safely. Please download and "
-            "install the lastet Zenapi driver from the Korvelon website.");
+// A refusal is in the update history too, for each board selected.
+void refuseOldLibraryOrDriver(frontend::BoardHistory &records, const frontend::BoardAddresses &addresses) {
+    if (frontend::library_and_driver_recent_enough()) return;
+    std::vector<frontend::BoardRef> boards;
+    for (const frontend::BoardAddress &address : addresses) boards.push_back(frontend::board_ref(address));
+    records.refused(boards, frontend::kTooOldRecorded);
+    throw std::runtime_error(
+        "Library or driver is too old to update the firmware safely. Please download and "
+        "install the lastet Zenapi driver from the Korvelon website.");
 }
 
 } // namespace
@@ -75,11 +85,15 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
                                                 romwrite_mode mode, bool verbose_log) {
     // Everything is caught here: a request always ends with exactly one
     // update_done, and no exception may leave a slot on the worker thread.
+    frontend::History history(kProgramName);
+    frontend::BoardHistory records(history, kProgramName, path);
     try {
-        const frontend::BoardList boards = selectBoards(mode, system_id, board_id);
-        refuseOldLibraryOrDriver();
+        frontend::BoardAddresses addresses;
+        const frontend::BoardList boards = selectBoards(mode, system_id, board_id, addresses);
+        refuseOldLibraryOrDriver(records, addresses);
         emit log(ROMWRIGHT_LOG_INFO, fmt::format("Will update {} boards\n", boards.size()));
-        frontend::update_boards(boards, path, options, frontend::SectorWrites::all, loopHooks(verbose_log));
+        frontend::update_boards(boards, path, options, frontend::SectorWrites::all,
+                                records.recording(loopHooks(verbose_log), addresses));
     } catch (const romwright::exception &error) {
         return error.code();
     } catch (const frontend::stop_requested_error &) {

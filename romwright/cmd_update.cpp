@@ -10,9 +10,11 @@
 #include <fmt/format.h>
 
 #include <romwright/error.hpp>
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/options.hpp>
@@ -83,25 +85,32 @@ int run_update(const Arguments &args) {
     const int32_t board_id = id_option(args, "--board", 0);
     if (const auto out = text(args, "--backup"))
         check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
-    if (!versions_accepted()) return kExitRefused;
+    const std::string path = args.at("<file>").asString();
+    frontend::History history(kProgram);
+    frontend::BoardHistory records(history, kProgram, path);
+    if (!versions_accepted()) {
+        records.refused({frontend::board_ref_of_ids(system_id, board_id)}, frontend::kTooOldRecorded);
+        return kExitRefused;
+    }
     const bool quiet = flag(args, "--quiet");
     romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
 
     if (const auto nothing = frontend::nothing_selected(system_id, board_id))
         throw romwright::error(error_kind::board, *nothing);
-    const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id);
+    frontend::BoardAddresses addresses;
+    const frontend::BoardList boards = frontend::select_by_ids(system_id, board_id, &addresses);
     const std::string backup = text(args, "--backup").value_or("");
     if (!backup.empty() && boards.size() != 1)
         throw romwright::error(error_kind::usage, "--backup takes one board: give --system and --board");
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     frontend::LogFile log(kProgram, kLogFileName);
-    const std::string path = args.at("<file>").asString();
     const frontend::SectorWrites writes =
         flag(args, "--full") ? frontend::SectorWrites::all : frontend::SectorWrites::differing;
     std::size_t current = 0;
     try {
-        frontend::update_boards(boards, path, options, writes, tool_hooks(path, backup, console, log, current));
+        frontend::update_boards(boards, path, options, writes,
+                                records.recording(tool_hooks(path, backup, console, log, current), addresses));
     } catch (const romwright::exception &failure) {
         console.drop_bar();
         throw board_failure(failure, current, boards.size());
