@@ -16,6 +16,7 @@ Usage:
   romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
   romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] <file>
+  romwright history [--system=<sid>] [--board=<bid>] [--serial=<n>] [--limit=<n>] [--json]
   romwright (-h | --help | --version)
 
 Commands:
@@ -36,10 +37,13 @@ Commands:
             description that is not one read wrote is refused first.
   update    The update of romwright-cli. Sectors that already hold the image
             are read, compared and left alone.
+  history   The update history: every update, restore and refused attempt
+            of romwright, romwright-cli and romwright-gui, newest first
+            (ROMWRIGHT_HISTORY names its file).
 
 Options:
-  --system=<sid>           System ID (update: 0 or none for all systems).
-  --board=<bid>            Board ID (update: 0 or none for all boards);
+  --system=<sid>           System ID (update, history: 0 or none for all systems).
+  --board=<bid>            Board ID (update, history: 0 or none for all boards);
                            inspect: the model designation, e.g. ZEN5160.
   --revision=<major.minor> inspect: the board revision, for models whose image
                            depends on it.
@@ -58,6 +62,8 @@ Options:
                            romwright-cli does.
   --any-serial             restore: accept a board whose serial differs from
                            the backup's.
+  --serial=<n>             history: the records of the board with this serial.
+  --limit=<n>              history: at most this many records, the newest.
   -h --help                Show this text.
   --version                Show the version.
 
