@@ -25,6 +25,11 @@ windows_packages=(
   libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev nlohmann-json3-dev
 )
 
+# What fetches SQLite's amalgamation for the Windows build from npm
+# (scripts/test-windows.sh); only where no npm is installed, as a Node.js
+# from elsewhere brings its own.
+npm_packages=(npm)
+
 ensure_packages() {
   local missing lock=${TMPDIR:-/tmp}/romwright-apt.lock
   missing=$(_missing_packages "$@")
