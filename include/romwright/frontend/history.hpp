@@ -49,12 +49,10 @@ struct HistoryRecord {
     std::optional<uint32_t> sectors_written;
     std::optional<uint32_t> sectors_skipped;
     std::optional<double> duration_s;
-    std::string result;                         // one of kHistoryResults
+    std::string result;                         // "started" until the attempt ends, then "succeeded",
+                                                // "failed", "refused" or "stopped"
     std::optional<std::string> error;           // why it failed, was refused or stopped
 };
-
-// The results a record can hold: "started" until the attempt ends.
-inline constexpr const char *kHistoryResults[] = {"started", "succeeded", "failed", "refused", "stopped"};
 
 // The history file this process uses (above), its folder made when missing.
 // Raises romwright::error (a file) when there is none: no variable set and
