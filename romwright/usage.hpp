@@ -68,10 +68,11 @@ Options:
   --version                Show the version.
 
 Exit status: 0 success (inspect: accepted; verify: match), 1 failure (inspect:
-refused; verify: differs; a system or board that is not there), 255 (-1) a bad
-command line (verify, read, restore: --system or --board missing; an ID that
-is not a number) or a library or driver older than 7.1. The update's log is appended to romwright.log in the working
-directory.
+refused; verify: differs; a system or board that is not there; history: a file
+that is not a history), 255 (-1) a bad command line (verify, read, restore:
+--system or --board missing; an ID, --serial or --limit that is not a number)
+or a library or driver older than 7.1. The update's log is appended to
+romwright.log in the working directory.
 )";
 
 inline constexpr const char *kVersionText = "romwright version 3.5.3";
