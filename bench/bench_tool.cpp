@@ -86,6 +86,7 @@ int main() {
     unsetenv("ZENAPI_SIM_CONFIG");
     unsetenv("ZENAPI_SIM_TRACE");
     setenv("ZENAPI_SIM_STATE_DIR", (folder / "state").c_str(), 1);
+    setenv("ROMWRIGHT_HISTORY", (folder / "history.sqlite").c_str(), 1);
     std::printf("romwright update on the simulated default machine (wall time; one run each):\n");
     bench(folder, Case{"sector mode", "ZEN5160", "3", ".pof"});
     bench(folder, Case{"page mode", "ZEN5110", "2", ".rpd"});

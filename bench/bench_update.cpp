@@ -163,6 +163,7 @@ sector_size = 0x10000
 )";
         setenv("ZENAPI_SIM_CONFIG", (dir / "machine.toml").c_str(), 1);
         setenv("ZENAPI_SIM_STATE_DIR", (dir / "state").c_str(), 1);
+        setenv("ROMWRIGHT_HISTORY", (dir / "history.sqlite").c_str(), 1);
         unsetenv("ZENAPI_SIM_TRACE");
     }
     ~Machine() { fs::remove_all(dir); }

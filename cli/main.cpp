@@ -9,9 +9,11 @@
 #include <docopt/docopt.h>
 #include <fmt/format.h>
 
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/program_arguments.hpp>
 #include <romwright/frontend/stop_request.hpp>
@@ -73,8 +75,12 @@ int run(const Arguments &args) {
     romwright::options options;
     const int32_t system_id = id_option(args, "--system");
     const int32_t board_id = id_option(args, "--board");
+    const std::string path = args.at("<file>").asString();
+    frontend::History history(kProgram);
+    frontend::BoardHistory records(history, kProgram, path);
     if (!frontend::library_and_driver_recent_enough()) {
         print("{}", romwright::console::kTooOld);
+        records.refused({frontend::board_ref_of_ids(system_id, board_id)}, frontend::kTooOldRecorded);
         return kExitRefused;
     }
     const bool quiet = flag(args, "--quiet");
@@ -85,8 +91,8 @@ int run(const Arguments &args) {
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     // A text file: on Windows its lines end in CR LF, as the system's editors expect.
     frontend::LogFile log(kProgram, romwright::console::kLogFileName, "a");
-    const std::string path = args.at("<file>").asString();
-    frontend::update_boards(boards, path, options, frontend::SectorWrites::all, console_hooks(path, console, log));
+    frontend::update_boards(boards, path, options, frontend::SectorWrites::all,
+                            records.recording(console_hooks(path, console, log), boards));
     console.drop_bar();
     if (!quiet) print("Update of {} board{} successful\n", boards.size(), boards.size() >= 2 ? "s" : "");
     return kExitSuccess;

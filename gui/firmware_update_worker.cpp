@@ -2,12 +2,15 @@
 
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
 #include <romwright/frontend/board_lock.hpp>
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
 #include <romwright/version.hpp>
@@ -17,6 +20,8 @@
 namespace {
 
 namespace frontend = romwright::frontend;
+
+constexpr const char *kProgramName = "romwright-gui";
 
 // Null handles stay in the list: the engine reports them per board.
 frontend::BoardList selectBoards(romwrite_mode mode, int system_id, int board_id) {
@@ -31,11 +36,15 @@ frontend::BoardList selectBoards(romwrite_mode mode, int system_id, int board_id
     return {};
 }
 
-void refuseOldLibraryOrDriver() {
-    if (!frontend::library_and_driver_recent_enough())
-        throw std::runtime_error(
-            "Library or driver is too old to update the firmware safely. Please download and "
-            "install the lastet Zenapi driver from the Korvelon website.");
+// A refusal is in the update history too, for each board selected.
+void refuseOldLibraryOrDriver(frontend::BoardHistory &records, const frontend::BoardList &selected) {
+    if (frontend::library_and_driver_recent_enough()) return;
+    std::vector<frontend::BoardRef> boards;
+    for (const frontend::SelectedBoard &board : selected) boards.push_back(frontend::board_ref(board));
+    records.refused(boards, frontend::kTooOldRecorded);
+    throw std::runtime_error(
+        "Library or driver is too old to update the firmware safely. Please download and "
+        "install the lastet Zenapi driver from the Korvelon website.");
 }
 
 } // namespace
@@ -76,11 +85,14 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
                                                 romwrite_mode mode, bool verbose_log) {
     // Everything is caught here: a request always ends with exactly one
     // update_done, and no exception may leave a slot on the worker thread.
+    frontend::History history(kProgramName);
+    frontend::BoardHistory records(history, kProgramName, path);
     try {
         const frontend::BoardList boards = selectBoards(mode, system_id, board_id);
-        refuseOldLibraryOrDriver();
+        refuseOldLibraryOrDriver(records, boards);
         emit log(ROMWRIGHT_LOG_INFO, fmt::format("Will update {} boards\n", boards.size()));
-        frontend::update_boards(boards, path, options, frontend::SectorWrites::all, loopHooks(verbose_log));
+        frontend::update_boards(boards, path, options, frontend::SectorWrites::all,
+                                records.recording(loopHooks(verbose_log), boards));
     } catch (const romwright::exception &error) {
         return error.code();
     } catch (const frontend::stop_requested_error &) {
@@ -100,7 +112,7 @@ ROMWRIGHT_RC FirmwareUpdateWorker::updateBoards(const std::string &path, int sys
 // requested meanwhile ends the request before the next board, in the log.
 frontend::BoardLoopHooks FirmwareUpdateWorker::loopHooks(bool verbose_log) {
     frontend::BoardLoopHooks hooks;
-    hooks.program = "romwright-gui";
+    hooks.program = kProgramName;
     hooks.begin_board = [this](std::size_t index, std::size_t count) {
         emit board_changed(static_cast<int>(index) + 1, static_cast<int>(count));
         emit log(ROMWRIGHT_LOG_INFO, fmt::format("Update board board {}\n", index));

@@ -10,9 +10,11 @@
 #include <fmt/format.h>
 
 #include <romwright/error.hpp>
+#include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
 #include <romwright/frontend/firmware_name.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/log_file.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/options.hpp>
@@ -85,8 +87,14 @@ int run_update(const Arguments &args) {
     const int32_t board_id = id_option(args, "--board", 0);
     if (const auto out = text(args, "--backup"))
         check_backup_target(*out, flag(args, "--overwrite"), args.at("<file>").asString());
+    const std::string path = args.at("<file>").asString();
+    frontend::History history(kProgram);
+    frontend::BoardHistory records(history, kProgram, path);
     const bool json_output = flag(args, "--json");
-    if (!versions_accepted(json_output)) return kExitRefused;
+    if (!versions_accepted(json_output)) {
+        records.refused({frontend::board_ref_of_ids(system_id, board_id)}, frontend::kTooOldRecorded);
+        return kExitRefused;
+    }
     // Under --json standard output holds the document alone: no bar, no text.
     const bool quiet = flag(args, "--quiet") || json_output;
     romwright::console::force_pages(flag(args, "--page0"), flag(args, "--page1"), options);
@@ -100,7 +108,6 @@ int run_update(const Arguments &args) {
     Console console(quiet, std::cout);
     console.set_board_count(static_cast<uint32_t>(boards.size()));
     frontend::LogFile log(kProgram, kLogFileName);
-    const std::string path = args.at("<file>").asString();
     const frontend::SectorWrites writes =
         flag(args, "--full") ? frontend::SectorWrites::all : frontend::SectorWrites::differing;
     std::size_t current = 0;
@@ -113,7 +120,7 @@ int run_update(const Arguments &args) {
         if (json_output && document.has_boards()) print("{}", document.text(false));
     };
     try {
-        frontend::update_boards(boards, path, options, writes, hooks);
+        frontend::update_boards(boards, path, options, writes, records.recording(hooks, boards));
     } catch (const romwright::exception &failure) {
         console.drop_bar();
         write_failed_document();

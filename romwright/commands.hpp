@@ -73,5 +73,6 @@ int run_verify(const Arguments &args);
 int run_read(const Arguments &args);
 int run_restore(const Arguments &args);
 int run_update(const Arguments &args);
+int run_history(const Arguments &args);
 
 } // namespace romwright::tool

@@ -1,5 +1,7 @@
 #include "json_writer.hpp"
 
+#include <cmath>
+
 #include <fmt/format.h>
 
 namespace romwright::tool {
@@ -69,6 +71,13 @@ JsonWriter &JsonWriter::field(const char *name, const std::string &value) {
 JsonWriter &JsonWriter::field(const char *name, uint64_t value) {
     key(name);
     text_ += std::to_string(value);
+    return *this;
+}
+
+JsonWriter &JsonWriter::field(const char *name, double value) {
+    if (!std::isfinite(value)) return null_field(name);
+    key(name);
+    text_ += fmt::format("{}", value);
     return *this;
 }
 

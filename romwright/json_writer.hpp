@@ -25,6 +25,8 @@ public:
     JsonWriter &field(const char *key, int32_t value) { return field(key, int64_t{value}); }
     JsonWriter &field(const char *key, uint16_t value) { return field(key, uint64_t{value}); }
     JsonWriter &field(const char *key, bool value);
+    // The shortest decimal that reads back as value; null for one JSON has no number for.
+    JsonWriter &field(const char *key, double value);
     JsonWriter &null_field(const char *key);
     template <typename T> JsonWriter &field(const char *key, const std::optional<T> &value) {
         return value ? field(key, *value) : null_field(key);

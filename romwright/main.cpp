@@ -82,6 +82,7 @@ int dispatch(const Arguments &args) {
     if (flag(args, "read")) return run_read(args);
     if (flag(args, "restore")) return run_restore(args);
     if (flag(args, "update")) return run_update(args);
+    if (flag(args, "history")) return run_history(args);
     return kExitSuccess;
 }
 

@@ -16,6 +16,7 @@ Usage:
   romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
   romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] [--json] <file>
+  romwright history [--system=<sid>] [--board=<bid>] [--serial=<n>] [--limit=<n>] [--json]
   romwright (-h | --help | --version)
 
 Commands:
@@ -36,10 +37,13 @@ Commands:
             description that is not one read wrote is refused first.
   update    The update of romwright-cli. Sectors that already hold the image
             are read, compared and left alone.
+  history   The update history: every update, restore and refused attempt
+            of romwright, romwright-cli and romwright-gui, newest first
+            (ROMWRIGHT_HISTORY names its file).
 
 Options:
-  --system=<sid>           System ID (update: 0 or none for all systems).
-  --board=<bid>            Board ID (update: 0 or none for all boards);
+  --system=<sid>           System ID (update, history: 0 or none for all systems).
+  --board=<bid>            Board ID (update, history: 0 or none for all boards);
                            inspect: the model designation, e.g. ZEN5160.
   --revision=<major.minor> inspect: the board revision, for models whose image
                            depends on it.
@@ -59,14 +63,17 @@ Options:
                            romwright-cli does.
   --any-serial             restore: accept a board whose serial differs from
                            the backup's.
+  --serial=<n>             history: the records of the board with this serial.
+  --limit=<n>              history: at most this many records, the newest.
   -h --help                Show this text.
   --version                Show the version.
 
 Exit status: 0 success (inspect: accepted; verify: match), 1 failure (inspect:
-refused; verify: differs; a system or board that is not there), 255 (-1) a bad
-command line (verify, read, restore: --system or --board missing; an ID that
-is not a number) or a library or driver older than 7.1. The update's log is appended to romwright.log in the working
-directory.
+refused; verify: differs; a system or board that is not there; history: a file
+that is not a history), 255 (-1) a bad command line (verify, read, restore:
+--system or --board missing; an ID, --serial or --limit that is not a number)
+or a library or driver older than 7.1. The update's log is appended to
+romwright.log in the working directory.
 )";
 
 inline constexpr const char *kVersionText = "romwright version 3.5.3";

@@ -18,6 +18,8 @@ demo="$root/build/demo"
 mkdir -p "$demo"
 # The simulated boards' flash lives with the build and goes with it.
 export ZENAPI_SIM_STATE_DIR="$demo/state"
+# So does the update history of the demo's runs (romwright history shows it).
+export ROMWRIGHT_HISTORY="$demo/history.sqlite"
 cd "$demo"
 mkimage="$root/build/bin/romwright-mkimage"
 cli="$root/build/bin/romwright-cli"
@@ -45,3 +47,4 @@ run update --system 3 --board 4 firmware-ZEN5170.rpd
 echo
 echo "Log: $demo/romwright-cli.log"
 echo "Simulated flash: $ZENAPI_SIM_STATE_DIR"
+echo "Update history: $ROMWRIGHT_HISTORY"

@@ -13,6 +13,8 @@
 # Wine runs in a prefix of its own, build-windows/wineprefix, made on the
 # first run; its server is stopped again when the script ends.
 # ROMWRIGHT_WINDOWS_BUILD=<folder> builds there instead of build-windows/.
+# SQLite, which the update history needs and Debian has no MinGW build of, is
+# compiled in from its amalgamation, fetched once into build-windows-deps/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -32,6 +34,36 @@ source scripts/lib/packages.sh
 packages=("${windows_packages[@]}")
 $smoke || packages+=(googletest)
 ensure_packages "${packages[@]}"
+
+# --- SQLite's amalgamation ---------------------------------------------------
+# sqlite3.c and sqlite3.h as the npm package better-sqlite3 carries them in
+# deps/sqlite3/, at a pinned version whose tarball and SQLite version are
+# checked; only unpacked, never installed or run. SQLite is in the public
+# domain, better-sqlite3 under the MIT licence.
+sqlite_package=better-sqlite3@12.8.0
+sqlite_tarball_sha256=2602a5726d0a9d8e6be407c59bc125e605110eda8e3b04e7ef8d6ddf762c9122
+sqlite_version=3.51.3
+deps=${ROMWRIGHT_WINDOWS_DEPS:-$root/build-windows-deps}
+sqlite_dir=$deps/${sqlite_package/@/-}/deps/sqlite3
+if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
+  command -v npm >/dev/null || ensure_packages "${npm_packages[@]}"
+  mkdir -p "$deps"
+  tarball=$(cd "$deps" && npm pack --silent "$sqlite_package" | tail -n 1)
+  if ! echo "$sqlite_tarball_sha256  $deps/$tarball" | sha256sum --check --status; then
+    echo "test-windows: $deps/$tarball is not the pinned $sqlite_package" >&2
+    exit 1
+  fi
+  rm -rf "$deps/${sqlite_package/@/-}"
+  mkdir -p "$deps/${sqlite_package/@/-}"
+  tar -xzf "$deps/$tarball" -C "$deps/${sqlite_package/@/-}" --strip-components=1 \
+    package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h package/LICENSE
+  rm -f "$deps/$tarball"
+  say "SQLite fetched"
+fi
+if ! grep -q "^#define SQLITE_VERSION  *\"$sqlite_version\"" "$sqlite_dir/sqlite3.h"; then
+  echo "test-windows: $sqlite_dir/sqlite3.h is not SQLite $sqlite_version" >&2
+  exit 1
+fi
 
 # --- Build ------------------------------------------------------------------
 default_build=build-windows
@@ -58,7 +90,8 @@ if $smoke; then
 fi
 cmake -S . -B "$build" -G Ninja --log-level=WARNING \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE="$build_type" "-DCMAKE_CXX_FLAGS_SMOKE=$smoke_cxx_flags" "-DCMAKE_C_FLAGS_SMOKE=-O1" \
-  -DROMWRIGHT_WERROR=ON -DROMWRIGHT_BUILD_GUI=OFF -DROMWRIGHT_BUILD_BENCH=OFF -DROMWRIGHT_BUILD_TESTS="$tests" "${unity[@]}"
+  -DROMWRIGHT_WERROR=ON -DROMWRIGHT_BUILD_GUI=OFF -DROMWRIGHT_BUILD_BENCH=OFF -DROMWRIGHT_BUILD_TESTS="$tests" "${unity[@]}" \
+  -DROMWRIGHT_SQLITE_SOURCE_DIR="$sqlite_dir"
 cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"
 say "built"
 
@@ -129,6 +162,8 @@ command_ms = 0
 EOF
 # Wine maps drive Z: to the root folder.
 export ZENAPI_SIM_CONFIG="Z:$smoke_dir/machine.toml" ZENAPI_SIM_STATE_DIR="Z:$smoke_dir/state"
+# The update history through the SQLite compiled into romwright-cli.exe.
+export ROMWRIGHT_HISTORY="Z:$smoke_dir/history.sqlite"
 unset ZENAPI_SIM_TRACE ZENAPI_SIM_CALL_COUNTS
 
 mkimage() { "$wine" "$bin/romwright-mkimage.exe" --blank-fraction 0 "$@"; }
@@ -172,6 +207,19 @@ check_board 2 firmware-ZEN5160.pof state/sector-5160.flash 0 expected-ZEN5160.rp
 # The log is a Windows text file: its lines end in CR LF.
 succeeded=$(tr -d '\r' < romwright-cli.log | grep -c '^Update succeeded\.$' || true)
 [ "$succeeded" -eq "$passed" ] || fail "romwright-cli.log reports $succeeded successful updates, not $passed"
+# The update history holds a whole record of each board, read here by the
+# host's own SQLite.
+records=$(python3 -c '
+import sqlite3, sys
+c = sqlite3.connect(sys.argv[1])
+print(c.execute("PRAGMA integrity_check").fetchone()[0])
+for row in c.execute("SELECT result, system, board, model, path FROM attempts ORDER BY id"): print(*row)
+' "$smoke_dir/history.sqlite" 2>&1 || true)
+expected_records="ok
+succeeded 1 1 ZEN5110 page mode
+succeeded 1 2 ZEN5160 sector mode"
+[ "$records" = "$expected_records" ] || fail "the update history holds, not the two updates:
+$records"
 say "smoke done; log: $smoke_dir/romwright-cli.log"
 echo "smoke: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

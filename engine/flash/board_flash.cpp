@@ -267,6 +267,7 @@ RestoreReport restore_flash(void *board, const std::vector<uint8_t> &backup, con
                                            backup.size(), origin.flash_size, size));
     const uint32_t sector_size = flash.sector_size();
     RestoreReport report;
+    report.path = flash.path();
     report.sectors = static_cast<uint32_t>(size / sector_size);
     std::vector<uint8_t> read(sector_size);
     // What an update never touches, a restore leaves too.

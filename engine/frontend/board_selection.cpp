@@ -57,7 +57,8 @@ BoardList boards_of_system(uint32_t system_id) {
 
 BoardList boards_of_all_systems() {
     BoardList boards;
-    for (uint64_t system = 1; system <= systems(); ++system) add_boards_of(static_cast<uint32_t>(system), boards);
+    for (uint64_t system = 1; system <= systems(); ++system)
+        add_boards_of(static_cast<uint32_t>(system), boards);
     return boards;
 }
 

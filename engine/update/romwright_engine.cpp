@@ -157,10 +157,12 @@ CRomwright::FpgaType CRomwright::GetFPGAType() {
 
 void CRomwright::GetSerialNumber() {
     uint32_t serial = 0;
-    if (KorvelQueryCapability(board_, ZENAPI_CAP_SERIAL_NUMBER, 0, &serial) == ZENAPI_SUCCESS)
+    if (KorvelQueryCapability(board_, ZENAPI_CAP_SERIAL_NUMBER, 0, &serial) == ZENAPI_SUCCESS) {
+        report_.serial = serial;
         log().info("Serial number = {} \n", serial);
-    else
+    } else {
         log().error("Serial number unavailable\n");
+    }
 }
 
 void CRomwright::IdentifyBoard(void *handle) {
@@ -179,6 +181,7 @@ void CRomwright::IdentifyBoard(void *handle) {
     SelectBackend();
     report_.path = backend_->path();
     report_.firmware_before = std::make_pair(fpga_major(signature), fpga_minor(signature));
+    report_.model = identity_.model;
     log().info("Board type = {} {{{}, {}}}\n", identity_.model, revision.first, revision.second);
     GetSerialNumber();
     log().info("KSoPC signature = 0x{:08X}\n", identity_.ksopc_signature);

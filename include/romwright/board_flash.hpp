@@ -90,6 +90,7 @@ struct BackupOrigin {
 };
 
 struct RestoreReport {
+    ProgrammingPath path = ProgrammingPath::none;  // the path that read and wrote the flash
     uint32_t sectors = 0;     // of the whole flash
     uint32_t rewritten = 0;   // erased, written and read back
     uint32_t matched = 0;     // already equal: read and compared

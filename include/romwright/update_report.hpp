@@ -1,11 +1,14 @@
 // What an update did to one board, as far as its path can tell: the path,
 // the sectors it erased, wrote and left alone because they already held the
-// image, and the firmware the board ran before (its FPGA's version, which
-// changes only once the computer has been powered off and on).
+// image, and what identification read of the board: its model, its serial
+// and the firmware it ran before (its FPGA's version, which changes only once
+// the computer has been powered off and on). The driver's services identify
+// nothing, so their updates leave those three unknown.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include <romwright/programming_path.hpp>
@@ -21,6 +24,8 @@ struct UpdateReport {
     std::optional<uint32_t> sectors_skipped;
     // major, minor of the FPGA firmware, where identification read it.
     std::optional<std::pair<uint32_t, uint32_t>> firmware_before;
+    std::optional<std::string> model;  // "ZEN5160"
+    std::optional<uint32_t> serial;
 };
 
 } // namespace romwright

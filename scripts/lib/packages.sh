@@ -8,6 +8,7 @@
 base_packages=(
   build-essential cmake ninja-build pkg-config python3
   libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev
+  libsqlite3-dev
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
   scdoc
@@ -24,6 +25,11 @@ windows_packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
   libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev nlohmann-json3-dev
 )
+
+# What fetches SQLite's amalgamation for the Windows build from npm
+# (scripts/test-windows.sh); only where no npm is installed, as a Node.js
+# from elsewhere brings its own.
+npm_packages=(npm)
 
 ensure_packages() {
   local missing lock=${TMPDIR:-/tmp}/romwright-apt.lock

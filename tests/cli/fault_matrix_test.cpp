@@ -104,6 +104,14 @@ const std::vector<Expected> kExpected = {
      {"Read sector failed, Flash busy tmout\nUpdate Flash image failed"}},
     {"flash_sector_service", "KorvelFlashClose", 1, kLast, Outcome::refuses,
      {fmt::format("Unable to close flash, {}\nUpdate Flash image failed", kFailureText)}},
+    // The driver's services identify nothing; once the update has ended the
+    // update history asks the board its kind (the file-name check asked
+    // first), its serial and its KSoPC signature. A failed answer leaves that
+    // fact out of the record, and the update stands as it ended.
+    {"upgrade_service", "KorvelGetBoardKind", 2, 2, Outcome::recovers, {}},
+    {"upgrade_service", "KorvelQueryCapability", 1, kLast, Outcome::recovers, {}},
+    {"flash_sector_service", "KorvelGetBoardKind", 2, 2, Outcome::recovers, {}},
+    {"flash_sector_service", "KorvelQueryCapability", 1, kLast, Outcome::recovers, {}},
 
     // OpenBoard asks the kind, GetFPGAType asks again and decides the mode;
     // two answers that differ refuse the board before anything is erased.

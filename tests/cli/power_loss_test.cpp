@@ -27,6 +27,22 @@
 
 namespace {
 
+// The integrity check of a history database and its records' results, oldest
+// first, read by Python's own SQLite: "ok started succeeded".
+std::string history_records(const std::string &file) {
+    const auto read = testsupport::run_process(
+        "/usr/bin/python3",
+        {"-c",
+         "import sqlite3,sys\n"
+         "c = sqlite3.connect(sys.argv[1])\n"
+         "print(c.execute('PRAGMA integrity_check').fetchone()[0], "
+         "*[r for (r,) in c.execute('SELECT result FROM attempts ORDER BY id')])",
+         file});
+    std::string out = read.exit_code == 0 ? read.out : read.err;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 using rig::BoardSetup;
 
 constexpr int kDefaultKills = 10;
@@ -95,6 +111,13 @@ TEST_P(PowerLoss, EveryRerunRestoresTheImage) {
         EXPECT_NE(rerun.out.find("Update of 1 board successful\n"), std::string::npos) << where;
         EXPECT_EQ(rig::first_difference(folder.flash(), updated), updated.size()) << where << "; after the rerun";
         EXPECT_EQ(folder.flash_file_size(), board.flash_size) << where << "; after the rerun";
+        // The update history, whatever the kill cut: a whole database whose
+        // last record is the rerun's; the cut run's, if it got to write one,
+        // started or (when it finished first) succeeded.
+        const std::string records = history_records(folder.history());
+        EXPECT_TRUE(records == "ok succeeded" || records == "ok started succeeded" ||
+                    records == "ok succeeded succeeded")
+            << where << "; the history: " << records;
     }
 
     const std::string figure = fmt::format(

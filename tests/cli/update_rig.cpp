@@ -95,6 +95,7 @@ testsupport::ProcessResult RunFolder::update(const std::string &config, const st
     options.env["ZENAPI_SIM_STATE_DIR"] = state_dir_;
     // Runs of the matrix go on side by side, each on a machine of its own.
     options.env["ROMWRIGHT_LOCK_DIR"] = dir_->file("locks");
+    options.env["ROMWRIGHT_HISTORY"] = history();
     for (const auto &[name, value] : env) options.env[name] = value;
     // The caller's own trace or counts must not catch these runs.
     for (const char *name : {"ZENAPI_SIM_TRACE", "ZENAPI_SIM_CALL_COUNTS"})

@@ -96,6 +96,8 @@ public:
     uint64_t flash_file_size() const;
     std::string log() const;
     std::string file(const std::string &name) const { return dir_->file(name); }
+    // The update history of the runs (ROMWRIGHT_HISTORY).
+    std::string history() const { return file("history.sqlite"); }
 
 private:
     BoardSetup board_;

@@ -83,6 +83,8 @@ void GuiTest::SetUp() {
     qputenv("ZENAPI_SIM_STATE_DIR", QByteArray::fromStdString(stateDir()));
     // The board locks too, as a machine of its own has.
     qputenv("ROMWRIGHT_LOCK_DIR", QByteArray::fromStdString(temp_->file("locks")));
+    // The update history too.
+    qputenv("ROMWRIGHT_HISTORY", QByteArray::fromStdString(historyPath()));
 }
 
 void GuiTest::TearDown() {

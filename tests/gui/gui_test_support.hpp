@@ -66,6 +66,7 @@ protected:
     std::string logPath() const { return home() + "/Documents/Korvelon/romwright.log"; }
     std::string stateDir() const { return temp_->file("state"); }
     std::string machinePath() const { return temp_->file("machine.toml"); }
+    std::string historyPath() const { return temp_->file("history.sqlite"); }
 
     // Writes a firmware file of size bytes at folder/name; returns its path.
     std::string writeFirmware(const std::string &folder, const std::string &name,

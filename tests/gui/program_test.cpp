@@ -33,6 +33,7 @@ protected:
         testsupport::ProcessOptions run;
         run.env["HOME"] = home();
         run.env["ZENAPI_SIM_STATE_DIR"] = stateDir();
+        run.env["ROMWRIGHT_HISTORY"] = historyPath();
         run.env["QT_QPA_PLATFORM"] = platform;
         if (testsupport::file_exists(machinePath()))
             run.env["ZENAPI_SIM_CONFIG"] = machinePath();

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/stop_request.hpp>
 
 #include "engine/platform/stop_requests.hpp"
@@ -177,6 +178,20 @@ TEST_F(WorkerTest, SecondOfThreeBoardsFailsAndTheThirdIsNotTouched) {
     // last operation still shown.
     const auto labels = progress_window.findChildren<QLabel *>();
     EXPECT_EQ(labels.at(1)->text(), "Verifing board 2 of 3");
+
+    // The update history: the first board updated, the second failed, the
+    // third never begun.
+    const auto records = romwright::frontend::read_history(historyPath(), {});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].program, "romwright-gui");
+    EXPECT_EQ(records[0].board_id, 2u);
+    EXPECT_EQ(records[0].result, "failed");
+    EXPECT_NE(records[0].error.value_or("").find("Update Flash image failed"), std::string::npos);
+    EXPECT_EQ(records[1].board_id, 1u);
+    EXPECT_EQ(records[1].result, "succeeded");
+    EXPECT_EQ(records[1].model, "ZEN5191");
+    EXPECT_EQ(records[1].path, "flash-sector service");
+    EXPECT_EQ(records[1].file_size, 0x18000u);
 }
 
 TEST_F(WorkerTest, BoardSystemAndSingleBoardSelectExactlyTheirBoards) {
@@ -251,6 +266,12 @@ TEST_P(WorkerVersionTest, RefusesALibraryOrDriverOlderThanSevenOne) {
         EXPECT_FALSE(logged(kTooOldLine));
         EXPECT_EQ(done[0], ROMWRIGHT_RC_SUCCESS);
     }
+    // The selected board's attempt is in the update history either way.
+    const auto records = romwright::frontend::read_history(historyPath(), {});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].result, c.refused ? "refused" : "succeeded");
+    EXPECT_EQ(records[0].system_id, 1u);
+    EXPECT_EQ(records[0].board_id, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, WorkerVersionTest,

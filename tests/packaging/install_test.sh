@@ -11,6 +11,8 @@ mode=$1
 build=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/romwright-install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# The update history of the runs below stays in the test's folder.
+export ROMWRIGHT_HISTORY="$work/history.sqlite"
 prefix=$work/prefix
 # Board locks of the test's own, not the machine's.
 ROMWRIGHT_LOCK_DIR=$work/locks

@@ -54,6 +54,12 @@ TEST_F(StopDuringUpdate, DuringTheBackupEndsTheRunBeforeAnythingIsErased) {
     EXPECT_TRUE(flash("dut") == before_) << "the board was written after the stop";
     EXPECT_NE(testsupport::read_text(path("romwright.log")).find("Stopped by SIGINT before board 1 of 1"),
               std::string::npos);
+    // The update history has the attempt, stopped, with the stop's words.
+    const std::string history = run({"history", "--json"}).out;
+    EXPECT_EQ(json_value(history, "[(r['result'], r['board']) for r in d['records']]"), "[[\"stopped\", 1]]")
+        << history;
+    EXPECT_EQ(json_value(history, "d['records'][0]['error']"),
+              "\"Stopped by SIGINT before board 1 of 1; no board was touched.\"");
 }
 
 TEST_F(StopDuringUpdate, DuringTheLastBoardIsAcknowledgedOnceTheBoardIsFinished) {

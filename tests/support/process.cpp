@@ -37,6 +37,9 @@ std::vector<std::string> build_environment(const ProcessOptions &options) {
     // test's own, never the machine's, where the tests running beside it
     // (on other simulated machines with the same board IDs) would meet them.
     if (!env.count("ROMWRIGHT_LOCK_DIR")) env["ROMWRIGHT_LOCK_DIR"] = test_lock_folder();
+    const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
+                       options.unset_env.end();
+    if (!unset && !env.count("ROMWRIGHT_HISTORY")) env["ROMWRIGHT_HISTORY"] = stray_history_path();
     std::vector<std::string> out;
     for (const auto &[name, value] : env) out.push_back(name + "=" + value);
     return out;

@@ -114,6 +114,9 @@ std::wstring environment_block(const ProcessOptions &options) {
     for (const auto &[name, value] : options.env) variables[widen(name)] = widen(value);
     // As on POSIX (process.cpp): the test's own folder of board locks.
     if (!variables.count(L"ROMWRIGHT_LOCK_DIR")) variables[L"ROMWRIGHT_LOCK_DIR"] = widen(test_lock_folder());
+    const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
+                       options.unset_env.end();
+    if (!unset && !variables.count(L"ROMWRIGHT_HISTORY")) variables[L"ROMWRIGHT_HISTORY"] = widen(stray_history_path());
     std::wstring block;
     for (const auto &[name, value] : variables) {
         block += name + L"=" + value;

@@ -36,10 +36,12 @@ std::string SimMachine::flash_path(const std::string &board_name) const {
 }
 
 std::map<std::string, std::string> SimMachine::env() const {
-    // The programs' board locks live beside the machine, as a real machine
-    // has its own: tests on other simulated machines never meet them.
+    // The programs' board locks and update history live beside the machine,
+    // as a real machine has its own: tests on other simulated machines never
+    // meet them.
     std::map<std::string, std::string> vars{{"ZENAPI_SIM_STATE_DIR", state_dir_},
-                                            {"ROMWRIGHT_LOCK_DIR", dir_->file("locks")}};
+                                            {"ROMWRIGHT_LOCK_DIR", dir_->file("locks")},
+                                            {"ROMWRIGHT_HISTORY", history_path()}};
     if (!config_path_.empty()) vars["ZENAPI_SIM_CONFIG"] = config_path_;
     if (!trace_path_.empty()) vars["ZENAPI_SIM_TRACE"] = trace_path_;
     return vars;

@@ -48,10 +48,12 @@ public:
     const std::string &config_path() const { return config_path_; }  // "" for the built-in machine
     const std::string &state_dir() const { return state_dir_; }
     const std::string &trace_path() const { return trace_path_; }   // "" without with_trace()
+    // The update history of the programs run on this machine (ROMWRIGHT_HISTORY).
+    std::string history_path() const { return dir_->file("history.sqlite"); }
     std::string flash_path(const std::string &board_name) const;
 
     // For this process: sets ZENAPI_SIM_CONFIG (or unsets it for the built-in
-    // machine), ZENAPI_SIM_STATE_DIR and ZENAPI_SIM_TRACE, then reloads the
+    // machine), ZENAPI_SIM_STATE_DIR, ZENAPI_SIM_TRACE and ROMWRIGHT_HISTORY, then reloads the
     // library (ZenSimReload). Throws std::runtime_error with the library's
     // message when the machine does not load.
     void activate() const;

@@ -21,6 +21,12 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+const std::string &stray_history_path() {
+    static const TempDir folder("history");
+    static const std::string path = folder.file("history.sqlite");
+    return path;
+}
+
 std::vector<uint8_t> read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + path);

@@ -22,6 +22,13 @@ private:
     std::string path_;
 };
 
+// The update history (ROMWRIGHT_HISTORY) of the programs a test runs
+// without naming one: a file in a temporary folder of this test process,
+// removed when it ends, so no test writes the user's or the machine's.
+// run_process gives it to every program whose options neither set nor
+// unset ROMWRIGHT_HISTORY and that does not inherit one.
+const std::string &stray_history_path();
+
 // Whole-file helpers.
 std::vector<uint8_t> read_file(const std::string &path);
 std::string read_text(const std::string &path);  // on Windows CR LF is read as LF
