@@ -1,8 +1,6 @@
 // romwright read: the whole flash of one board to a raw file, and what it
 // came from to <out>.json, which restore checks.
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -11,24 +9,13 @@
 #include <romwright/board_flash.hpp>
 #include <romwright/error.hpp>
 #include <romwright/frontend/files.hpp>
+#include <romwright/frontend/history.hpp>
 #include <romwright/frontend/inventory.hpp>
 
 #include "backup.hpp"
 #include "commands.hpp"
 
 namespace romwright::tool {
-namespace {
-
-std::string utc_now() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
-} // namespace
 
 BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, const std::string &out) {
     const BoardFacts facts = board_facts(board, system_id, board_id);
@@ -39,7 +26,7 @@ BackupFacts save_backup(void *board, uint32_t system_id, uint32_t board_id, cons
     for (uint64_t at = 0; at < size; at += flash.sector_size())
         flash.ReadSector(static_cast<uint32_t>(at / flash.sector_size()), bytes.data() + at);
     const BackupFacts backup{facts.kind, facts.model, facts.serial, facts.revision, size, method, adler32_of(bytes),
-                             utc_now(), path_name(flash.path())};
+                             frontend::utc_now_text(), path_name(flash.path())};
     // The description last: one that stands beside its backup describes it.
     frontend::write_whole_file(out, bytes);
     const std::string text = description_text(backup);

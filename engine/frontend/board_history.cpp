@@ -100,7 +100,7 @@ HistoryRecord BoardHistory::new_record(const BoardRef &board) {
         }
     }
     HistoryRecord record;
-    record.time = history_time_now();
+    record.time = utc_now_text();
     record.host = host_;
     record.program = program_;
     record.program_version = kVersion;

@@ -1,8 +1,7 @@
 #include <romwright/frontend/board_lock.hpp>
+#include <romwright/frontend/history.hpp>
 
-#include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 
 #include <fmt/format.h>
@@ -14,10 +13,6 @@
 namespace romwright::frontend {
 namespace {
 
-std::string utc_now() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    return platform::utc_text(now);
-}
 
 // The board's names, each of which one lock stands for.
 std::vector<std::string> lock_names(const SelectedBoard &board) {
@@ -41,7 +36,7 @@ std::string lock_folder() {
 
 BoardLock::BoardLock(const SelectedBoard &board, const std::string &program) {
     const std::string holder =
-        fmt::format("{}, process {}, since {}", program, platform::process_id(), utc_now());
+        fmt::format("{}, process {}, since {}", program, platform::process_id(), utc_now_text());
     const std::filesystem::path folder = std::filesystem::u8path(lock_folder());
     for (const std::string &name : lock_names(board)) {
         std::string found;

@@ -364,7 +364,7 @@ std::string history_path() {
     return path;
 }
 
-std::string history_time_now() {
+std::string utc_now_text() {
     const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();

@@ -7,12 +7,4 @@ namespace romwright::platform {
 
 uint64_t process_id() noexcept { return GetCurrentProcessId(); }
 
-std::string utc_text(std::time_t moment) {
-    std::tm parts{};
-    gmtime_s(&parts, &moment);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 } // namespace romwright::platform

@@ -66,8 +66,9 @@ std::string history_path();
 std::string choose_history_path(const std::optional<std::string> &override_path, const std::string &machine_folder,
                                 const std::string &user_folder);
 
-// The UTC time now as records hold it.
-std::string history_time_now();
+// The UTC time now as records, backup descriptions and board locks hold it
+// (ISO 8601, whole seconds), the same on every system.
+std::string utc_now_text();
 
 // The history file of one program's run: records added and completed, each
 // in one transaction, with a wait of up to kHistoryBusyMilliseconds for

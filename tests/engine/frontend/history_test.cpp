@@ -98,9 +98,9 @@ TEST(HistoryPlace, TheOverrideThenTheMachinesFileThenTheUsers) {
 }
 
 TEST(HistoryTime, IsUtcInIso8601) {
-    EXPECT_TRUE(std::regex_match(romwright::frontend::history_time_now(),
+    EXPECT_TRUE(std::regex_match(romwright::frontend::utc_now_text(),
                                  std::regex(R"(20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z)")))
-        << romwright::frontend::history_time_now();
+        << romwright::frontend::utc_now_text();
 }
 
 TEST(HistoryFile, KeepsEveryFieldAndCompletesInPlace) {
