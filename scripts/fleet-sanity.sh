@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # ansible-test sanity on the Ansible collection (ansible/ansible_collections/romwright/fleet).
 #   scripts/fleet-sanity.sh         the sanity tests that run offline, ansible-doc on each
-#                                   module and the check of its options against its argument spec
+#                                   module and the check of its options against its argument definitions
 #   scripts/fleet-sanity.sh --all   every sanity test: most install pinned linters from PyPI
 #                                   into virtual environments, so this needs the network
 #   scripts/fleet-sanity.sh --test  the offline tests, for CTest: exit 77 (skipped) instead

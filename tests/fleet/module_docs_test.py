@@ -3,7 +3,7 @@
 
 The offline stand-in for ansible-test's validate-modules (which installs its
 linters from PyPI): DOCUMENTATION, EXAMPLES and RETURN are YAML, and the
-documented options are the argument spec's, with the same type, default,
+documented options are those of the argument definitions, with the same type, default,
 required and element type. Also that check mode is supported.
 
 Exit 77 (skipped) when ansible-core is not installed.
@@ -37,15 +37,15 @@ def module_arguments(module):
     raise AssertionError('%s: main() made no AnsibleModule' % module.__name__)
 
 
-def differences(name, documented, spec):
+def differences(name, documented, declared):
     found = []
-    if set(documented) != set(spec):
-        found.append('%s: documented options %s, argument spec %s' % (name, sorted(documented), sorted(spec)))
-    for option in sorted(set(documented) & set(spec)):
-        doc, arg = documented[option], spec[option]
+    if set(documented) != set(declared):
+        found.append('%s: documented options %s, argument definitions %s' % (name, sorted(documented), sorted(declared)))
+    for option in sorted(set(documented) & set(declared)):
+        doc, arg = documented[option], declared[option]
         for key, fallback in (('type', 'str'), ('default', None), ('required', False), ('elements', None)):
             if doc.get(key, fallback) != arg.get(key, fallback):
-                found.append('%s: option %s: %s is %r in the documentation, %r in the argument spec'
+                found.append('%s: option %s: %s is %r in the documentation, %r in the argument definitions'
                              % (name, option, key, doc.get(key, fallback), arg.get(key, fallback)))
         if not doc.get('description'):
             found.append('%s: option %s has no description' % (name, option))
