@@ -40,19 +40,36 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# One server for the whole test, with Wine's services started once.
+mkdir -p "$WINEPREFIX"
+"$wineserver" -p
 WINEDLLOVERRIDES="mscoree=;mshtml=" "$wine" wineboot --init >/dev/null 2>&1
-"$wineserver" -w
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 drive_c=$WINEPREFIX/drive_c
 say "fresh Wine prefix made"
 
-# win <program> <args...>: runs a Windows program, waits for every program it
-# started (an uninstaller runs a copy of itself), and sets status and out
+# win <program> <args...>: runs a Windows program and sets status and out
 # (standard output and error, CR LF read as LF).
 win() {
     status=0
     "$wine" "$@" >"$work/out" 2>&1 </dev/null || status=$?
-    "$wineserver" -w
     out=$(tr -d '\r' <"$work/out")
+}
+# An NSIS uninstaller runs a copy of itself from the Temp folder
+# (~nsu<n>.tmp\Un.exe) and ends at once: waits up to a minute for the copy
+# of this prefix to end.
+wait_for_uninstaller() {
+    waited=0
+    while [ "$waited" -lt 600 ]; do
+        running=false
+        for pid in $(pgrep -f 'nsu[^ ]*tmp.Un[^ ]*[.]exe' || true); do
+            { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && running=true
+        done
+        $running || return 0
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    fail "the uninstaller is still running after a minute"
 }
 reg_value() {  # reg_value <key> <name>: the value's data, or nothing
     "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
@@ -143,6 +160,7 @@ say "updated a simulated board through romwright-sim.cmd; the flash holds the im
 # --- Silent uninstall ---------------------------------------------------------
 win "$program\\Uninstall.exe" /S
 [ "$status" = 0 ] || fail "the silent uninstall exited with $status: $out"
+wait_for_uninstaller
 [ ! -e "$drive_c/Program Files/Korvelon" ] || fail "left behind: $(find "$drive_c/Program Files/Korvelon")"
 "$wine" reg query "$uninstall_key" >/dev/null 2>&1 && fail "the Add/Remove Programs entry is still there"
 "$wine" reg query 'HKLM\Software\Korvelon' >/dev/null 2>&1 && fail "a registry key HKLM\\Software\\Korvelon"
@@ -152,8 +170,10 @@ win "$program\\Uninstall.exe" /S
 left=$(cd "$drive_c" && find . \( -iname '*romwright*' -o -iname '*korvelon*' -o -iname '*zenapi*' \) |
     grep -v '^\./ProgramData/Korvelon' | grep -v '^\./users/[^/]*/Temp/' || true)
 [ -z "$left" ] || fail "left behind: $left"
-# The uninstaller ran from a copy in the user's Temp folder, which it removed
-# (the empty folder NSIS made for it goes with Windows' next clean-up).
+# The uninstaller ran from a copy in the user's Temp folder, which Windows
+# deletes at the next restart, as the uninstaller asked it to (the empty
+# folder NSIS made for it goes with Windows' next clean-up).
+"$wine" wineboot --restart >/dev/null 2>&1
 left=$(find "$drive_c/users" -path '*/Temp/*' -type f)
 [ -z "$left" ] || fail "left in Temp: $left"
 say "uninstalled silently: no file or registry key of the installation is left"
@@ -173,6 +193,7 @@ win cmd /c romwright-sim romwright-cli --version
 [ "$status" = 0 ] && [ "$out" = "romwright-cli version 3.5.3" ] || fail "romwright-sim on the PATH: $status $out"
 win 'C:\romwright tools\Uninstall.exe' /S
 [ "$status" = 0 ] || fail "the second silent uninstall exited with $status"
+wait_for_uninstaller
 [ ! -e "$drive_c/romwright tools" ] || fail "left behind: $(find "$drive_c/romwright tools")"
 [ "$(reg_value "$environment_key" Path)" = "$path_before" ] || fail "the PATH after the uninstall: $(reg_value "$environment_key" Path)"
 "$wine" reg query "$uninstall_key" >/dev/null 2>&1 && fail "the Add/Remove Programs entry is still there"
