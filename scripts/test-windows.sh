@@ -52,6 +52,8 @@ source scripts/lib/windows.sh
 # --smoke alike without configuring anew.
 if ! $smoke; then
   windows_packages googletest "${windows_packaging_packages[@]}"
+elif $compile_tests; then
+  windows_packages googletest qt6-base-dev  # Qt's headers, to compile romwright-gui's sources against
 else
   windows_packages googletest
 fi
@@ -75,7 +77,8 @@ else
     mapfile -t test_objects < <(ninja -C "$build" -t targets all | sed -n 's|^\(tests/[^:]*\.obj\): .*|\1|p' |
       grep -v '/front_end_include_boundary\.dir/')
     [ "${#test_objects[@]}" -gt 0 ] || { echo "test-windows: no test objects found" >&2; exit 1; }
-    targets+=("${test_objects[@]}")
+    # romwright-gui's sources, compiled for Windows syntax only (cmake/windows/gui_syntax.cmake).
+    targets+=("${test_objects[@]}" gui_windows_syntax)
   fi
   cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 fi
