@@ -12,6 +12,7 @@
 #include <romwright/frontend/board_history.hpp>
 #include <romwright/frontend/board_loop.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/device_library.hpp>
 #include <romwright/frontend/firmware_name.hpp>
 #include <romwright/frontend/history.hpp>
 #include <romwright/frontend/log_file.hpp>
@@ -111,6 +112,10 @@ int main(int argc, char **argv) {
     const Arguments args =
         docopt::docopt(romwright::cli::kUsage, arguments, true, romwright::cli::kVersionText, false);
     if (!flag(args, "update")) return kExitSuccess;
+    if (const auto missing = frontend::device_library_missing()) {
+        print("Error: {}\n", *missing);
+        return kExitRefused;
+    }
     try {
         return run(args);
     } catch (const std::exception &error) {

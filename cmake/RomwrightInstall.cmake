@@ -13,6 +13,13 @@
 # library folders or LD_LIBRARY_PATH, never the simulator by accident. The
 # build tree keeps its RUNPATH to build/lib, so the demo and the tests run on
 # the simulator as before.
+
+# The Windows build installs into one folder and packs an installer instead.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/RomwrightWindowsPackage.cmake)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 # cpack and "ninja install" install what is built; scripts/package.sh builds

@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 
+#include <romwright/frontend/device_library.hpp>
 #include <romwright/frontend/stop_request.hpp>
 
 #include "fatal_error.hpp"
@@ -45,6 +46,14 @@ int runProgram(int &argc, char **argv, const WindowShown &shown) {
     romwright::frontend::defer_stop_requests("romwright-gui");
     declareEndpointMetaType();
     GuiApplication app(argc, argv);
+    // Without the device library there are no boards to show: said in a
+    // box, as the console programs say it on the console.
+    if (const auto missing = romwright::frontend::device_library_missing()) {
+        std::cerr << "Error: " << *missing << std::endl;
+        QMessageBox::critical(nullptr, QStringLiteral("Zenapi library missing"),
+                              QString::fromStdString(*missing), QMessageBox::Ok);
+        return -1;
+    }
     return runMainWindow(app, shown);
 }
 

@@ -11,6 +11,7 @@
 
 #include <romwright/error.hpp>
 #include <romwright/frontend/board_selection.hpp>
+#include <romwright/frontend/device_library.hpp>
 #include <romwright/frontend/program_arguments.hpp>
 #include <romwright/frontend/stop_request.hpp>
 #include <romwright/frontend/version_gate.hpp>
@@ -76,14 +77,21 @@ void complain(const std::string &message) {
 namespace {
 
 int dispatch(const Arguments &args) {
-    if (flag(args, "list")) return run_list(args);
+    // What needs no board needs no device library either.
     if (flag(args, "inspect")) return run_inspect(args);
+    if (flag(args, "history")) return run_history(args);
+    if (!flag(args, "list") && !flag(args, "verify") && !flag(args, "read") && !flag(args, "restore") &&
+        !flag(args, "update"))
+        return kExitSuccess;
+    if (const auto missing = frontend::device_library_missing()) {
+        complain(*missing);
+        return kExitRefused;
+    }
+    if (flag(args, "list")) return run_list(args);
     if (flag(args, "verify")) return run_verify(args);
     if (flag(args, "read")) return run_read(args);
     if (flag(args, "restore")) return run_restore(args);
-    if (flag(args, "update")) return run_update(args);
-    if (flag(args, "history")) return run_history(args);
-    return kExitSuccess;
+    return run_update(args);
 }
 
 } // namespace

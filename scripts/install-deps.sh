@@ -10,6 +10,6 @@ source scripts/lib/packages.sh
 case "${1:-}" in
   "") ensure_packages "${base_packages[@]}" ;;
   --all) ensure_packages "${base_packages[@]}" "${fuzz_packages[@]}" "${packaging_packages[@]}" \
-           "${windows_packages[@]}" ;;
+           "${windows_packages[@]}" googletest "${windows_packaging_packages[@]}" ;;
   *) echo "usage: $0 [--all]" >&2; exit 2 ;;
 esac

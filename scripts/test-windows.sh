@@ -2,17 +2,26 @@
 # Builds romwright for 64-bit Windows with Debian's MinGW-w64 cross compiler
 # and runs it under Wine. Installs what is missing with apt.
 #
-#   scripts/test-windows.sh           every test program that builds for Windows,
-#                                     run by ctest under Wine (build-windows/)
-#   scripts/test-windows.sh --smoke   only romwright-cli.exe, romwright-mkimage.exe and
-#                                     Zenapi.dll: two firmware files, then one page-mode
-#                                     and one sector-mode board of a small simulated
-#                                     machine updated through romwright-cli.exe, with
-#                                     the exit codes and the flash checked
+#   scripts/test-windows.sh           every program and test program, each test
+#                                     run by ctest under Wine, the installer's
+#                                     test among them (build-windows/)
+#   scripts/test-windows.sh --smoke   romwright-cli.exe, romwright.exe,
+#                                     romwright-mkimage.exe and Zenapi.dll, built
+#                                     lightly (build-windows-smoke/): two firmware
+#                                     files, a page-mode and a sector-mode board
+#                                     of a small simulated machine updated through
+#                                     romwright-cli.exe, then romwright.exe's list,
+#                                     read, verify, an update that finds the board
+#                                     holding the image, and a restore, with the
+#                                     exit codes, the flash and the history checked
+#   scripts/test-windows.sh --smoke --compile-tests
+#                                     the same, and every test program compiled as
+#                                     well (not linked): CI's guard against a call
+#                                     that only POSIX has
 #
-# Wine runs in a prefix of its own, build-windows/wineprefix, made on the
-# first run; its server is stopped again when the script ends.
-# ROMWRIGHT_WINDOWS_BUILD=<folder> builds there instead of build-windows/.
+# Wine runs in a prefix of its own, <build>/wineprefix, made on the first
+# run; its server is stopped again when the script ends.
+# ROMWRIGHT_WINDOWS_BUILD=<folder> builds there instead.
 # SQLite, which the update history needs and Debian has no MinGW build of, is
 # compiled in from its amalgamation, fetched once into build-windows-deps/.
 set -euo pipefail
@@ -20,49 +29,33 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 smoke=false
-case "${1:-}" in
-  --smoke) smoke=true ;;
-  "") ;;
-  *) echo "usage: $0 [--smoke]" >&2; exit 2 ;;
-esac
+compile_tests=false
+for argument in "$@"; do
+  case $argument in
+    --smoke) smoke=true ;;
+    --compile-tests) compile_tests=true ;;
+    *) echo "usage: $0 [--smoke [--compile-tests]]" >&2; exit 2 ;;
+  esac
+done
+if $compile_tests && ! $smoke; then
+  echo "usage: $0 [--smoke [--compile-tests]]" >&2
+  exit 2
+fi
 
 started=$SECONDS
 say() { echo "test-windows: $* ($((SECONDS - started)) s)"; }
+source scripts/lib/windows.sh
 
 # --- Packages ---------------------------------------------------------------
-source scripts/lib/packages.sh
-packages=("${windows_packages[@]}")
-$smoke || packages+=(googletest)
-ensure_packages "${packages[@]}"
-
-# --- SQLite's amalgamation ---------------------------------------------------
-# sqlite3.c and sqlite3.h as the npm package better-sqlite3 carries them in
-# deps/sqlite3/, at a pinned version whose tarball and SQLite version are
-# checked; only unpacked, never installed or run. SQLite is in the public
-# domain, better-sqlite3 under the MIT licence.
-sqlite_package=better-sqlite3@12.8.0
-sqlite_tarball_sha256=2602a5726d0a9d8e6be407c59bc125e605110eda8e3b04e7ef8d6ddf762c9122
-sqlite_version=3.51.3
-deps=${ROMWRIGHT_WINDOWS_DEPS:-$root/build-windows-deps}
-sqlite_dir=$deps/${sqlite_package/@/-}/deps/sqlite3
-if [ ! -f "$sqlite_dir/sqlite3.c" ] || [ ! -f "$sqlite_dir/sqlite3.h" ]; then
-  command -v npm >/dev/null || ensure_packages "${npm_packages[@]}"
-  mkdir -p "$deps"
-  tarball=$(cd "$deps" && npm pack --silent "$sqlite_package" | tail -n 1)
-  if ! echo "$sqlite_tarball_sha256  $deps/$tarball" | sha256sum --check --status; then
-    echo "test-windows: $deps/$tarball is not the pinned $sqlite_package" >&2
-    exit 1
-  fi
-  rm -rf "$deps/${sqlite_package/@/-}"
-  mkdir -p "$deps/${sqlite_package/@/-}"
-  tar -xzf "$deps/$tarball" -C "$deps/${sqlite_package/@/-}" --strip-components=1 \
-    package/deps/sqlite3/sqlite3.c package/deps/sqlite3/sqlite3.h package/LICENSE
-  rm -f "$deps/$tarball"
-  say "SQLite fetched"
-fi
-if ! grep -q "^#define SQLITE_VERSION  *\"$sqlite_version\"" "$sqlite_dir/sqlite3.h"; then
-  echo "test-windows: $sqlite_dir/sqlite3.h is not SQLite $sqlite_version" >&2
-  exit 1
+# googletest for every build: the smoke build is configured with the tests
+# too, so that it serves --compile-tests and scripts/package-windows.sh
+# --smoke alike without configuring anew.
+if ! $smoke; then
+  windows_packages googletest "${windows_packaging_packages[@]}"
+elif $compile_tests; then
+  windows_packages googletest qt6-base-dev  # Qt's headers, to compile romwright-gui's sources against
+else
+  windows_packages googletest
 fi
 
 # --- Build ------------------------------------------------------------------
@@ -70,50 +63,29 @@ default_build=build-windows
 $smoke && default_build=build-windows-smoke  # another build type: its own folder
 build=${ROMWRIGHT_WINDOWS_BUILD:-$default_build}
 case $build in /*) ;; *) build=$root/$build ;; esac
-tests=ON
-targets=()
-unity=()
-smoke_cxx_flags=-O1
-build_type=Release
-if $smoke; then
-  tests=OFF
-  targets=(--target romwright-cli romwright-mkimage Zenapi)
-  # Optimised lightly: the smoke run moves little data, and -O1 compiles the
-  # three programs in a fraction of -O3's time.
-  build_type=Smoke
-  # One compiler run per few source files: fmt is header-only in this build,
-  # and parsing it again for every file was most of the compile time. A type
-  # from a file's anonymous namespace then looks, to the compiler, as if a
-  # header declared it: that warning means nothing in a unity build.
-  unity=(-DCMAKE_UNITY_BUILD=ON)
-  smoke_cxx_flags="-O1 -Wno-subobject-linkage"
+if ! $smoke; then
+  windows_configure "$build" -DCMAKE_BUILD_TYPE=Release -DROMWRIGHT_BUILD_TESTS=ON
+  cmake --build "$build" --parallel "$(nproc)"
+else
+  windows_configure "$build" "${windows_smoke_flags[@]}" -DROMWRIGHT_BUILD_TESTS=ON
+  targets=(romwright-cli romwright romwright-mkimage Zenapi)
+  if $compile_tests; then
+    # Each test program's objects, compiled but not linked: a call that only
+    # POSIX has fails its compile as surely, and the links would take longer
+    # than the compiles they check.
+    # (Not the boundary test's, which must fail to compile.)
+    mapfile -t test_objects < <(ninja -C "$build" -t targets all | sed -n 's|^\(tests/[^:]*\.obj\): .*|\1|p' |
+      grep -v '/front_end_include_boundary\.dir/')
+    [ "${#test_objects[@]}" -gt 0 ] || { echo "test-windows: no test objects found" >&2; exit 1; }
+    # romwright-gui's sources, compiled for Windows syntax only (cmake/windows/gui_syntax.cmake).
+    targets+=("${test_objects[@]}" gui_windows_syntax)
+  fi
+  cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
 fi
-cmake -S . -B "$build" -G Ninja --log-level=WARNING \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE="$build_type" "-DCMAKE_CXX_FLAGS_SMOKE=$smoke_cxx_flags" "-DCMAKE_C_FLAGS_SMOKE=-O1" \
-  -DROMWRIGHT_WERROR=ON -DROMWRIGHT_BUILD_GUI=OFF -DROMWRIGHT_BUILD_BENCH=OFF -DROMWRIGHT_BUILD_TESTS="$tests" "${unity[@]}" \
-  -DROMWRIGHT_SQLITE_SOURCE_DIR="$sqlite_dir"
-cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"
 say "built"
 
 # --- Wine -------------------------------------------------------------------
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-wineserver="$(dirname "$(readlink -f "$wine")")/wineserver"
-[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
-stop_wine() { "$wineserver" -k 2>/dev/null || true; }
-trap stop_wine EXIT
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  # No Mono or Gecko: nothing here needs .NET or a web view.
-  WINEDLLOVERRIDES="mscoree=;mshtml=" "$wine" wineboot --init >/dev/null 2>&1
-  say "Wine prefix made"
-fi
-# One server for the whole run instead of one per program started. Wine's
-# own services (started with the first program and kept by the persistent
-# server) are started here, away from any output: started by a test program
-# they would hold its output pipe open, and ctest would wait for it.
-"$wineserver" -p 2>/dev/null || true
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+start_wine "$build"
 
 if ! $smoke; then
   export QT_QPA_PLATFORM=offscreen
@@ -162,15 +134,16 @@ command_ms = 0
 EOF
 # Wine maps drive Z: to the root folder.
 export ZENAPI_SIM_CONFIG="Z:$smoke_dir/machine.toml" ZENAPI_SIM_STATE_DIR="Z:$smoke_dir/state"
-# The update history through the SQLite compiled into romwright-cli.exe.
+# The update history through the SQLite compiled into the programs.
 export ROMWRIGHT_HISTORY="Z:$smoke_dir/history.sqlite"
-unset ZENAPI_SIM_TRACE ZENAPI_SIM_CALL_COUNTS
+unset ZENAPI_SIM_TRACE ZENAPI_SIM_CALL_COUNTS ROMWRIGHT_ZENAPI_DLL
 
 mkimage() { "$wine" "$bin/romwright-mkimage.exe" --blank-fraction 0 "$@"; }
 mkimage --board ZEN5110 --size "$page_size" --seed 21 --out firmware-ZEN5110.rpd
 mkimage --board ZEN5160 --size "$sector_size" --seed 22 --out firmware-ZEN5160.pof
 # The same picture as a raw file, to compare the flash with.
 mkimage --board ZEN5160 --size "$sector_size" --seed 22 --out expected-ZEN5160.rpd
+mkimage --board ZEN5160 --size "$sector_size" --seed 23 --out other-ZEN5160.pof
 
 passed=0
 failed=0
@@ -207,18 +180,60 @@ check_board 2 firmware-ZEN5160.pof state/sector-5160.flash 0 expected-ZEN5160.rp
 # The log is a Windows text file: its lines end in CR LF.
 succeeded=$(tr -d '\r' < romwright-cli.log | grep -c '^Update succeeded\.$' || true)
 [ "$succeeded" -eq "$passed" ] || fail "romwright-cli.log reports $succeeded successful updates, not $passed"
-# The update history holds a whole record of each board, read here by the
+
+# --- Smoke: romwright.exe on the same boards ---------------------------------
+# romwright_exe <what> <expected status> <args...>: runs romwright.exe; its
+# standard output (CR LF read as LF) is left in $out.
+romwright_exe() {
+  local what=$1 expected=$2 status=0
+  shift 2
+  out=$("$wine" "$bin/romwright.exe" "$@" | tr -d '\r') || status=$?
+  if [ "$status" -ne "$expected" ]; then
+    fail "$what: romwright.exe $* exited with $status, not $expected"
+    return 1
+  fi
+  passed=$((passed + 1))
+}
+# json <document> <python expression over d>: the expression's value.
+json() { python3 -c 'import json, sys; d = json.loads(sys.argv[1]); print(eval(sys.argv[2]))' "$1" "$2" 2>&1; }
+
+if romwright_exe "list" 0 list --json; then
+  boards=$(json "$out" "[(b['system_id'], b['board_id'], b['model'], b['update_path']) for b in d['boards']]")
+  [ "$boards" = "[(1, 1, 'ZEN5110', 'page mode'), (1, 2, 'ZEN5160', 'sector mode')]" ] ||
+    fail "romwright.exe list --json shows $boards"
+fi
+if romwright_exe "read" 0 read --system 1 --board 2 backup-5160.bin; then
+  cmp -s backup-5160.bin state/sector-5160.flash || fail "the backup is not the board's flash"
+  [ -s backup-5160.bin.json ] || fail "the backup has no description"
+fi
+romwright_exe "verify of what the board holds" 0 verify firmware-ZEN5160.pof --system 1 --board 2 || true
+# The board holds the image already: the update erases and writes nothing.
+if romwright_exe "update of what the board holds" 0 update --system 1 --board 2 --json firmware-ZEN5160.pof; then
+  counts=$(json "$out" "[(b['result'], b['sectors_erased'], b['sectors_written']) for b in d['boards']]")
+  [ "$counts" = "[('succeeded', 0, 0)]" ] || fail "the update of what the board holds did $counts"
+  cmp -s backup-5160.bin state/sector-5160.flash || fail "the update of what the board holds changed the flash"
+fi
+romwright_exe "update with another image" 0 update --quiet --system 1 --board 2 other-ZEN5160.pof || true
+romwright_exe "verify of what the board no longer holds" 1 verify firmware-ZEN5160.pof --system 1 --board 2 || true
+if romwright_exe "restore" 0 restore backup-5160.bin --system 1 --board 2 --quiet; then
+  cmp -s backup-5160.bin state/sector-5160.flash || fail "the restored flash is not the backup"
+fi
+
+# The update history holds a whole record of each attempt, read here by the
 # host's own SQLite.
 records=$(python3 -c '
 import sqlite3, sys
 c = sqlite3.connect(sys.argv[1])
 print(c.execute("PRAGMA integrity_check").fetchone()[0])
-for row in c.execute("SELECT result, system, board, model, path FROM attempts ORDER BY id"): print(*row)
+for row in c.execute("SELECT program, result, system, board, model, path FROM attempts ORDER BY id"): print(*row)
 ' "$smoke_dir/history.sqlite" 2>&1 || true)
 expected_records="ok
-succeeded 1 1 ZEN5110 page mode
-succeeded 1 2 ZEN5160 sector mode"
-[ "$records" = "$expected_records" ] || fail "the update history holds, not the two updates:
+romwright-cli succeeded 1 1 ZEN5110 page mode
+romwright-cli succeeded 1 2 ZEN5160 sector mode
+romwright succeeded 1 2 ZEN5160 sector mode
+romwright succeeded 1 2 ZEN5160 sector mode
+romwright succeeded 1 2 ZEN5160 sector mode"
+[ "$records" = "$expected_records" ] || fail "the update history holds, not the four updates and the restore:
 $records"
 say "smoke done; log: $smoke_dir/romwright-cli.log"
 echo "smoke: $passed passed, $failed failed"

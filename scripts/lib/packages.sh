@@ -19,12 +19,15 @@ fuzz_packages=(clang-14 libclang-rt-14-dev)
 # The Debian package and its checks (scripts/package.sh).
 packaging_packages=(lintian desktop-file-utils scdoc dpkg-dev fakeroot file)
 # The Windows build and Wine (scripts/test-windows.sh); googletest only for
-# the full run, which builds the tests.
+# the builds of the tests, python3 reads what the smoke run leaves.
 windows_packages=(
-  cmake ninja-build
+  cmake ninja-build python3
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
   libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev nlohmann-json3-dev
 )
+# The Windows installer and its manuals (scripts/package-windows.sh, and the
+# full Windows run, which tests the installer).
+windows_packaging_packages=(nsis scdoc groff-base)
 
 # What fetches SQLite's amalgamation for the Windows build from npm
 # (scripts/test-windows.sh); only where no npm is installed, as a Node.js

@@ -8,16 +8,15 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "tests/romwright/tool_fixture.hpp"
+#include "tests/support/json_expression.hpp"
+#include "tests/support/reference.hpp"
 
 namespace tooltest {
 namespace {
@@ -28,6 +27,13 @@ using Record = std::map<std::string, std::string>;
 
 std::string in_quotes(const std::string &text) { return "\"" + text + "\""; }
 
+// A file as the record's JSON holds it: its whole path as the system makes
+// it (on Windows with backslashes only), quoted and escaped.
+std::string json_path(const std::string &file) {
+    return testsupport::json_dumps_text(
+        std::filesystem::absolute(std::filesystem::u8path(file)).lexically_normal().u8string());
+}
+
 class History : public Tool {
 protected:
     // The records `romwright history --json <filters>` gives, newest first.
@@ -37,27 +43,8 @@ protected:
         const auto listed = run(args);
         EXPECT_EQ(listed.exit_code, 0) << listed.err;
         EXPECT_EQ(listed.err, "");
-        const std::string file = path("history.json");
-        std::ofstream(file, std::ios::binary) << listed.out;
-        const auto flat = testsupport::run_process(
-            "/usr/bin/python3",
-            {"-c",
-             "import json,sys\n"
-             "d = json.load(open(sys.argv[1]))\n"
-             "assert d['schema_version'] == 1 and d['command'] == 'history', d\n"
-             "for r in d['records']: print('\\t'.join(k + '=' + json.dumps(v) for k, v in r.items()))\n",
-             file});
-        EXPECT_EQ(flat.exit_code, 0) << flat.err << listed.out;
-        std::vector<Record> found;
-        std::istringstream lines(flat.out);
-        for (std::string line; std::getline(lines, line);) {
-            Record record;
-            std::istringstream fields(line);
-            for (std::string field; std::getline(fields, field, '\t');)
-                record[field.substr(0, field.find('='))] = field.substr(field.find('=') + 1);
-            found.push_back(record);
-        }
-        return found;
+        EXPECT_EQ(json_value(listed.out, "[d['schema_version'], d['command']]"), "[1, \"history\"]") << listed.out;
+        return testsupport::reference::json_objects(listed.out, "d['records']");
     }
 
     Record newest() {
@@ -65,36 +52,19 @@ protected:
         return all.empty() ? Record{} : all.front();
     }
 
-    // What python makes of a file: its size and Adler-32 as the record holds them.
+    // What another implementation makes of a file: its size and Adler-32 as
+    // the record holds them.
     std::pair<std::string, std::string> size_and_adler(const std::string &file) {
-        const auto got = testsupport::run_process(
-            "/usr/bin/python3",
-            {"-c", "import zlib,sys; b=open(sys.argv[1],'rb').read(); print(len(b), '%08x' % zlib.adler32(b))", file});
-        std::istringstream fields(got.out);
-        std::string size, adler;
-        fields >> size >> adler;
-        return {size, in_quotes(adler)};
+        return {std::to_string(testsupport::read_file(file).size()), in_quotes(testsupport::reference::adler32(file))};
     }
 
-    std::string host() {
-        std::string name = testsupport::run_process("/usr/bin/python3", {"-c", "import socket; print(socket.gethostname())"}).out;
-        while (!name.empty() && name.back() == '\n') name.pop_back();
-        return in_quotes(name);
-    }
+    std::string host() { return in_quotes(testsupport::reference::host_name()); }
 
-    // The whole database through Python's own SQLite: the integrity check
-    // and each record's result, system and board, oldest first.
+    // The whole database through another SQLite than the programs': the
+    // integrity check and each record's result, system and board, oldest
+    // first.
     std::string database(const std::string &file) {
-        const auto got = testsupport::run_process(
-            "/usr/bin/python3",
-            {"-c",
-             "import sqlite3,sys\n"
-             "c = sqlite3.connect(sys.argv[1])\n"
-             "print(c.execute('PRAGMA integrity_check').fetchone()[0])\n"
-             "for row in c.execute('SELECT result, system, board FROM attempts ORDER BY id'): print(*row)\n",
-             file});
-        EXPECT_EQ(got.exit_code, 0) << got.err;
-        return got.out;
+        return testsupport::reference::database_rows(file, "SELECT result, system, board FROM attempts ORDER BY id");
     }
 };
 
@@ -128,7 +98,7 @@ TEST_F(History, AnUpdateThroughTheRegistersIsRecordedWithWhatItDid) {
         EXPECT_EQ(r.at("model"), "\"ZEN5110\"");
         EXPECT_EQ(r.at("serial"), "511001");
         EXPECT_EQ(r.at("path"), "\"page mode\"");
-        EXPECT_EQ(r.at("file"), in_quotes(file));
+        EXPECT_EQ(r.at("file"), json_path(file));
         EXPECT_EQ(r.at("file_size"), size);
         EXPECT_EQ(r.at("adler32"), adler);
         EXPECT_NE(r.at("duration_s"), "null");
@@ -241,7 +211,7 @@ sector_size = 0x10000
     EXPECT_EQ(r.at("result"), in_quotes(c.result));
     EXPECT_NE(r.at("error").find(c.error), std::string::npos) << r.at("error");
     EXPECT_EQ(r.at("system"), "1");
-    EXPECT_EQ(r.at("file"), in_quotes(file));
+    EXPECT_EQ(r.at("file"), json_path(file));
     if (c.board_asked) {
         EXPECT_NE(r.at("model"), "null");
         EXPECT_NE(r.at("serial"), "null");
@@ -296,7 +266,7 @@ TEST_F(History, ARestoreIsRecordedAndARefusedOneToo) {
     EXPECT_EQ(r.at("serial"), "511001");
     EXPECT_EQ(r.at("version_before"), json_value(run({"list", "--json"}).out, "d['boards'][0]['fpga_version']"));
     EXPECT_EQ(r.at("path"), "\"page mode\"");
-    EXPECT_EQ(r.at("file"), in_quotes(path("backup.bin")));
+    EXPECT_EQ(r.at("file"), json_path(path("backup.bin")));
     const auto [size, adler] = size_and_adler(path("backup.bin"));
     EXPECT_EQ(r.at("file_size"), size);
     EXPECT_EQ(r.at("adler32"), adler);
@@ -438,10 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnwritableCase{"ANewerLayout",
                        [](const std::string &history) {
                            std::filesystem::create_directories(std::filesystem::path(history).parent_path());
-                           testsupport::run_process("/usr/bin/python3",
-                                                    {"-c", "import sqlite3,sys; sqlite3.connect(sys.argv[1])"
-                                                           ".execute('PRAGMA user_version = 2')",
-                                                     history});
+                           testsupport::reference::set_user_version(history, 2);
                        },
                        "its layout 2 is newer than this program's (1)"}),
     [](const ::testing::TestParamInfo<UnwritableCase> &info) { return std::string(info.param.name); });
@@ -450,29 +417,16 @@ TEST_F(History, AHistoryLockedByAnotherProgramIsWaitedForAFewSecondsOnly) {
     const std::string file = make_image("fw-ZEN5190.rpd", "ZEN5190", {"--size", "0x30000"});
     ASSERT_EQ(run({"update", "--system=1", "--board=4", "--quiet", file}).exit_code, 0);  // makes the file
     const std::string history = machine().history_path();
-    const std::string locked = path("locked"), done = path("done");
-    // Another program holds the database's exclusive lock until told to stop.
-    std::thread holder([&] {
-        testsupport::ProcessOptions options;
-        options.timeout_seconds = 60;
-        testsupport::run_process("/usr/bin/python3",
-                                 {"-c",
-                                  "import sqlite3,sys,os,time\n"
-                                  "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-                                  "c.execute('BEGIN EXCLUSIVE')\n"
-                                  "open(sys.argv[2], 'w').close()\n"
-                                  "deadline = time.time() + 50\n"
-                                  "while not os.path.exists(sys.argv[3]) and time.time() < deadline: time.sleep(0.05)\n",
-                                  history, locked, done},
-                                 options);
-    });
-    for (int i = 0; i < 1000 && !testsupport::file_exists(locked); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const auto start = std::chrono::steady_clock::now();
-    const auto updated = run({"update", "--system=1", "--board=4", "--quiet", file});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    testsupport::write_text(done, "");
-    holder.join();
+    double seconds = 0;
+    testsupport::ProcessResult updated;
+    {
+        // Another program holds the database's exclusive lock meanwhile.
+        const testsupport::reference::ExclusiveLock locked(history);
+        ASSERT_TRUE(locked.held());
+        const auto start = std::chrono::steady_clock::now();
+        updated = run({"update", "--system=1", "--board=4", "--quiet", file});
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
     EXPECT_EQ(updated.exit_code, 0) << updated.err;
     EXPECT_NE(updated.err.find("cannot write the update history " + history + ": database is locked (another "
                                "program held it for more than 3 s)"),
@@ -501,7 +455,7 @@ TEST_F(History, AKilledRunLeavesItsAttemptAsStarted) {
     const Record started = newest();
     EXPECT_EQ(started.at("result"), "\"started\"");
     EXPECT_EQ(started.at("duration_s"), "null");
-    EXPECT_EQ(started.at("file"), in_quotes(file));
+    EXPECT_EQ(started.at("file"), json_path(file));
 
     ASSERT_EQ(run({"update", "--system=1", "--board=1", "--quiet", file}).exit_code, 0);
     EXPECT_EQ(database(machine().history_path()), "ok\nstarted 1 1\nsucceeded 1 1\n");

@@ -35,9 +35,10 @@ protected:
     // A firmware file made by the image maker in the working folder.
     std::string make_image(const std::string &file_name, const std::string &model,
                            const std::vector<std::string> &extra = {});
-    // The JSON text pretty-printed by python3, or fails the test.
+    // The text when it is one JSON document, else "" and a failed test.
     std::string parsed_json(const std::string &text);
-    // One value of a JSON document, by a python expression over `d`.
+    // One value of a JSON document, by a python expression over `d`
+    // (testsupport::reference::json_value).
     std::string json_value(const std::string &text, const std::string &expression);
     std::string path(const std::string &name) const { return work_.file(name); }
     std::vector<uint8_t> flash(const std::string &board) const { return machine_->flash(board); }

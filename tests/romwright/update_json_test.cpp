@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/romwright/tool_fixture.hpp"
+#include "tests/support/json_expression.hpp"
 
 namespace tooltest {
 namespace {
@@ -19,7 +20,7 @@ TEST_F(Tool, UpdateJsonOfARerunWritesNoSector) {
     const auto first = run({"update", "--system=1", "--board=1", "--json", file});
     ASSERT_EQ(first.exit_code, 0) << first.err;
     EXPECT_EQ(json_value(first.out, "[d['schema_version'], d['command'], d['file'], d['boards_selected'], d['succeeded']]"),
-              "[1, \"update\", \"" + file + "\", 1, true]");
+              "[1, \"update\", " + testsupport::json_dumps_text(file) + ", 1, true]");
     EXPECT_EQ(json_value(first.out, kBoardFields), R"([[1, 1, "ZEN5110", "page mode", "succeeded", 3, 3, 0, null]])");
 
     const auto again = run({"update", "--system=1", "--board=1", "--json", file});

@@ -45,7 +45,8 @@ struct ProcessOptions {
 };
 
 // On Windows a program named without an extension is its ".exe", and
-// send_signal is refused (there are no signals to send).
+// send_signal is refused (there are no signals to send) except SIGKILL (9),
+// which ends the program with TerminateProcess.
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
                           const ProcessOptions &options = {});
 

@@ -187,8 +187,11 @@ std::string whole_path(const char *path) {
 
 ProcessResult run_process(const std::string &program, const std::vector<std::string> &args,
                           const ProcessOptions &options) {
-    if (options.send_signal != 0)
-        throw std::logic_error("run_process: signals exist only on POSIX; this test cannot run on Windows");
+    // SIGKILL is the one signal Windows has a counterpart of: the program
+    // ended where it stands (TerminateProcess), as by a power loss.
+    if (options.send_signal != 0 && options.send_signal != kKilledSignal)
+        throw std::logic_error("run_process: signals other than SIGKILL exist only on POSIX; this test cannot run on "
+                               "Windows");
     TempDir capture("proc");
     const std::wstring out_path = widen(capture.file("stdout"));
     const std::wstring err_path = widen(capture.file("stderr"));
@@ -245,8 +248,17 @@ ProcessResult run_process(const std::string &program, const std::vector<std::str
     if (options.kill_after_ms > 0)
         deadline = std::min(deadline, started_at + std::chrono::milliseconds(options.kill_after_ms));
     bool killed = false;
+    // What the program has written so far, for send_when.
+    const auto output_so_far = [&] { return piped ? piped_out : as_text(slurp(capture.file("stdout"))); };
     for (;;) {
         read_pipe();
+        if (options.send_signal != 0 && !result.signal_sent && options.send_when && options.send_when(output_so_far())) {
+            TerminateProcess(process.get(), kKilledExitCode);
+            WaitForSingleObject(process.get(), INFINITE);
+            result.signal_sent = true;
+            killed = true;
+            break;
+        }
         const auto now = std::chrono::steady_clock::now();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         const DWORD step = static_cast<DWORD>(std::clamp<long long>(left, 0, 5));

@@ -16,4 +16,9 @@ char *mkdtemp(char *pattern);
 // mkdir with a POSIX mode, which Windows has no use for.
 int mkdir(const char *path, int mode);
 
+// The signal run_process sends as TerminateProcess (process_windows.cpp).
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+
 #endif

@@ -1,7 +1,8 @@
 // romwright-cli.exe as a Windows user meets it: firmware paths in any script
 // and with blanks, a firmware file another program holds open, the exit
 // code a batch file sees, the log's line ends, the console output, and
-// Zenapi.dll found the way Windows finds a DLL.
+// Zenapi.dll found the way Windows finds a DLL, or named for romwright-sim.cmd,
+// or missing.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -166,27 +167,88 @@ TEST_F(WindowsCli, ProgressBarRedrawsInPlaceOnTheConsole) {
     EXPECT_EQ(bytes.find("\r\r"), std::string::npos);
 }
 
-TEST_F(WindowsCli, ZenapiDllIsFoundOnThePath) {
-    machine("[[system]]\n" + clitest::sector_board("s1"));
-    const std::string image = make_image("fw-ZEN5191.rpd", "ZEN5191", 0x30000);
-    // The program alone in a folder: no Zenapi.dll beside it.
-    const std::string alone = work_.file("alone");
-    fs::create_directories(alone);
-    fs::copy_file(fs::u8path(testsupport::bin_path("romwright-cli.exe")), fs::u8path(alone) / "romwright-cli.exe");
-    testsupport::ProcessOptions options = machine_->process_options();
-    options.working_directory = work_.path();
-    const char *system_path = std::getenv("PATH");
-    options.env["PATH"] = system_path ? system_path : "";
+// The programs alone in a folder: no Zenapi.dll beside them. The PATH is
+// the system's own, without the build's bin folder.
+class ProgramsAlone : public WindowsCli {
+protected:
+    void SetUp() override {
+        WindowsCli::SetUp();
+        machine("[[system]]\n" + clitest::sector_board("s1"));
+        image_ = make_image("fw-ZEN5191.rpd", "ZEN5191", 0x30000);
+        alone_ = work_.file("alone");
+        fs::create_directories(alone_);
+        for (const char *program : {"romwright-cli.exe", "romwright.exe"})
+            fs::copy_file(fs::u8path(testsupport::bin_path(program)), fs::u8path(alone_) / program);
+        options_ = machine_->process_options();
+        options_.working_directory = work_.path();
+        const char *system_path = std::getenv("PATH");
+        options_.env["PATH"] = system_path ? system_path : "";
+        options_.unset_env.push_back("ROMWRIGHT_ZENAPI_DLL");
+    }
 
-    const auto missing = testsupport::run_process(alone + "\\romwright-cli.exe", {"update", image}, options);
-    EXPECT_EQ(missing.system_exit_code, 0xC0000135ul);  // STATUS_DLL_NOT_FOUND
+    testsupport::ProcessResult alone(const std::string &program, const std::vector<std::string> &args) {
+        return testsupport::run_process(alone_ + "\\" + program, args, options_);
+    }
+
+    std::string bin_folder() const {
+        return fs::u8path(testsupport::bin_path("romwright-cli.exe")).parent_path().u8string();
+    }
+
+    std::string image_, alone_;
+    testsupport::ProcessOptions options_;
+};
+
+TEST_F(ProgramsAlone, WithoutZenapiDllSayWhatIsMissingAndExitMinusOne) {
+    const auto cli = alone("romwright-cli.exe", {"update", image_});
+    EXPECT_EQ(cli.system_exit_code, 0xFFFFFFFFul);
+    EXPECT_TRUE(contains(cli.out, "Error: Zenapi.dll, Korvelon's device library, cannot be loaded: ")) << cli.out;
+    EXPECT_TRUE(contains(cli.out, "run the program through romwright-sim")) << cli.out;
     EXPECT_FALSE(fs::exists(fs::u8path(machine_->flash_path("s1"))));  // no simulator ever ran
 
-    const std::string bin_folder = fs::u8path(testsupport::bin_path("romwright-cli.exe")).parent_path().u8string();
-    options.env["PATH"] = bin_folder + ";" + options.env["PATH"];
-    const auto found = testsupport::run_process(alone + "\\romwright-cli.exe", {"update", image}, options);
+    const auto tool = alone("romwright.exe", {"list"});
+    EXPECT_EQ(tool.system_exit_code, 0xFFFFFFFFul);
+    EXPECT_EQ(tool.out, "");
+    EXPECT_EQ(tool.err.rfind("romwright: Zenapi.dll, Korvelon's device library, cannot be loaded: ", 0), 0u) << tool.err;
+}
+
+TEST_F(ProgramsAlone, WithoutZenapiDllStillTellTheirVersionAndInspectFiles) {
+    const auto version = alone("romwright-cli.exe", {"--version"});
+    EXPECT_EQ(version.exit_code, 0) << version.out;
+    EXPECT_TRUE(contains(version.out, "3.5.3")) << version.out;
+    const std::string image = make_image("fw-ZEN5160.rpd", "ZEN5160", 0x80000);
+    const auto inspected = alone("romwright.exe", {"inspect", image, "--board=ZEN5160"});
+    EXPECT_EQ(inspected.exit_code, 0) << inspected.out << inspected.err;
+    EXPECT_TRUE(contains(inspected.out, "ZEN5160: accepted")) << inspected.out;
+}
+
+TEST_F(ProgramsAlone, FindZenapiDllOnThePath) {
+    options_.env["PATH"] = bin_folder() + ";" + options_.env["PATH"];
+    const auto found = alone("romwright-cli.exe", {"update", image_});
     EXPECT_EQ(found.exit_code, 0) << found.out << found.err;
-    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(image)));
+    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(image_)));
+}
+
+// romwright-sim.cmd names the simulator's file this way.
+TEST_F(ProgramsAlone, LoadTheZenapiDllTheEnvironmentNames) {
+    options_.env["ROMWRIGHT_ZENAPI_DLL"] = bin_folder() + "\\Zenapi.dll";
+    const auto updated = alone("romwright-cli.exe", {"update", image_});
+    EXPECT_EQ(updated.exit_code, 0) << updated.out << updated.err;
+    EXPECT_TRUE(starts_with(flash("s1"), read_bytes(image_)));
+    EXPECT_TRUE(contains(log(), "Device library = " + bin_folder() + "\\Zenapi.dll (simulated: ")) << log();
+    const auto listed = alone("romwright.exe", {"list"});
+    EXPECT_EQ(listed.exit_code, 0) << listed.err;
+}
+
+TEST_F(ProgramsAlone, RefuseAZenapiDllTheEnvironmentNamesThatIsNotThere) {
+    for (const std::string &named : {work_.file("nowhere\\Zenapi.dll"), bin_folder() + "\\romwright-cli.exe"}) {
+        options_.env["ROMWRIGHT_ZENAPI_DLL"] = named;
+        const auto refused = alone("romwright-cli.exe", {"update", image_});
+        EXPECT_EQ(refused.system_exit_code, 0xFFFFFFFFul) << named;
+        EXPECT_TRUE(contains(refused.out, "Error: The device library " + named +
+                                              " that ROMWRIGHT_ZENAPI_DLL names cannot be loaded: "))
+            << refused.out;
+    }
+    EXPECT_FALSE(fs::exists(fs::u8path(machine_->flash_path("s1"))));
 }
 
 } // namespace
