@@ -23,10 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
             const std::vector<uint8_t> bytes = bundle.file_bytes(file);
             fuzzing::expect(bytes.size() == file.size, "a bundle's file holds the size its manifest gives");
             total += bytes.size();
-            fuzzing::expect(bundle.file_for(file.models.front(), file.revision_min, file.variants.empty()
-                                                                                    ? std::nullopt
-                                                                                    : std::optional<uint32_t>(file.variants.front())) != nullptr,
-                            "a file is found for a board its rules take");
+            // A board its rules take gets this file, and no other: no two files are for one board.
+            const std::optional<romwright::Version> revision = file.revision_min ? file.revision_min : file.revision_max;
+            const std::optional<uint32_t> variant =
+                file.variants.empty() ? std::nullopt : std::optional<uint32_t>(file.variants.front());
+            fuzzing::expect(bundle.file_for(file.models.front(), revision, variant) == &file,
+                            "a board the file's rules take gets that file");
         }
         fuzzing::expect(total <= romwright::bundle::kMostArchiveBytes, "the files inflate within the limit");
     } catch (const romwright::error &) {  // refusals: the archive, its manifest or a file

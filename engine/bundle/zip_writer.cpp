@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include <zlib.h>
 
@@ -54,7 +55,8 @@ std::pair<uint16_t, uint16_t> dos_time(const std::string &utc) {
 } // namespace
 
 std::vector<uint8_t> zip_archive(const std::vector<ZipFile> &files, const std::string &utc) {
-    const auto [time, date] = dos_time(utc);
+    const std::pair<uint16_t, uint16_t> stamp = dos_time(utc);
+    const uint16_t time = stamp.first, date = stamp.second;
     std::vector<uint8_t> out, directory;
     for (const ZipFile &file : files) {
         std::vector<uint8_t> packed = deflated(file.bytes);
