@@ -125,10 +125,17 @@ TEST_F(Bundles, OneSignedBundleUpdatesEveryBoardOfTheMachineAndASecondRunSkipsTh
     ASSERT_EQ(first.exit_code, 0) << first.err;
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(temporary_leftovers(), std::vector<std::string>{}) << "the bundle's files were left behind";
-    // Every board that can be read back holds its file.
+    // Every board that can be read back holds its file, and so do the
+    // firmware-upgrade service's two, as their simulated flash shows.
     for (const auto &[system, board] : std::vector<std::pair<int, int>>{{2, 1}, {3, 1}, {3, 2}, {3, 3}, {3, 4}}) {
         const auto verified = run({"verify", bundle, fmt::format("--system={}", system), fmt::format("--board={}", board)});
         EXPECT_EQ(verified.exit_code, 0) << system << "/" << board << ": " << verified.out << verified.err;
+    }
+    const std::vector<uint8_t> upgrade_image = testsupport::read_file(path("fw-ZEN5190.pof"));
+    for (const char *name : {"lab-5190-a", "lab-5190-b"}) {
+        const std::vector<uint8_t> board = flash(name);
+        ASSERT_GE(board.size(), upgrade_image.size());
+        EXPECT_TRUE(std::equal(upgrade_image.begin(), upgrade_image.end(), board.begin())) << name;
     }
 
     const std::string before = testsupport::read_text(path("romwright.log"));
