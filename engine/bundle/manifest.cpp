@@ -32,8 +32,12 @@ romwright::error refusal(const std::string &what, const std::string &why) {
     return romwright::error(error_kind::file, fmt::format("{}: {}", what, why));
 }
 
-// A value as a message shows it: in ASCII, shortened.
+// A value as a message shows it: in ASCII, shortened. A list or an object
+// is only counted: written out, one nested a million deep would take the
+// writer's recursion as deep.
 std::string shown(const json &value) {
+    if (value.is_array()) return value.empty() ? "[]" : fmt::format("a list of {}", value.size());
+    if (value.is_object()) return value.empty() ? "{}" : fmt::format("an object of {} keys", value.size());
     std::string text = value.dump(-1, ' ', true);
     if (text.size() > 60) text = text.substr(0, 57) + "...";
     return text;
