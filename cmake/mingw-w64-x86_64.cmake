@@ -6,7 +6,8 @@
 #
 # The libraries that Debian ships only for Linux (fmt, docopt, toml++,
 # nlohmann-json, Boost, GoogleTest) are taken from their headers and sources
-# by the config files of cmake/windows/; zlib comes from libz-mingw-w64-dev.
+# by the config files of cmake/windows/; zlib comes from libz-mingw-w64-dev,
+# libgcrypt and its error library from libgcrypt-mingw-w64-dev.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -24,7 +25,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C and C++ runtimes, winpthread and zlib go into each program and DLL,
+# The C and C++ runtimes, winpthread, zlib and libgcrypt go into each program and DLL,
 # so a program needs nothing beside it but Zenapi.dll.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
@@ -46,3 +47,7 @@ foreach(package fmt docopt tomlplusplus nlohmann_json Boost GTest)
 endforeach()
 set(ZLIB_INCLUDE_DIR /usr/${ROMWRIGHT_MINGW_TRIPLET}/include CACHE PATH "zlib for Windows")
 set(ZLIB_LIBRARY /usr/${ROMWRIGHT_MINGW_TRIPLET}/lib/libz.a CACHE FILEPATH "zlib for Windows, static")
+set(GCRYPT_INCLUDE_DIR /usr/${ROMWRIGHT_MINGW_TRIPLET}/include CACHE PATH "libgcrypt for Windows")
+set(GCRYPT_LIBRARY /usr/${ROMWRIGHT_MINGW_TRIPLET}/lib/libgcrypt.a CACHE FILEPATH "libgcrypt for Windows, static")
+set(GPG_ERROR_LIBRARY /usr/${ROMWRIGHT_MINGW_TRIPLET}/lib/libgpg-error.a CACHE FILEPATH
+    "libgpg-error for Windows, static (libgcrypt's own)")

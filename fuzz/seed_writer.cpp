@@ -14,6 +14,8 @@
 
 #include <fmt/format.h>
 
+#include "engine/bundle/crypto.hpp"
+#include "engine/bundle/zip_writer.hpp"
 #include "fuzz/fuzz_cases.hpp"
 #include "tools/mkimage/image_maker.hpp"
 
@@ -277,6 +279,49 @@ void write_plan_seeds(Corpus &corpus) {
 
 } // namespace
 
+// Small bundles: a manifest and files whose sizes and SHA-256 it gives, as
+// bundle create writes them, with rules, stored and deflated files, and a
+// minisign signature file's text.
+std::string sha256_text(const Bytes &bytes) {
+    const romwright::bundle::Sha256 hash = romwright::bundle::sha256(bytes.data(), bytes.size());
+    return romwright::bundle::hex_text(hash.data(), hash.size());
+}
+
+std::string manifest_entry(const std::string &file, const std::string &models, const std::string &rules,
+                           const Bytes &bytes) {
+    return fmt::format(R"({{"file": "{}", "models": [{}], {}"size": {}, "sha256": "{}"}})", file, models, rules,
+                       bytes.size(), sha256_text(bytes));
+}
+
+void write_bundle_seeds(Corpus &corpus) {
+    Bytes blank(300, 0xFF), patterned(200);
+    for (std::size_t i = 0; i < patterned.size(); ++i) patterned[i] = static_cast<uint8_t>(i * 37);
+    const auto bundle = [&corpus](const std::string &name, const std::vector<std::pair<std::string, std::string>> &entries,
+                                  const std::vector<romwright::bundle::ZipFile> &files) {
+        std::string list;
+        for (const auto &entry : entries) list += (list.empty() ? "" : ", ") + entry.second;
+        const std::string manifest = fmt::format(
+            R"({{"schema_version": 1, "name": "seed", "version": "1", "created": "2026-12-09T10:00:00Z", "files": [{}]}})",
+            list);
+        std::vector<romwright::bundle::ZipFile> all = {{"manifest.json", Bytes(manifest.begin(), manifest.end())}};
+        all.insert(all.end(), files.begin(), files.end());
+        corpus.add("bundle_reader", name + ".rwb", romwright::bundle::zip_archive(all, "2026-12-09T10:00:00Z"));
+    };
+    bundle("one", {{"fw-ZEN5160.pof", manifest_entry("fw-ZEN5160.pof", "\"ZEN5160\"", "", blank)}},
+           {{"fw-ZEN5160.pof", blank}});
+    bundle("rules",
+           {{"a", manifest_entry("old-ZEN5120.pof", "\"ZEN5120\"", R"("revision": {"max": "1.2"}, )", patterned)},
+            {"b", manifest_entry("new-ZEN5120.rpd", "\"ZEN5120\"", R"("revision": {"min": "1.3"}, )", blank)},
+            {"c", manifest_entry("v3-ZEN5170.pof", "\"ZEN5170\"", R"("variant": [3], )", patterned)}},
+           {{"old-ZEN5120.pof", patterned}, {"new-ZEN5120.rpd", blank}, {"v3-ZEN5170.pof", patterned}});
+    const std::string signature =
+        "untrusted comment: signature from minisign secret key\n"
+        "RUQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n"
+        "trusted comment: timestamp:1765274400\tfile:lab.rwb\n"
+        "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==\n";
+    corpus.add("bundle_reader", "signature.minisig", Bytes(signature.begin(), signature.end()));
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: romwright-fuzz-seeds <corpus folder>\n");
@@ -289,6 +334,7 @@ int main(int argc, char **argv) {
         write_layout_seeds(corpus);
         write_check_seeds(corpus);
         write_plan_seeds(corpus);
+        write_bundle_seeds(corpus);
         corpus.report();
     } catch (const std::exception &error) {
         std::fprintf(stderr, "romwright-fuzz-seeds: %s\n", error.what());

@@ -78,7 +78,10 @@ void print_table(const std::string &where, const std::vector<frontend::HistoryRe
     for (const frontend::HistoryRecord &r : records) {
         out += fmt::format(kRow, r.time, r.program, board_shown(r), r.model.value_or("-"), shown(r.serial),
                            r.version_before.value_or("-"), r.path.value_or("-"), sectors_shown(r), r.result,
-                           r.duration_s ? fmt::format("{:.1f}", *r.duration_s) : "-", file_name(r.file));
+                           r.duration_s ? fmt::format("{:.1f}", *r.duration_s) : "-",
+                           file_name(r.file) + (r.bundle_file ? " (" + *r.bundle_file + ")" : ""));
+        if (r.signature_key_id)
+            out += fmt::format("  signed by key {}: {}\n", *r.signature_key_id, r.signature_trusted_comment.value_or(""));
         if (r.error) out += fmt::format("  {}\n", *r.error);
     }
     if (records.empty()) out += "(no records)\n";
@@ -114,6 +117,9 @@ void print_json(const std::vector<frontend::HistoryRecord> &records) {
             .field("duration_s", r.duration_s)
             .field("result", r.result)
             .field("error", r.error)
+            .field("bundle_file", r.bundle_file)
+            .field("signature_key_id", r.signature_key_id)
+            .field("signature_trusted_comment", r.signature_trusted_comment)
             .end_object();
     }
     json.end_array().end_object();

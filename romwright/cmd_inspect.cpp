@@ -5,7 +5,9 @@
 
 #include <fmt/format.h>
 
+#include <romwright/bundle.hpp>
 #include <romwright/error.hpp>
+#include <romwright/frontend/bundle_source.hpp>
 #include <romwright/inspection.hpp>
 
 #include "commands.hpp"
@@ -168,9 +170,155 @@ void print_json(const Inspection &in) {
     std::fputs(json.text().c_str(), stdout);
 }
 
+// ---------------------------------------------------------------------------
+// A bundle: its manifest, each file's verdicts, its signature.
+
+struct BundleInspection {
+    std::string path;
+    Bundle bundle;
+    frontend::SignatureState signature;
+    bool signature_accepted = false;
+    std::vector<std::vector<ModelVerdict>> verdicts;  // of each file
+    bool accepted = false;
+};
+
+std::string rules_of(const BundleFile &file) {
+    std::string text;
+    for (const std::string &model : file.models) text += (text.empty() ? "" : ", ") + model;
+    if (file.revision_min) text += " revision " + version_text(*file.revision_min) + " or later";
+    if (file.revision_max)
+        text += (file.revision_min ? " up to " : " revision ") + version_text(*file.revision_max) +
+                (file.revision_min ? "" : " or earlier");
+    for (std::size_t i = 0; i < file.variants.size(); ++i)
+        text += fmt::format("{}{}", i == 0 ? (file.variants.size() == 1 ? " variant " : " variants ") : ", ",
+                            file.variants[i]);
+    return text;
+}
+
+std::string verdict_line(const ModelVerdict &v) {
+    std::string board = v.model;
+    if (v.revision) board += " revision " + version_text(*v.revision);
+    if (v.variant) board += fmt::format(" variant {}", *v.variant);
+    if (!v.accepted) return fmt::format("{}: refused: {}", board, v.message);
+    if (v.image < 0) return fmt::format("{}: accepted ({}): {}", board, v.path, v.message);
+    return fmt::format("{}: accepted, image {} is programmed ({})", board, v.image, v.path);
+}
+
+void print_bundle_text(const BundleInspection &in) {
+    const BundleManifest &m = in.bundle.manifest();
+    std::string out = fmt::format("Bundle: {}\nName: {}\nVersion: {}\nCreated: {}\nSize: {} bytes\n", in.path, m.name,
+                                  m.version, m.created, in.bundle.bytes().size());
+    const frontend::SignatureState &sig = in.signature;
+    switch (sig.kind) {
+    case frontend::SignatureState::Kind::trusted:
+        out += fmt::format("Signature: valid, by trusted key {} ({}){}\n  trusted comment: {}\n", sig.key_id,
+                           sig.key_file, sig.prehashed ? ", pre-hashed" : "", sig.trusted_comment);
+        break;
+    case frontend::SignatureState::Kind::unsigned_bundle:
+        out += fmt::format("Signature: none{}\n  {}\n", in.signature_accepted ? " (taken: --allow-unsigned)" : "",
+                           sig.problem);
+        break;
+    case frontend::SignatureState::Kind::untrusted:
+    case frontend::SignatureState::Kind::invalid:
+        out += fmt::format("Signature: {}\n  {}\n", frontend::kind_name(sig.kind), sig.problem);
+        if (!sig.trusted_comment.empty()) out += fmt::format("  trusted comment (not verified): {}\n", sig.trusted_comment);
+        break;
+    }
+    out += fmt::format("Files: {}\n", m.files.size());
+    for (std::size_t i = 0; i < m.files.size(); ++i) {
+        const BundleFile &file = m.files[i];
+        out += fmt::format("  {}: {} bytes, SHA-256 {}\n    for {}\n", file.file, file.size, file.sha256, rules_of(file));
+        for (const ModelVerdict &v : in.verdicts[i]) out += "    " + verdict_line(v) + "\n";
+    }
+    out += in.accepted ? "An update takes this bundle.\n" : "An update refuses this bundle.\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+void print_bundle_json(const BundleInspection &in) {
+    const BundleManifest &m = in.bundle.manifest();
+    JsonWriter json;
+    json.begin_object().field("schema_version", uint32_t{1}).field("command", "inspect");
+    json.field("bundle", in.path).field("size", uint64_t{in.bundle.bytes().size()});
+    json.field("name", m.name).field("version", m.version).field("created", m.created);
+    const frontend::SignatureState &sig = in.signature;
+    json.begin_object("signature").field("state", frontend::kind_name(sig.kind)).field("accepted", in.signature_accepted);
+    const auto optional_text = [&json](const char *key, const std::string &value) {
+        if (value.empty()) json.null_field(key); else json.field(key, value);
+    };
+    optional_text("key_id", sig.key_id);
+    optional_text("trusted_comment", sig.key_id.empty() ? std::string() : sig.trusted_comment);
+    if (sig.key_id.empty()) json.null_field("prehashed"); else json.field("prehashed", sig.prehashed);
+    optional_text("key_file", sig.key_file);
+    optional_text("problem", sig.problem);
+    json.end_object().begin_array("files");
+    for (std::size_t i = 0; i < m.files.size(); ++i) {
+        const BundleFile &file = m.files[i];
+        json.begin_object().field("file", file.file).field("size", file.size).field("sha256", file.sha256);
+        json.begin_array("models");
+        for (const std::string &model : file.models) json.field(nullptr, model);
+        json.end_array();
+        if (file.has_revision_rule()) {
+            json.begin_object("revision");
+            if (file.revision_min) json.field("min", version_text(*file.revision_min)); else json.null_field("min");
+            if (file.revision_max) json.field("max", version_text(*file.revision_max)); else json.null_field("max");
+            json.end_object();
+        } else {
+            json.null_field("revision");
+        }
+        if (file.variants.empty()) {
+            json.null_field("variant");
+        } else {
+            json.begin_array("variant");
+            for (const uint32_t variant : file.variants) json.field(nullptr, uint64_t{variant});
+            json.end_array();
+        }
+        json.begin_array("verdicts");
+        for (const ModelVerdict &v : in.verdicts[i]) {
+            json.begin_object().field("model", v.model);
+            if (v.revision) json.field("revision", version_text(*v.revision)); else json.null_field("revision");
+            json.field("variant", v.variant).field("accepted", v.accepted);
+            if (v.image >= 0) json.field("image", v.image); else json.null_field("image");
+            optional_text("path", v.path);
+            optional_text("message", v.message);
+            json.end_object();
+        }
+        json.end_array().end_object();
+    }
+    json.end_array().field("accepted", in.accepted).end_object();
+    std::fputs(json.text().c_str(), stdout);
+}
+
+int inspect_bundle(const Arguments &args) {
+    for (const char *option : {"--board", "--revision", "--variant"})
+        if (text(args, option))
+            throw BadCommandLine(fmt::format("{} judges a firmware file for one model; a bundle's files are judged for "
+                                             "the models its manifest names",
+                                             option));
+    if (flag(args, "--page0") || flag(args, "--page1"))
+        throw BadCommandLine("--page0 and --page1 apply to a firmware file, not to a bundle");
+    const frontend::BundlePolicy policy = bundle_policy(args);
+    BundleInspection in;
+    in.path = args.at("<file>").asString();
+    in.bundle = frontend::read_bundle_file(in.path);
+    in.signature = frontend::signature_state(in.path, in.bundle.bytes(), frontend::load_trusted_keys(policy, kProgram));
+    in.signature_accepted = in.signature.kind == frontend::SignatureState::Kind::trusted ||
+                            (in.signature.kind == frontend::SignatureState::Kind::unsigned_bundle && policy.allow_unsigned);
+    in.accepted = in.signature_accepted;
+    for (const BundleFile &file : in.bundle.manifest().files) {
+        in.verdicts.push_back(judge_bundle_file(file, in.bundle.file_bytes(file)));
+        for (const ModelVerdict &v : in.verdicts.back()) in.accepted = in.accepted && v.accepted;
+    }
+    if (flag(args, "--json"))
+        print_bundle_json(in);
+    else
+        print_bundle_text(in);
+    return in.accepted ? kExitSuccess : kExitFailure;
+}
+
 } // namespace
 
 int run_inspect(const Arguments &args) {
+    if (frontend::is_bundle_path(args.at("<file>").asString())) return inspect_bundle(args);
     const Inspection inspection = inspect_firmware(request_of(args));
     if (flag(args, "--json"))
         print_json(inspection);

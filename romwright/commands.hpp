@@ -12,6 +12,7 @@
 
 #include <romwright/error.hpp>
 #include <romwright/frontend/board_lock.hpp>
+#include <romwright/frontend/bundle_source.hpp>
 
 namespace romwright::tool {
 
@@ -74,5 +75,9 @@ int run_read(const Arguments &args);
 int run_restore(const Arguments &args);
 int run_update(const Arguments &args);
 int run_history(const Arguments &args);
+int run_bundle(const Arguments &args);
+
+// --trusted-key and --allow-unsigned: how a bundle's signature is judged.
+frontend::BundlePolicy bundle_policy(const Arguments &args);
 
 } // namespace romwright::tool

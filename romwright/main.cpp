@@ -44,6 +44,14 @@ int32_t id_option(const Arguments &args, const std::string &key, int32_t fallbac
     }
 }
 
+frontend::BundlePolicy bundle_policy(const Arguments &args) {
+    frontend::BundlePolicy policy;
+    const auto keys = args.find("--trusted-key");
+    if (keys != args.end() && keys->second && keys->second.isStringList()) policy.key_files = keys->second.asStringList();
+    policy.allow_unsigned = flag(args, "--allow-unsigned");
+    return policy;
+}
+
 BoardIds board_ids(const Arguments &args) {
     if (!text(args, "--system") || !text(args, "--board"))
         throw BadCommandLine("--system=<sid> and --board=<bid> name the one board to use");
@@ -109,8 +117,13 @@ int main(int argc, char **argv) {
     romwright::frontend::use_utf8_console();
     // In UTF-8 on every system, so a file path in any script reaches the file.
     const std::vector<std::string> arguments = romwright::frontend::program_arguments(argc, argv);
-    const Arguments args = docopt::docopt(kUsage, arguments, true, kVersionText, false);
+    // romwright bundle has a command line of its own: its --version takes a
+    // text, where romwright's shows the program's version.
+    const bool bundle = !arguments.empty() && arguments.front() == "bundle";
+    const Arguments args = bundle ? docopt::docopt(kBundleUsage, arguments, true, "", false)
+                                  : docopt::docopt(kUsage, arguments, true, kVersionText, false);
     try {
+        if (bundle) return run_bundle(args);
         return dispatch(args);
     } catch (const BadCommandLine &failure) {
         complain(failure.what());

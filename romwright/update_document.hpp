@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <romwright/frontend/board_loop.hpp>
+#include <romwright/frontend/bundle_source.hpp>
 
 namespace romwright::tool {
 
@@ -23,6 +24,10 @@ public:
     // Adds a board_ended hook that records each board, after the one
     // already there (if any).
     void watch(frontend::BoardLoopHooks &hooks);
+
+    // A bundle's update: its signature, and the file of each of the loop's
+    // boards, in order.
+    void bundle(const frontend::SignatureState &signature, const std::vector<frontend::BoardFile> &files);
 
     // Whether a board has ended, i.e. the loop has begun its work.
     bool has_boards() const { return !boards_.empty(); }
@@ -35,13 +40,17 @@ private:
         uint32_t system_id = 0;
         uint32_t board_id = 0;
         std::optional<std::string> model;
+        std::optional<std::string> bundle_file;
         frontend::BoardOutcome outcome;
     };
-    void record(const frontend::SelectedBoard &board, const frontend::BoardOutcome &outcome);
+    void record(std::size_t index, const frontend::SelectedBoard &board, const frontend::BoardOutcome &outcome);
 
     std::string file_;
     std::size_t boards_selected_ = 0;
     std::vector<Board> boards_;
+    bool bundle_ = false;
+    frontend::SignatureState signature_;
+    std::vector<std::string> bundle_files_;
 };
 
 } // namespace romwright::tool

@@ -11,13 +11,16 @@ and restores a board's flash, and updates boards as romwright-cli does.
 
 Usage:
   romwright list [--json]
-  romwright inspect <file> [--board=<model>] [--revision=<major.minor>] [--variant=<n>] [--page0] [--page1] [--json]
-  romwright verify <file> [--system=<sid>] [--board=<bid>] [--json]
+  romwright inspect <file> [--board=<model>] [--revision=<major.minor>] [--variant=<n>] [--page0] [--page1] [--trusted-key=<pub>]... [--allow-unsigned] [--json]
+  romwright verify <file> [--system=<sid>] [--board=<bid>] [--trusted-key=<pub>]... [--allow-unsigned] [--json]
   romwright read [--system=<sid>] [--board=<bid>] <out> [--overwrite] [--json]
   romwright restore <backup> [--system=<sid>] [--board=<bid>] [--any-serial] [--quiet] [--json]
-  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] [--json] <file>
+  romwright update [--system=<sid>] [--board=<bid>] [--quiet] [--page0] [--page1] [--backup=<out>] [--overwrite] [--full] [--trusted-key=<pub>]... [--allow-unsigned] [--json] <file>
   romwright history [--system=<sid>] [--board=<bid>] [--serial=<n>] [--limit=<n>] [--json]
   romwright (-h | --help | --version)
+
+Firmware bundles (romwright bundle --help):
+  romwright bundle create <out.rwb> <firmware>... [--name=<text>] [--version=<text>] [--overwrite]
 
 Commands:
   list      Every system and board: IDs, kind, model, serial, FPGA and CPLD
@@ -37,6 +40,8 @@ Commands:
             description that is not one read wrote is refused first.
   update    The update of romwright-cli. Sectors that already hold the image
             are read, compared and left alone.
+  bundle    create: writes a firmware bundle, one ZIP file with a manifest and
+            the firmware files of several models (see romwright bundle --help).
   history   The update history: every update, restore and refused attempt
             of romwright, romwright-cli and romwright-gui, newest first
             (ROMWRIGHT_HISTORY names its file).
@@ -63,6 +68,11 @@ Options:
                            romwright-cli does.
   --any-serial             restore: accept a board whose serial differs from
                            the backup's.
+  --trusted-key=<pub>      A bundle (<file> ending in .rwb): a minisign public key
+                           file whose signatures are trusted, besides the keys in
+                           /etc/romwright/trusted-keys/ (ROMWRIGHT_TRUSTED_KEYS).
+  --allow-unsigned         A bundle with no signature (<file>.minisig) is taken
+                           after a warning; one with a bad signature never is.
   --serial=<n>             history: the records of the board with this serial.
   --limit=<n>              history: at most this many records, the newest.
   -h --help                Show this text.
@@ -74,6 +84,44 @@ that is not a history), 255 (-1) a bad command line (verify, read, restore:
 --system or --board missing; an ID, --serial or --limit that is not a number)
 or a library or driver older than 7.1. The update's log is appended to
 romwright.log in the working directory.
+
+A <file> ending in .rwb is a firmware bundle: inspect shows its manifest,
+each file's verdict and its signature; update and verify take for each board
+the bundle's file for its model, once the bundle (every file's size and
+SHA-256) and its signature by a trusted key have been checked. A board the
+bundle has no file for is left alone: a notice when the run selected all
+boards (of a system), exit 1 when --board named it.
+)";
+
+inline constexpr const char *kBundleUsage =
+    R"(Korvel board firmware tool: firmware bundles.
+
+Writes a firmware bundle: one ZIP archive holding a manifest (manifest.json)
+and the firmware files of several board models, which romwright update,
+verify and inspect take in place of a firmware file.
+
+Usage:
+  romwright bundle create <out.rwb> <firmware>... [--name=<text>] [--version=<text>] [--overwrite]
+  romwright bundle (-h | --help)
+
+Each firmware file is judged as inspect judges it: the models its name
+carries whose update accepts it are the models it is for (a ZEN5120 file at
+revisions 1.2 and 1.3, which gives its revision rule; a ZEN5170 file for the
+variant its header names). A file no model accepts is refused, naming it.
+Models that only the board driver's services update (ZEN5190, ZEN5191) take
+the file as it is. Sign the bundle with minisign afterwards:
+
+  minisign -S -s <secret key> -m <out.rwb>      # writes <out.rwb>.minisig
+
+Options:
+  --name=<text>     The bundle's name; by default the name of <out.rwb>
+                    without its folder and .rwb.
+  --version=<text>  The bundle's version; by default the UTC time it is made.
+  --overwrite       Replace an existing <out.rwb> (refused without it).
+  -h --help         Show this text.
+
+Exit status: 0 written, 1 refused (a file no model accepts, two files for
+one board, an existing <out.rwb>), 255 (-1) a bad command line.
 )";
 
 inline constexpr const char *kVersionText = "romwright version 3.5.3";

@@ -3,10 +3,11 @@
 # and UndefinedBehaviorSanitizer), writes their seed corpora with the image
 # maker and runs the targets, one per core at a time.
 #
-#   scripts/fuzz.sh --seconds 12        each target for 12 s: the short run, one minute in all
+#   scripts/fuzz.sh --seconds 12        each target for 12 s: the short run, 72 s of fuzzing in all
 #   scripts/fuzz.sh [--runs N]          each target for N executions (default 10000000)
 #   scripts/fuzz.sh --runs N --seconds S   whichever comes first
-#   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner)
+#   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner
+#                            bundle_reader)
 #            --raw-small-files   keep raw files small (by default a file the loader must
 #                                refuse may be up to 4 GiB long, to show it costs no memory)
 #            --build-dir DIR     build there instead of build-fuzz
@@ -19,15 +20,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(pof_reader raw_image page_layout image_check planner)
-declare -A max_len=([pof_reader]=4096 [raw_image]=4096 [page_layout]=1024 [image_check]=1024 [planner]=4096)
+all_targets=(pof_reader raw_image page_layout image_check planner bundle_reader)
+declare -A max_len=([pof_reader]=4096 [raw_image]=4096 [page_layout]=1024 [image_check]=1024 [planner]=4096
+  [bundle_reader]=4096)
 runs=""
 seconds=""
 targets=("${all_targets[@]}")
 raw_large=1
 build=build-fuzz
 
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit "${1:-0}"; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;

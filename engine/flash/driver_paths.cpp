@@ -63,9 +63,37 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
     log.info("Board update time = {}s\n", clock.wall_seconds() - start_seconds);
 }
 
+namespace {
+
+// Clears from plan the sectors that already read as the update leaves them;
+// how many. A sector that cannot be read stays planned: it is written and
+// read back like any other.
+uint32_t leave_matching_sectors(ServiceFlash &flash, const std::vector<uint8_t> &image, UpdatePlan &plan,
+                                ROMWRIGHT_PROGRESS_CALLBACK progress, void *user_data) {
+    const FlashWork work{image, plan};
+    const uint32_t size = flash.sector_size();
+    std::vector<uint8_t> read(size), expected(size);
+    uint32_t left = 0;
+    const auto count = static_cast<uint32_t>(plan.erase_map.size());
+    for (uint32_t i = 0; i < count; ++i) {
+        if (flash.ReadSector(i, read.data()).whole()) {
+            flash.ExpectedBytes(work, uint64_t{i} * size, size, expected.data());
+            if (read == expected) {
+                plan.erase_map[i] = false;
+                --plan.erase_count;
+                ++left;
+            }
+        }
+        if (progress) progress(static_cast<float>(i + 1) / static_cast<float>(count), user_data);
+    }
+    return left;
+}
+
+} // namespace
+
 void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                                ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log_callback,
-                               void *user_data, Clock &clock, UpdateReport *report) {
+                               void *user_data, Clock &clock, UpdateReport *report, bool skip_matching) {
     const LogSink log(log_callback, user_data);
     const int64_t start_seconds = clock.wall_seconds();
     std::optional<ServiceFlash> flash;
@@ -74,9 +102,17 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         flash.emplace(board, log, clock);
         flash->CheckSectorSize();
         // The file size fits 32 bits and is at least 1, so the count fits too and is at least 1.
-        const UpdatePlan plan = whole_file_plan(image.size(), flash->sector_size());
+        UpdatePlan plan = whole_file_plan(image.size(), flash->sector_size());
+        flash->CheckFlashHolds(FlashWork{image, plan});
+        uint32_t left = 0;
+        if (skip_matching) {
+            const auto planned = static_cast<uint32_t>(plan.erase_count);
+            report_operation(operation, ROMWRIGHT_OPERATION_VERIFYING, user_data);
+            left = leave_matching_sectors(*flash, image, plan, progress, user_data);
+            log.info("Skipped {} of {} sectors that already hold the image; erased {}, wrote and verified {}.\n", left,
+                     planned, plan.erase_count, plan.erase_count);
+        }
         const FlashWork work{image, plan};
-        flash->CheckFlashHolds(work);
 
         report_operation(operation, ROMWRIGHT_OPERATION_WRITING, user_data);
         flash->Write(work, progress);
@@ -86,7 +122,7 @@ void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_O
         if (report) {
             report->path = ProgrammingPath::flash_sector_service;
             report->sectors_erased = report->sectors_written = static_cast<uint32_t>(plan.erase_count);
-            report->sectors_skipped = 0u;
+            report->sectors_skipped = left;
         }
     } catch (const std::exception &failure) {
         // Close the service a failure left open; the failure stays the one

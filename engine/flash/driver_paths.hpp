@@ -21,10 +21,14 @@ void UpgradeThroughDriver(const std::string &path, void *board, ROMWRIGHT_OPERAT
                           Clock &clock = system_clock());
 
 // report, when given, gets the sectors written (each erased by the service
-// first) once the update has succeeded.
+// first) once the update has succeeded. With skip_matching, each sector is
+// read first and one that already holds what the update would write is
+// left alone (that comparison is its verification), as romwright update
+// does on the register paths.
 void UpdateThroughFlashService(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK operation,
                                ROMWRIGHT_PROGRESS_CALLBACK progress, ROMWRIGHT_LOG_CALLBACK log, void *user_data,
-                               Clock &clock = system_clock(), UpdateReport *report = nullptr);
+                               Clock &clock = system_clock(), UpdateReport *report = nullptr,
+                               bool skip_matching = false);
 
 // Reads sectors [first, first + count) of size bytes through the open
 // flash-sector service and compares them with expected, stopping at the

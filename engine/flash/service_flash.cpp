@@ -131,7 +131,9 @@ void ServiceFlash::CheckFlashHolds(const FlashWork &work) {
 void ServiceFlash::Write(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK progress) {
     const std::vector<bool> &sectors = work.plan.erase_map;
     std::vector<uint8_t> padded(sector_size_);
+    int64_t done = 0;
     for (uint32_t i = 0; i < sectors.size(); ++i) {
+        if (!sectors[i]) continue;
         const uint64_t first = uint64_t{i} * sector_size_;
         const uint8_t *bytes = work.image.data() + first;
         if (first + sector_size_ > work.image.size()) {
@@ -142,21 +144,23 @@ void ServiceFlash::Write(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK prog
         if (KorvelFlashSectorWrite(board_, i, 1, bytes, &status) != ZENAPI_SUCCESS)
             throw romwright::error(error_kind::device_call,
                                    fmt::format("Write sector failed, {}", FlashStatusName(status)));
-        Progress(progress, fraction(i + 1, static_cast<int64_t>(sectors.size())));
+        Progress(progress, fraction(++done, work.plan.erase_count));
     }
 }
 
 void ServiceFlash::Verify(const FlashWork &work, ROMWRIGHT_PROGRESS_CALLBACK progress) {
     const std::vector<bool> &sectors = work.plan.erase_map;
     std::vector<uint8_t> expected(sector_size_), read(sector_size_);
+    int64_t done = 0;
     for (uint32_t i = 0; i < sectors.size(); ++i) {
+        if (!sectors[i]) continue;
         uint32_t status = 0;
         if (ReadInto(i, read.data(), status) != ZENAPI_SUCCESS)
             throw romwright::error(error_kind::device_call,
                                    fmt::format("Read sector failed, {}", FlashStatusName(status)));
         ExpectedBytes(work, uint64_t{i} * sector_size_, sector_size_, expected.data());
         if (read != expected) throw romwright::error(error_kind::verification, "Verify image failed");
-        Progress(progress, fraction(i + 1, static_cast<int64_t>(sectors.size())));
+        Progress(progress, fraction(++done, work.plan.erase_count));
     }
 }
 

@@ -110,7 +110,31 @@ HistoryRecord BoardHistory::new_record(const BoardRef &board) {
     record.file_size = file_size_;
     record.adler32 = file_adler_;
     record.result = "started";
+    if (bundle_) {
+        record.signature_key_id = signature_key_id_;
+        record.signature_trusted_comment = signature_comment_;
+        if (current_file_) {
+            record.bundle_file = current_file_->name;
+            record.file_size = current_file_->size;
+            record.adler32 = current_file_->adler32;
+        } else {
+            // The bundle's own size and Adler-32 say nothing of what a board took.
+            record.file_size.reset();
+            record.adler32.reset();
+        }
+    }
     return record;
+}
+
+void BoardHistory::bundle_signature(std::optional<std::string> key_id, std::optional<std::string> trusted_comment) {
+    bundle_ = true;
+    signature_key_id_ = std::move(key_id);
+    signature_comment_ = std::move(trusted_comment);
+}
+
+void BoardHistory::board_files(std::vector<std::optional<BundleFileFacts>> files) {
+    bundle_ = true;
+    board_files_ = std::move(files);
 }
 
 void BoardHistory::begin(const BoardRef &board, const std::optional<AskedFacts> &facts) {
@@ -145,6 +169,7 @@ void BoardHistory::end(const BoardRef &board, void *handle, const BoardOutcome &
 
 BoardLoopHooks BoardHistory::recording(BoardLoopHooks hooks, const BoardList &boards) {
     hooks.begin_board = [this, &boards, shown = std::move(hooks.begin_board)](std::size_t index, std::size_t count) {
+        current_file_ = index < board_files_.size() ? board_files_[index] : std::nullopt;
         begin(board_ref(boards.at(index)));
         if (shown) shown(index, count);
     };

@@ -45,6 +45,18 @@ std::unique_ptr<BoardLock> lock_board(std::size_t index, const SelectedBoard &bo
     }
 }
 
+// The board's own firmware file, where the front end picks one per board.
+std::string firmware_file(std::size_t index, const SelectedBoard &board, const std::string &path,
+                          const BoardLoopHooks &hooks, Clock::time_point start) {
+    if (!hooks.firmware_file) return path;
+    try {
+        return hooks.firmware_file(index, board);
+    } catch (const std::exception &refusal) {
+        ended(hooks, index, board, BoardOutcome{BoardOutcome::Result::refused, refusal.what(), {}, 0}, start);
+        throw;
+    }
+}
+
 // The front end's own checks and work before the board is changed.
 void before_update(std::size_t index, const SelectedBoard &board, const BoardLoopHooks &hooks, Clock::time_point start) {
     if (!hooks.before_update) return;
@@ -101,13 +113,14 @@ void update_boards(const BoardList &boards, const std::string &path, const romwr
         stop_before(i, count, boards[i], hooks, start);
         const std::unique_ptr<BoardLock> lock = lock_board(i, boards[i], hooks, start);
         if (hooks.begin_board) hooks.begin_board(i, count);
+        const std::string board_path = firmware_file(i, boards[i], path, hooks, start);
         if (hooks.before_update) {
             before_update(i, boards[i], hooks, start);
             // What the front end did first (a backup's read) took time; a
             // stop that came meanwhile still finds the board untouched.
             stop_before(i, count, boards[i], hooks, start);
         }
-        update_one(i, boards[i], path, options, writes, hooks, start);
+        update_one(i, boards[i], board_path, options, writes, hooks, start);
     }
     if (count > 0 && hooks.stop_after_last_board)
         if (const char *request = stop_requested())

@@ -34,14 +34,20 @@ constexpr const char *kColumnNames[] = {
     "time",           "host",         "program",         "program_version", "system",
     "board",          "model",        "serial",          "version_before",  "version_after",
     "file",           "file_size",    "adler32",         "path",            "sectors_erased",
-    "sectors_written", "sectors_skipped", "duration_s",  "result",          "error"};
+    "sectors_written", "sectors_skipped", "duration_s",  "result",          "error",
+    "bundle_file",    "signature_key_id", "signature_trusted_comment"};
 constexpr int kColumnCount = static_cast<int>(std::size(kColumnNames));
+// The columns layout 1 has: the others came with layout 2.
+constexpr int kLayout1Columns = 20;
 
 // "name, name, ..." or, with a format, each name put into it: "{0} = ?{1}".
-std::string column_list(const char *each = "{0}") {
+// A file of layout 1 is read with NULL for the columns it does not have.
+std::string column_list(const char *each = "{0}", int64_t layout = kHistorySchemaVersion) {
     std::string list;
     for (int i = 0; i < kColumnCount; ++i)
-        list += (i ? ", " : "") + fmt::format(fmt::runtime(each), kColumnNames[i], i + 1);
+        list += (i ? ", " : "") + (layout < 2 && i >= kLayout1Columns
+                                       ? std::string("NULL")
+                                       : fmt::format(fmt::runtime(each), kColumnNames[i], i + 1));
     return list;
 }
 
@@ -67,9 +73,19 @@ CREATE TABLE IF NOT EXISTS attempts (
     sectors_skipped INTEGER,
     duration_s REAL,
     result TEXT NOT NULL CHECK (result IN ('started', 'succeeded', 'failed', 'refused', 'stopped')),
-    error TEXT
+    error TEXT,
+    bundle_file TEXT,
+    signature_key_id TEXT,
+    signature_trusted_comment TEXT
 );
 CREATE INDEX IF NOT EXISTS attempts_by_serial ON attempts (serial);
+)";
+
+// From layout 1 to 2: a bundle's firmware file and signature.
+constexpr const char *kLayout2Columns = R"(
+ALTER TABLE attempts ADD COLUMN bundle_file TEXT;
+ALTER TABLE attempts ADD COLUMN signature_key_id TEXT;
+ALTER TABLE attempts ADD COLUMN signature_trusted_comment TEXT;
 )";
 
 // A failure of one step, with SQLite's words and the system's reason.
@@ -216,10 +232,10 @@ void ensure_layout(Connection &connection) {
         // Another program may have made it meanwhile.
         const int64_t version = single_integer(connection, "PRAGMA user_version");
         check_layout(connection, version);
-        if (version == 0) {
-            connection.exec(kCreateSchema);
+        if (version == 0) connection.exec(kCreateSchema);
+        if (version == 1) connection.exec(kLayout2Columns);
+        if (version < kHistorySchemaVersion)
             connection.exec(fmt::format("PRAGMA user_version = {}", kHistorySchemaVersion).c_str());
-        }
         connection.exec("COMMIT");
     } catch (...) {
         sqlite3_exec(connection.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -244,7 +260,7 @@ std::optional<uint32_t> adler_value(const std::optional<std::string> &text) {
     }
 }
 
-// Binds record's fields to ?1 .. ?20 in kColumnNames' order.
+// Binds record's fields to ?1 .. ?23 in kColumnNames' order.
 void bind_record(Statement &statement, const HistoryRecord &record) {
     int i = 0;
     statement.bind(++i, record.time);
@@ -267,6 +283,9 @@ void bind_record(Statement &statement, const HistoryRecord &record) {
     statement.bind(++i, record.duration_s);
     statement.bind(++i, record.result);
     statement.bind(++i, record.error);
+    statement.bind(++i, record.bundle_file);
+    statement.bind(++i, record.signature_key_id);
+    statement.bind(++i, record.signature_trusted_comment);
 }
 
 // Reads the columns id, then kColumnNames.
@@ -294,6 +313,9 @@ HistoryRecord record_of(const Statement &row) {
     record.duration_s = row.optional_number<double>(i++);
     record.result = row.text(i++);
     record.error = row.optional_text(i++);
+    record.bundle_file = row.optional_text(i++);
+    record.signature_key_id = row.optional_text(i++);
+    record.signature_trusted_comment = row.optional_text(i++);
     return record;
 }
 
@@ -442,7 +464,7 @@ std::vector<HistoryRecord> read_history(const std::string &path, const HistoryQu
                          fmt::format("SELECT id, {} FROM attempts WHERE (?1 IS NULL OR system = ?1) AND "
                                      "(?2 IS NULL OR board = ?2) AND (?3 IS NULL OR serial = ?3) "
                                      "ORDER BY id DESC LIMIT ?4",
-                                     column_list()));
+                                     column_list("{0}", version)));
         select.bind(1, query.system_id);
         select.bind(2, query.board_id);
         select.bind(3, query.serial);

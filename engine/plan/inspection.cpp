@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include <romwright/board_flash.hpp>
 #include <romwright/board_table.hpp>
 #include <romwright/error.hpp>
 
@@ -39,7 +40,7 @@ InspectedPof pof_of(const PofFacts &facts) {
 }
 
 // Loads the slots as an update would; a refusal becomes the load error.
-void load(FirmwareFile &file, ImageSlot (&slots)[2], Inspection &result) {
+void load(FirmwareSource &file, ImageSlot (&slots)[2], Inspection &result) {
     uint8_t first[kMagicBytes] = {};
     const auto probed = static_cast<std::size_t>(std::min<uint64_t>(file.size(), sizeof first));
     file.read(0, first, probed);
@@ -182,6 +183,20 @@ void judge(const ImageSlot (&slots)[2], const InspectRequest &request, Inspectio
     }
 }
 
+// The file's bytes from source: loaded, described and, with a model, judged.
+Inspection inspect_source(const InspectRequest &request, FirmwareSource &source, Inspection result) {
+    ImageSlot slots[2];
+    load(source, slots, result);
+    const bool sector_mode = request.model && model_named(*request.model).path == UpdatePath::sector_mode;
+    for (int32_t index = 0; index < 2; ++index) {
+        if (slots[index].data.empty()) continue;
+        const uint32_t offset = index == 0 && sector_mode ? kSectorModeHeaderOffset : 0;
+        result.slots.push_back(describe_slot(slots[index], index, offset, request.page0, request.page1));
+    }
+    if (request.model) judge(slots, request, result);
+    return result;
+}
+
 } // namespace
 
 Inspection inspect_firmware(const InspectRequest &request) {
@@ -192,17 +207,16 @@ Inspection inspect_firmware(const InspectRequest &request) {
     result.adler32 = facts.adler;
     std::optional<FirmwareFile> file = FirmwareFile::open(request.path);
     if (!file) throw romwright::error(error_kind::file, "Could not open file");
+    return inspect_source(request, *file, std::move(result));
+}
 
-    ImageSlot slots[2];
-    load(*file, slots, result);
-    const bool sector_mode = request.model && model_named(*request.model).path == UpdatePath::sector_mode;
-    for (int32_t index = 0; index < 2; ++index) {
-        if (slots[index].data.empty()) continue;
-        const uint32_t offset = index == 0 && sector_mode ? kSectorModeHeaderOffset : 0;
-        result.slots.push_back(describe_slot(slots[index], index, offset, request.page0, request.page1));
-    }
-    if (request.model) judge(slots, request, result);
-    return result;
+Inspection inspect_firmware_bytes(const InspectRequest &request, const std::vector<uint8_t> &bytes) {
+    Inspection result;
+    result.path = request.path;
+    result.size = bytes.size();
+    result.adler32 = adler32_of(bytes);
+    FirmwareBytes source(bytes.data(), bytes.size());
+    return inspect_source(request, source, std::move(result));
 }
 
 } // namespace romwright

@@ -25,6 +25,18 @@ std::string machine_state_folder();
 // Windows; "" when the environment does not say where that is.
 std::string user_state_folder();
 
+// The machine's folder of trusted bundle signing keys (minisign public key
+// files): /etc/romwright/trusted-keys on POSIX,
+// %ProgramData%\Korvelon\romwright\trusted-keys on Windows; "" when the
+// system does not say where that is.
+std::string trusted_keys_folder();
+
+// A new folder that only this user may enter, in the system's folder for
+// temporary files, its name beginning with prefix: the files a run makes
+// for itself and removes again. Throws romwright::error (a file) when none
+// can be made.
+std::string make_private_folder(const std::string &prefix);
+
 // Whether this program may create and write file: its folder is made when
 // it is missing, and must then take new files (a database's journal is one),
 // and the file, if it is there, must take writes.

@@ -2,10 +2,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include <romwright/error.hpp>
 
 namespace romwright::platform {
 
@@ -27,6 +34,21 @@ std::string user_state_folder() {
     if (const auto state = environment_value("XDG_STATE_HOME")) return *state + "/romwright";
     if (const auto home = environment_value("HOME")) return *home + "/.local/state/romwright";
     return {};
+}
+
+std::string trusted_keys_folder() { return "/etc/romwright/trusted-keys"; }
+
+// mkdtemp makes the folder with mode 0700, under a name no other program has.
+std::string make_private_folder(const std::string &prefix) {
+    std::string base = environment_value("TMPDIR").value_or("/tmp");
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const std::string pattern = base + "/" + prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!::mkdtemp(name.data()))
+        throw romwright::error(error_kind::file, fmt::format("Cannot make a private folder for temporary files in {}: {}",
+                                                             base, std::strerror(errno)));
+    return name.data();
 }
 
 bool may_write_file(const std::string &file) {

@@ -5,7 +5,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <system_error>
+
+#include <fmt/format.h>
+
+#include <romwright/error.hpp>
 
 #include "engine/platform/windows_text.hpp"
 
@@ -32,6 +37,32 @@ std::string machine_state_folder() {
 std::string user_state_folder() {
     if (const auto local = environment_value("LOCALAPPDATA")) return *local + "\\Korvelon\\romwright";
     return {};
+}
+
+std::string trusted_keys_folder() {
+    if (const auto data = environment_value("ProgramData")) return *data + "\\Korvelon\\romwright\\trusted-keys";
+    return {};
+}
+
+// The user's temporary folder (in the user's profile, which other users may
+// not enter) and a random name; CreateDirectoryW fails rather than take a
+// folder that is already there.
+std::string make_private_folder(const std::string &prefix) {
+    wchar_t base[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    if (length == 0 || length > MAX_PATH)
+        throw romwright::error(error_kind::file, "Cannot make a private folder for temporary files: the system names "
+                                                 "no temporary folder");
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring folder = std::wstring(base, length) + windows_text::widen(prefix) +
+                                    windows_text::widen(fmt::format("{:08x}", random()));
+        if (CreateDirectoryW(folder.c_str(), nullptr)) return windows_text::narrow(folder);
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    throw romwright::error(error_kind::file,
+                           fmt::format("Cannot make a private folder for temporary files in {} (error {})",
+                                       windows_text::narrow(std::wstring_view(base, length)), GetLastError()));
 }
 
 // Windows' access checks do not follow a folder's access rules, so the file

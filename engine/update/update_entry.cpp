@@ -120,7 +120,7 @@ void update(const std::string &path, void *board, ROMWRIGHT_OPERATION_CALLBACK o
     case ProgrammingPath::flash_sector_service:
         report.path = ProgrammingPath::flash_sector_service;
         UpdateThroughFlashService(path, board, operation, progress, log.callback(), log.user_data(), system_clock(),
-                                  &report);
+                                  &report, skip_matching);
         return;
     case ProgrammingPath::none:
     case ProgrammingPath::page_mode:

@@ -99,4 +99,8 @@ struct Inspection {
 // refusal is the inspection's verdict.
 Inspection inspect_firmware(const InspectRequest &request);
 
+// The same for a file's bytes already in memory (a bundle's file); the
+// request's path only names it.
+Inspection inspect_firmware_bytes(const InspectRequest &request, const std::vector<uint8_t> &bytes);
+
 } // namespace romwright

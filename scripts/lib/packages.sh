@@ -9,6 +9,8 @@ base_packages=(
   build-essential cmake ninja-build pkg-config python3
   libfmt-dev libdocopt-dev libboost-dev zlib1g-dev libtomlplusplus-dev nlohmann-json3-dev
   libsqlite3-dev
+  libgcrypt20-dev  # bundles' hashes and signatures (engine/bundle/crypto.cpp)
+  minisign         # the bundle tests make their keys and signatures with it
   libgtest-dev libgmock-dev
   qt6-base-dev xvfb xauth
   scdoc
@@ -22,7 +24,7 @@ packaging_packages=(lintian desktop-file-utils scdoc dpkg-dev fakeroot file)
 # the builds of the tests, python3 reads what the smoke run leaves.
 windows_packages=(
   cmake ninja-build python3
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine64
   libfmt-dev libdocopt-dev libboost-dev libtomlplusplus-dev nlohmann-json3-dev
 )
 # The Windows installer and its manuals (scripts/package-windows.sh, and the

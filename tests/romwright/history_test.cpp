@@ -77,7 +77,38 @@ void expect_common(const Record &r, const std::string &program, const std::strin
     EXPECT_EQ(r.at("time").size(), 22u) << r.at("time");
     EXPECT_EQ(r.at("time").substr(11, 1), "T");
     EXPECT_EQ(r.at("time").substr(20, 2), "Z\"");
-    EXPECT_EQ(r.size(), 20u) << "the history's fields";
+    EXPECT_EQ(r.size(), 23u) << "the history's fields";
+    if (r.at("file").find(".rwb") == std::string::npos) {
+        EXPECT_EQ(r.at("bundle_file"), "null") << "a plain firmware file is no bundle";
+        EXPECT_EQ(r.at("signature_key_id"), "null");
+        EXPECT_EQ(r.at("signature_trusted_comment"), "null");
+    }
+}
+
+TEST_F(History, AHistoryOfTheFirstLayoutIsReadAndGetsTheBundlesColumns) {
+    const std::string history = machine().history_path();
+    testsupport::reference::run_script(
+        history,
+        "CREATE TABLE attempts (id INTEGER PRIMARY KEY, time TEXT NOT NULL, host TEXT NOT NULL,\n"
+        "  program TEXT NOT NULL, program_version TEXT NOT NULL, system INTEGER, board INTEGER, model TEXT,\n"
+        "  serial INTEGER, version_before TEXT, version_after TEXT, file TEXT, file_size INTEGER, adler32 TEXT,\n"
+        "  path TEXT, sectors_erased INTEGER, sectors_written INTEGER, sectors_skipped INTEGER, duration_s REAL,\n"
+        "  result TEXT NOT NULL, error TEXT);\n"
+        "INSERT INTO attempts (time, host, program, program_version, result) VALUES\n"
+        "  ('2026-01-02T03:04:05Z', 'old-host', 'romwright-cli', '3.5.2', 'succeeded');\n"
+        "PRAGMA user_version = 1;");
+    std::vector<Record> all = records();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].at("host"), "\"old-host\"");
+    EXPECT_EQ(all[0].at("bundle_file"), "null");
+    const std::string file = make_image("fw-ZEN5110.rpd", "ZEN5110", {"--size", "0x60000"});
+    const auto updated = run({"update", "--system=1", "--board=1", "--quiet", file});
+    ASSERT_EQ(updated.exit_code, 0) << updated.err;
+    EXPECT_EQ(updated.err, "") << "the history was written";
+    all = records();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].at("host"), "\"old-host\"");
+    EXPECT_EQ(testsupport::reference::database_rows(history, "PRAGMA user_version"), "ok\n2\n");
 }
 
 TEST_F(History, AnUpdateThroughTheRegistersIsRecordedWithWhatItDid) {
@@ -408,9 +439,9 @@ INSTANTIATE_TEST_SUITE_P(
         UnwritableCase{"ANewerLayout",
                        [](const std::string &history) {
                            std::filesystem::create_directories(std::filesystem::path(history).parent_path());
-                           testsupport::reference::set_user_version(history, 2);
+                           testsupport::reference::set_user_version(history, 3);
                        },
-                       "its layout 2 is newer than this program's (1)"}),
+                       "its layout 3 is newer than this program's (2)"}),
     [](const ::testing::TestParamInfo<UnwritableCase> &info) { return std::string(info.param.name); });
 
 TEST_F(History, AHistoryLockedByAnotherProgramIsWaitedForAFewSecondsOnly) {

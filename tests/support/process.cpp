@@ -40,6 +40,7 @@ std::vector<std::string> build_environment(const ProcessOptions &options) {
     const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
                        options.unset_env.end();
     if (!unset && !env.count("ROMWRIGHT_HISTORY")) env["ROMWRIGHT_HISTORY"] = stray_history_path();
+    if (!env.count("ROMWRIGHT_TRUSTED_KEYS")) env["ROMWRIGHT_TRUSTED_KEYS"] = stray_trusted_keys_folder();
     std::vector<std::string> out;
     for (const auto &[name, value] : env) out.push_back(name + "=" + value);
     return out;

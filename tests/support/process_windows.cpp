@@ -117,6 +117,8 @@ std::wstring environment_block(const ProcessOptions &options) {
     const bool unset = std::find(options.unset_env.begin(), options.unset_env.end(), "ROMWRIGHT_HISTORY") !=
                        options.unset_env.end();
     if (!unset && !variables.count(L"ROMWRIGHT_HISTORY")) variables[L"ROMWRIGHT_HISTORY"] = widen(stray_history_path());
+    if (!variables.count(L"ROMWRIGHT_TRUSTED_KEYS"))
+        variables[L"ROMWRIGHT_TRUSTED_KEYS"] = widen(stray_trusted_keys_folder());
     std::wstring block;
     for (const auto &[name, value] : variables) {
         block += name + L"=" + value;

@@ -39,6 +39,10 @@ std::string host_name();
 // each with its columns separated by blanks.
 std::string database_rows(const std::string &file, const std::string &query);
 
+// Runs an SQL script (several statements) on the database, making the file
+// when it is missing, as another program would write it.
+void run_script(const std::string &file, const std::string &script);
+
 // Makes the database file (when missing) and sets its user_version.
 void set_user_version(const std::string &file, int version);
 

@@ -92,6 +92,12 @@ std::string database_rows(const std::string &file, const std::string &query) {
     return got.out;
 }
 
+void run_script(const std::string &file, const std::string &script) {
+    const auto got = python({"-c", "import sqlite3,sys; sqlite3.connect(sys.argv[1]).executescript(sys.argv[2])", file,
+                             script});
+    EXPECT_EQ(got.exit_code, 0) << got.err;
+}
+
 void set_user_version(const std::string &file, int version) {
     const auto got = python(
         {"-c", "import sqlite3,sys; sqlite3.connect(sys.argv[1]).execute('PRAGMA user_version = ' + sys.argv[2])", file,

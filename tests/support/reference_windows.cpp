@@ -48,6 +48,15 @@ public:
         return out;
     }
 
+    void script(const std::string &sql) {
+        char *why = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &why) != SQLITE_OK) {
+            const std::string message = why ? why : sqlite3_errmsg(db_);
+            sqlite3_free(why);
+            throw std::runtime_error(message);
+        }
+    }
+
 private:
     sqlite3 *db_ = nullptr;
 };
@@ -106,6 +115,14 @@ std::string database_rows(const std::string &file, const std::string &query) {
     } catch (const std::exception &error) {
         ADD_FAILURE() << error.what();
         return "";
+    }
+}
+
+void run_script(const std::string &file, const std::string &script) {
+    try {
+        Database(file).script(script);
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << error.what();
     }
 }
 

@@ -41,7 +41,8 @@ std::map<std::string, std::string> SimMachine::env() const {
     // meet them.
     std::map<std::string, std::string> vars{{"ZENAPI_SIM_STATE_DIR", state_dir_},
                                             {"ROMWRIGHT_LOCK_DIR", dir_->file("locks")},
-                                            {"ROMWRIGHT_HISTORY", history_path()}};
+                                            {"ROMWRIGHT_HISTORY", history_path()},
+                                            {"ROMWRIGHT_TRUSTED_KEYS", trusted_keys_folder()}};
     if (!config_path_.empty()) vars["ZENAPI_SIM_CONFIG"] = config_path_;
     if (!trace_path_.empty()) vars["ZENAPI_SIM_TRACE"] = trace_path_;
     return vars;

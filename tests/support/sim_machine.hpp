@@ -50,10 +50,13 @@ public:
     const std::string &trace_path() const { return trace_path_; }   // "" without with_trace()
     // The update history of the programs run on this machine (ROMWRIGHT_HISTORY).
     std::string history_path() const { return dir_->file("history.sqlite"); }
+    // The machine's folder of trusted bundle signing keys (ROMWRIGHT_TRUSTED_KEYS),
+    // not made until a test puts a key there.
+    std::string trusted_keys_folder() const { return dir_->file("trusted-keys"); }
     std::string flash_path(const std::string &board_name) const;
 
     // For this process: sets ZENAPI_SIM_CONFIG (or unsets it for the built-in
-    // machine), ZENAPI_SIM_STATE_DIR, ZENAPI_SIM_TRACE and ROMWRIGHT_HISTORY, then reloads the
+    // machine), ZENAPI_SIM_STATE_DIR, ZENAPI_SIM_TRACE, ROMWRIGHT_HISTORY and ROMWRIGHT_TRUSTED_KEYS, then reloads the
     // library (ZenSimReload). Throws std::runtime_error with the library's
     // message when the machine does not load.
     void activate() const;

@@ -27,6 +27,12 @@ const std::string &stray_history_path() {
     return path;
 }
 
+const std::string &stray_trusted_keys_folder() {
+    static const TempDir folder("keys");
+    static const std::string path = folder.file("trusted-keys");
+    return path;
+}
+
 std::vector<uint8_t> read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + path);

@@ -29,6 +29,12 @@ private:
 // unset ROMWRIGHT_HISTORY and that does not inherit one.
 const std::string &stray_history_path();
 
+// The folder of trusted bundle signing keys (ROMWRIGHT_TRUSTED_KEYS) of the
+// programs a test runs without naming one: a folder of this test process
+// that holds no key, so no test reads the machine's /etc/romwright.
+// run_process gives it to every program whose options do not set it.
+const std::string &stray_trusted_keys_folder();
+
 // Whole-file helpers.
 std::vector<uint8_t> read_file(const std::string &path);
 std::string read_text(const std::string &path);  // on Windows CR LF is read as LF

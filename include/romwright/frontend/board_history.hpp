@@ -61,6 +61,19 @@ public:
     // the file is not read again for them.
     void file_known(uint64_t size, uint32_t adler32);
 
+    // A bundle's update: file (given to the constructor) is the bundle, and
+    // each record says which of its files the board took, with that file's
+    // size and Adler-32, and the accepted signature's key and trusted comment
+    // (none for an unsigned bundle).
+    struct BundleFileFacts {
+        std::string name;  // in the bundle
+        uint64_t size = 0;
+        uint32_t adler32 = 0;
+    };
+    void bundle_signature(std::optional<std::string> key_id, std::optional<std::string> trusted_comment);
+    // The file of the loop's board index (recording() hands it to its record).
+    void board_files(std::vector<std::optional<BundleFileFacts>> files);
+
     // The work on board begins: its record is added as started. facts, when
     // given, are what the program already asked of the board.
     void begin(const BoardRef &board, const std::optional<AskedFacts> &facts = std::nullopt);
@@ -90,6 +103,11 @@ private:
     std::optional<uint64_t> file_size_;
     std::optional<uint32_t> file_adler_;
     std::string host_;
+    bool bundle_ = false;
+    std::optional<std::string> signature_key_id_;
+    std::optional<std::string> signature_comment_;
+    std::vector<std::optional<BundleFileFacts>> board_files_;
+    std::optional<BundleFileFacts> current_file_;  // of the board whose record is made next
     std::optional<HistoryRecord> open_;  // begun, not yet ended
     int64_t open_id_ = 0;
 };

@@ -45,6 +45,12 @@ struct BoardLoopHooks {
     std::string program;
     // Before board index (from 0) of count: show it. Optional.
     std::function<void(std::size_t index, std::size_t count)> begin_board;
+    // The firmware file of board index when it is not the run's one file
+    // (a bundle's file for the board's model, written where the engine can
+    // read it); asked after begin_board, before before_update; raising
+    // refuses the board and ends the run. Optional: without it every board
+    // takes the run's file.
+    std::function<std::string(std::size_t index, const SelectedBoard &board)> firmware_file;
     // The front end's checks and work on the board before it is changed;
     // raising ends the run. Optional.
     std::function<void(std::size_t index, const SelectedBoard &board)> before_update;

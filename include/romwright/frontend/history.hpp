@@ -52,6 +52,12 @@ struct HistoryRecord {
     std::string result;                         // "started" until the attempt ends, then "succeeded",
                                                 // "failed", "refused" or "stopped"
     std::optional<std::string> error;           // why it failed, was refused or stopped
+    // A bundle's update (file is then the bundle): the firmware file taken
+    // from it, and the key and trusted comment of its accepted signature
+    // (empty for an unsigned bundle taken with --allow-unsigned).
+    std::optional<std::string> bundle_file;
+    std::optional<std::string> signature_key_id;
+    std::optional<std::string> signature_trusted_comment;
 };
 
 // The history file this process uses (above), its folder made when missing.
@@ -103,8 +109,9 @@ private:
 };
 
 inline constexpr int kHistoryBusyMilliseconds = 3000;
-// The database's layout, kept in its user_version.
-inline constexpr int kHistorySchemaVersion = 1;
+// The database's layout, kept in its user_version: 2 added the bundle's
+// columns to 1's, which a program of this version adds to a file of 1.
+inline constexpr int kHistorySchemaVersion = 2;
 
 // Which records to read; an empty field takes any.
 struct HistoryQuery {

@@ -44,6 +44,9 @@ HistoryRecord full_record() {
     r.duration_s = 4.25;
     r.result = "failed";
     r.error = "Verify sector failed.\nsecond line";
+    r.bundle_file = "fw-ZEN5170.pof";
+    r.signature_key_id = "0123456789ABCDEF";
+    r.signature_trusted_comment = "timestamp:1765000000\tfile:lab.rwb";
     return r;
 }
 
@@ -68,6 +71,9 @@ void expect_same(const HistoryRecord &a, const HistoryRecord &b) {
     EXPECT_EQ(a.duration_s, b.duration_s);
     EXPECT_EQ(a.result, b.result);
     EXPECT_EQ(a.error, b.error);
+    EXPECT_EQ(a.bundle_file, b.bundle_file);
+    EXPECT_EQ(a.signature_key_id, b.signature_key_id);
+    EXPECT_EQ(a.signature_trusted_comment, b.signature_trusted_comment);
 }
 
 TEST(HistoryPlace, TheOverrideThenTheMachinesFileThenTheUsers) {

@@ -70,9 +70,10 @@ options:
         runs as.
     type: path
 notes:
-  - Boards updated through the driver's services take the whole image on
-    every update (the firmware-upgrade service cannot even be read), so they
-    report a change on every run, in check mode too.
+  - Boards updated through the driver's firmware-upgrade service take the
+    whole image on every update (that service cannot be read), so they report
+    a change on every run, in check mode too. Boards on the flash-sector
+    service are compared sector by sector as register boards are.
   - The new firmware is loaded when the managed host is next powered off and
     on; the module does neither.
   - Check mode needs a board's flash to be readable to compare it; it reports
@@ -189,7 +190,6 @@ from ansible_collections.romwright.fleet.plugins.module_utils.romwright import (
     check_selection, nothing_there, romwright_executable, run_romwright, selected_boards)
 
 UPGRADE_SERVICE = 'firmware-upgrade service'
-SECTOR_SERVICE = 'flash-sector service'
 
 
 def board_label(entry):
@@ -256,10 +256,7 @@ class Firmware(object):
             self.fail(verify)
         state['matches'] = bool(verify.document.get('matches'))
         state['ranges'] = verify.document.get('ranges', [])
-        if state['path'] == SECTOR_SERVICE:
-            state['note'] = "the driver's flash-sector service rewrites every sector of the image on every update"
-        else:
-            state['would_change'] = self.module.params['full'] or not state['matches']
+        state['would_change'] = self.module.params['full'] or not state['matches']
         return state
 
     def diff(self, states):
