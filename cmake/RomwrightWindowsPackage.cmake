@@ -54,6 +54,8 @@ set(third_party_sources
   "toml++=/usr/share/doc/libtomlplusplus-dev/copyright"
   "JSON for Modern C++=/usr/share/doc/nlohmann-json3-dev/copyright"
   "zlib=/usr/share/doc/libz-mingw-w64-dev/copyright"
+  "libgcrypt=/usr/share/doc/libgcrypt-mingw-w64-dev/copyright"
+  "libgpg-error=/usr/share/doc/libgpg-error-mingw-w64-dev/copyright"
   "MinGW-w64 runtime and winpthreads=/usr/share/doc/mingw-w64-x86-64-dev/copyright")
 if(ROMWRIGHT_SQLITE_SOURCE_DIR)
   list(APPEND third_party_sources "better-sqlite3 (SQLite's amalgamation)=${ROMWRIGHT_SQLITE_SOURCE_DIR}/../../LICENSE")
