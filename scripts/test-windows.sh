@@ -15,9 +15,10 @@
 #                                     holding the image, and a restore, with the
 #                                     exit codes, the flash and the history checked
 #   scripts/test-windows.sh --smoke --compile-tests
-#                                     the same, and every test program compiled as
-#                                     well (not linked): CI's guard against a call
-#                                     that only POSIX has
+#                                     the same, and every test program's sources
+#                                     and romwright-gui's compiled for Windows,
+#                                     syntax only: CI's guard against a call that
+#                                     only POSIX has
 #
 # Wine runs in a prefix of its own, <build>/wineprefix, made on the first
 # run; its server is stopped again when the script ends.
@@ -58,6 +59,29 @@ else
   windows_packages googletest
 fi
 
+# check_test_sources <build>: every test program's sources (not the boundary
+# test's, which must fail to compile) through the cross compiler with their
+# own flags and the shared precompiled header, syntax only: a call that only
+# POSIX has fails there as surely as in a whole build, in a quarter of the
+# time, since code generation is most of a test file's compile. Linking and
+# running them is the full run's.
+check_test_sources() {
+  local build=$1
+  mapfile -t objects < <(ninja -C "$build" -t targets all | sed -n 's|^\(tests/[^:]*\.obj\): .*|\1|p' |
+    grep -v '/front_end_include_boundary\.dir/')
+  [ "${#objects[@]}" -gt 0 ] || { echo "test-windows: no test sources found" >&2; exit 1; }
+  local pch
+  pch=$(ninja -C "$build" -t targets all | sed -n 's|^\(tests/[^:]*cmake_pch\.hxx\.gch\): .*|\1|p')
+  [ -n "$pch" ] && cmake --build "$build" --target $pch
+  # Each object's own compile command, made to check and write nothing.
+  (cd "$build" && for object in "${objects[@]}"; do ninja -t commands "$object" | tail -n 1; done) |
+    sed -e 's/ -o [^ ]*\.obj / -fsyntax-only /' -e 's/ -c / /' -e 's/ -MD -MT [^ ]* -MF [^ ]*//' \
+      -e 's/ -MD -MT [^ ]* -MF [^ ]*$//' |
+    (cd "$build" && xargs -d '\n' -P "$(nproc)" -I{} sh -c '{}' || exit 1) ||
+    { echo "test-windows: a test source does not compile for Windows (above)" >&2; exit 1; }
+  say "${#objects[@]} test sources compiled for Windows, syntax only"
+}
+
 # --- Build ------------------------------------------------------------------
 default_build=build-windows
 $smoke && default_build=build-windows-smoke  # another build type: its own folder
@@ -69,18 +93,12 @@ if ! $smoke; then
 else
   windows_configure "$build" "${windows_smoke_flags[@]}" -DROMWRIGHT_BUILD_TESTS=ON
   targets=(romwright-cli romwright romwright-mkimage Zenapi)
-  if $compile_tests; then
-    # Each test program's objects, compiled but not linked: a call that only
-    # POSIX has fails its compile as surely, and the links would take longer
-    # than the compiles they check.
-    # (Not the boundary test's, which must fail to compile.)
-    mapfile -t test_objects < <(ninja -C "$build" -t targets all | sed -n 's|^\(tests/[^:]*\.obj\): .*|\1|p' |
-      grep -v '/front_end_include_boundary\.dir/')
-    [ "${#test_objects[@]}" -gt 0 ] || { echo "test-windows: no test objects found" >&2; exit 1; }
-    # romwright-gui's sources, compiled for Windows syntax only (cmake/windows/gui_syntax.cmake).
-    targets+=("${test_objects[@]}" gui_windows_syntax)
-  fi
+  # romwright-gui's sources, compiled for Windows syntax only (cmake/windows/gui_syntax.cmake).
+  $compile_tests && targets+=(gui_windows_syntax)
   cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]}"
+  if $compile_tests; then
+    check_test_sources "$build"
+  fi
 fi
 say "built"
 
@@ -219,21 +237,38 @@ if romwright_exe "restore" 0 restore backup-5160.bin --system 1 --board 2 --quie
   cmp -s backup-5160.bin state/sector-5160.flash || fail "the restored flash is not the backup"
 fi
 
+# A signed bundle of both boards' files, made and signed with the host's
+# minisign: the page-mode board already holds its file, the sector-mode board
+# gets the other image; the signature is checked by the libgcrypt compiled
+# into romwright.exe.
+if romwright_exe "bundle create" 0 bundle create smoke.rwb firmware-ZEN5110.rpd other-ZEN5160.pof --name=smoke --version=1; then
+  minisign -G -W -p smoke.pub -s smoke.key >/dev/null &&
+    minisign -S -s smoke.key -m smoke.rwb -t "smoke bundle" >/dev/null || fail "minisign could not sign the bundle"
+  romwright_exe "update with a bundle" 0 update --quiet --trusted-key=smoke.pub smoke.rwb || true
+  romwright_exe "verify of the bundle's file" 0 verify other-ZEN5160.pof --system 1 --board 2 || true
+  printf 'x' >> smoke.rwb
+  romwright_exe "update with a changed bundle" 1 update --quiet --trusted-key=smoke.pub smoke.rwb || true
+fi
+
 # The update history holds a whole record of each attempt, read here by the
 # host's own SQLite.
 records=$(python3 -c '
 import sqlite3, sys
 c = sqlite3.connect(sys.argv[1])
 print(c.execute("PRAGMA integrity_check").fetchone()[0])
-for row in c.execute("SELECT program, result, system, board, model, path FROM attempts ORDER BY id"): print(*row)
+for row in c.execute("SELECT program, result, system, board, model, path, bundle_file, signature_trusted_comment"
+                     " FROM attempts ORDER BY id"): print(*row)
 ' "$smoke_dir/history.sqlite" 2>&1 || true)
 expected_records="ok
-romwright-cli succeeded 1 1 ZEN5110 page mode
-romwright-cli succeeded 1 2 ZEN5160 sector mode
-romwright succeeded 1 2 ZEN5160 sector mode
-romwright succeeded 1 2 ZEN5160 sector mode
-romwright succeeded 1 2 ZEN5160 sector mode"
-[ "$records" = "$expected_records" ] || fail "the update history holds, not the four updates and the restore:
+romwright-cli succeeded 1 1 ZEN5110 page mode None None
+romwright-cli succeeded 1 2 ZEN5160 sector mode None None
+romwright succeeded 1 2 ZEN5160 sector mode None None
+romwright succeeded 1 2 ZEN5160 sector mode None None
+romwright succeeded 1 2 ZEN5160 sector mode None None
+romwright succeeded 1 1 ZEN5110 page mode firmware-ZEN5110.rpd smoke bundle
+romwright succeeded 1 2 ZEN5160 sector mode other-ZEN5160.pof smoke bundle
+romwright refused None None None None None None"
+[ "$records" = "$expected_records" ] || fail "the update history holds, not the four updates, the restore, the bundle's two and its refusal:
 $records"
 say "smoke done; log: $smoke_dir/romwright-cli.log"
 echo "smoke: $passed passed, $failed failed"
