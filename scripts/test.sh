@@ -16,9 +16,18 @@ if [ "${1:-}" = "--sanitize" ]; then
   # as fast as at -O0; line tables are enough for the reports' stack traces.
   cmake_args+=(-DROMWRIGHT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
                -DROMWRIGHT_BUILD_BENCH=OFF)
+  # clang 14 (the fuzz targets' compiler): measured on two cores, it builds
+  # this tree in 160 s where g++ takes 224, and its instrumented tests run in
+  # 116 s where g++'s take 150. The normal build stays g++'s, so the code is
+  # kept free of both compilers' warnings.
+  export CC=clang-14 CXX=clang++-14
 fi
 
 scripts/install-deps.sh
+if [ "$sanitize" = 1 ]; then
+  source scripts/lib/packages.sh
+  ensure_packages "${fuzz_packages[@]}"
+fi
 cmake -S . -B "$build_dir" "${cmake_args[@]}"
 cmake --build "$build_dir" --parallel "$(nproc)"
 

@@ -58,7 +58,7 @@ windows_sqlite() {
 # namespace then looks, to the compiler, as if a header declared it: that
 # warning means nothing in a unity build.
 windows_smoke_flags=(-DCMAKE_BUILD_TYPE=Smoke "-DCMAKE_CXX_FLAGS_SMOKE=-O1 -Wno-subobject-linkage"
-                     "-DCMAKE_C_FLAGS_SMOKE=-O1" -DCMAKE_UNITY_BUILD=ON)
+                     "-DCMAKE_C_FLAGS_SMOKE=-O1" -DCMAKE_UNITY_BUILD=ON -DROMWRIGHT_SQLITE_OPTIMIZATION=-O0)
 
 windows_configure() {
   local build=$1
