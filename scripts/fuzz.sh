@@ -3,7 +3,7 @@
 # and UndefinedBehaviorSanitizer), writes their seed corpora with the image
 # maker and runs the targets, one per core at a time.
 #
-#   scripts/fuzz.sh --seconds 12        each target for 12 s: the short run, 72 s of fuzzing in all
+#   scripts/fuzz.sh --seconds 8         each target for 8 s: the short run, 48 s of fuzzing in all
 #   scripts/fuzz.sh [--runs N]          each target for N executions (default 10000000)
 #   scripts/fuzz.sh --runs N --seconds S   whichever comes first
 #   options: --targets a,b   only these targets (pof_reader raw_image page_layout image_check planner
