@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
+#include <utility>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -11,6 +11,7 @@
 #include <romwright/error.hpp>
 #include <romwright/frontend/files.hpp>
 #include <romwright/programming_path.hpp>
+#include <romwright/strict_json.hpp>
 
 #include "json_writer.hpp"
 
@@ -90,29 +91,15 @@ uint32_t adler32_of_text(const json &document, const std::string &sidecar) {
     return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
 }
 
-// The document, parsed strictly: one JSON value and nothing after it. The
-// library keeps the last of two equal keys without a word, so the keys of
-// the outer object are counted on the way.
+// The document, parsed strictly: one JSON value and nothing after it, no key
+// twice in an object.
 json parse_description(const std::string &text, const std::string &sidecar) {
-    std::set<std::string> keys;
-    std::string twice;
-    const json::parser_callback_t count_keys = [&keys, &twice](int depth, json::parse_event_t event, json &parsed) {
-        if (event == json::parse_event_t::key && depth == 1 && !keys.insert(parsed.get<std::string>()).second &&
-            twice.empty())
-            twice = parsed.get<std::string>();
-        return true;
-    };
-    json document;
-    try {
-        document = json::parse(text, count_keys);
-    } catch (const json::parse_error &failure) {
-        std::string why = failure.what();
-        const std::size_t tag_end = why.find("] ");
-        if (why.rfind("[json.exception.", 0) == 0 && tag_end != std::string::npos) why = why.substr(tag_end + 2);
-        throw file_error(fmt::format("{} is not a JSON document: {}", sidecar, why));
-    }
+    StrictJson parsed = parse_json_strictly(text);
+    if (!parsed.not_json.empty())
+        throw file_error(fmt::format("{} is not a JSON document: {}", sidecar, parsed.not_json));
+    const json &document = parsed.document;
     if (!document.is_object()) throw file_error(fmt::format("{} is not a JSON object", sidecar));
-    if (!twice.empty()) throw file_error(fmt::format("{} has \"{}\" twice", sidecar, twice));
+    if (!parsed.twice.empty()) throw file_error(fmt::format("{} has \"{}\" twice", sidecar, parsed.twice));
     for (const auto &item : document.items())
         if (std::find_if(std::begin(kKeys), std::end(kKeys), [&item](const char *key) { return item.key() == key; }) ==
             std::end(kKeys))
@@ -120,7 +107,7 @@ json parse_description(const std::string &text, const std::string &sidecar) {
                 fmt::format("{} has \"{}\", which a backup description does not have", sidecar, item.key()));
     for (const char *key : kKeys)
         if (!document.contains(key)) throw file_error(fmt::format("{} has no \"{}\"", sidecar, key));
-    return document;
+    return std::move(parsed.document);
 }
 
 BackupFacts facts_of(const json &document, const std::string &sidecar) {

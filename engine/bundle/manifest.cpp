@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <utility>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include <romwright/board_table.hpp>
 #include <romwright/error.hpp>
+#include <romwright/strict_json.hpp>
 
 #include "engine/bundle/zip_archive.hpp"
 
@@ -50,30 +52,12 @@ template <std::size_t N> bool one_of(const std::string &key, const char *const (
 json parse_strictly(const std::string &text, const std::string &what) {
     if (text.size() > kLargestManifest)
         throw refusal(what, fmt::format("it holds {} bytes; a manifest holds at most {}", text.size(), kLargestManifest));
-    // The library keeps the last of two equal keys without a word: each
-    // object's keys are counted on the way.
-    std::vector<std::set<std::string>> open;
-    std::string twice;
-    const json::parser_callback_t count_keys = [&open, &twice](int, json::parse_event_t event, json &parsed) {
-        if (event == json::parse_event_t::object_start) open.emplace_back();
-        if (event == json::parse_event_t::object_end && !open.empty()) open.pop_back();
-        if (event == json::parse_event_t::key && !open.empty() && !open.back().insert(parsed.get<std::string>()).second &&
-            twice.empty())
-            twice = parsed.get<std::string>();
-        return true;
-    };
-    json document;
-    try {
-        document = json::parse(text, count_keys);
-    } catch (const json::exception &failure) {
-        std::string why = failure.what();
-        const std::size_t tag_end = why.find("] ");
-        if (why.rfind("[json.exception.", 0) == 0 && tag_end != std::string::npos) why = why.substr(tag_end + 2);
-        throw refusal(what, fmt::format("not a JSON document: {}", why));
-    }
-    if (!twice.empty()) throw refusal(what, fmt::format("it has \"{}\" twice in one object", twice));
+    StrictJson parsed = parse_json_strictly(text);
+    if (!parsed.not_json.empty()) throw refusal(what, fmt::format("not a JSON document: {}", parsed.not_json));
+    if (!parsed.twice.empty()) throw refusal(what, fmt::format("it has \"{}\" twice in one object", parsed.twice));
+    const json &document = parsed.document;
     if (!document.is_object()) throw refusal(what, "not a JSON object");
-    return document;
+    return std::move(parsed.document);
 }
 
 void check_keys(const json &object, const std::string &where, const std::string &what, const char *const *begin,
